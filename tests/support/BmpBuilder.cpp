@@ -57,6 +57,18 @@ std::vector<uint8_t> BmpBuilder::Build() const {
 
 void BmpBuilder::WriteTo(const std::string& path) const { WriteFileBytes(path, Build()); }
 
+uint16_t GetLe16(const std::vector<uint8_t>& bytes, size_t offset) {
+    return uint16_t(bytes.at(offset) | bytes.at(offset + 1) << 8);
+}
+
+uint32_t GetLe32(const std::vector<uint8_t>& bytes, size_t offset) {
+    return uint32_t(GetLe16(bytes, offset)) | uint32_t(GetLe16(bytes, offset + 2)) << 16;
+}
+
+void SetLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    for (int k = 0; k < 4; ++k) bytes.at(offset + size_t(k)) = uint8_t(value >> (8 * k));
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

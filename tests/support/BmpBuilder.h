@@ -27,5 +27,36 @@ struct BmpBuilder {
 // Row stride in bytes of an uncompressed BMP row.
 inline size_t BmpStride(int width, int bits) { return size_t((width * bits + 31) / 32 * 4); }
 
+// Packs a picture into uncompressed BMP rows, padding included. value(x, y)
+// gives the stored value of the pixel at column x, line y counted from the
+// top: a palette index for 1, 4 and 8 bits, the word for 16 and 32 bits and
+// 0x00RRGGBB for 24 bits. bottomUp stores the last line first, as a file with
+// a positive height does.
+template <class Fn>
+std::vector<uint8_t> PackPixels(int width, int rows, int bits, bool bottomUp, Fn value) {
+    const size_t stride = BmpStride(width, bits);
+    std::vector<uint8_t> out(stride * size_t(rows), 0);
+    for (int y = 0; y < rows; ++y) {
+        uint8_t* p = out.data() + stride * size_t(bottomUp ? rows - 1 - y : y);
+        for (int x = 0; x < width; ++x) {
+            const uint32_t v = uint32_t(value(x, y));
+            switch (bits) {
+            case 1: p[x / 8] = uint8_t(p[x / 8] | (v & 1) << (7 - x % 8)); break;
+            case 4: p[x / 2] = uint8_t(p[x / 2] | (v & 15) << (x % 2 ? 0 : 4)); break;
+            case 8: p[x] = uint8_t(v); break;
+            default:
+                for (int k = 0; k < bits / 8; ++k) p[x * (bits / 8) + k] = uint8_t(v >> (8 * k));
+                break;
+            }
+        }
+    }
+    return out;
+}
+
+// Little-endian access to the bytes of a file image.
+uint16_t GetLe16(const std::vector<uint8_t>& bytes, size_t offset);
+uint32_t GetLe32(const std::vector<uint8_t>& bytes, size_t offset);
+void SetLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

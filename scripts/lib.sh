@@ -1,0 +1,33 @@
+# Shared by scripts/run and scripts/test: package installation and building.
+
+BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev"
+TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth trayer
+  xdotool xclip x11-utils openbox imagemagick"
+
+as_root() {
+    if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs the Debian packages of the arguments that are not installed yet.
+ensure_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        "${missing[@]}"
+}
+
+# build DIR [cmake options...]: configures once, then builds incrementally.
+build() {
+    local dir=$1
+    shift
+    if [ ! -f "$dir/build.ninja" ]; then
+        cmake -S . -B "$dir" -G Ninja "$@"
+    fi
+    cmake --build "$dir" -j "$(nproc)"
+}
