@@ -1,10 +1,14 @@
 #include "FastDIB.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,19 +17,29 @@
 
 using namespace bmp;
 
-void TFastDIB::FreeDeleter::operator()(uint8_t* p) const { std::free(p); }
+void TFastDIB::FreeDeleter::operator()(uint8_t* p) const {
+    std::free(p);
+}
 
 namespace {
 
-uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t ReadU16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 uint32_t ReadU32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 // Shifts by 32 or more give 0 instead of undefined behaviour.
-uint32_t Shl(uint32_t v, unsigned n) { return n >= 32 ? 0 : v << n; }
-uint32_t Shr(uint32_t v, unsigned n) { return n >= 32 ? 0 : v >> n; }
-uint32_t LowBits(unsigned n) { return n >= 32 ? 0xFFFFFFFFu : (1u << n) - 1; }
+uint32_t Shl(uint32_t v, unsigned n) {
+    return n >= 32 ? 0 : v << n;
+}
+uint32_t Shr(uint32_t v, unsigned n) {
+    return n >= 32 ? 0 : v >> n;
+}
+uint32_t LowBits(unsigned n) {
+    return n >= 32 ? 0xFFFFFFFFu : (1u << n) - 1;
+}
 
 uint8_t MaskSpan(uint32_t mask) {
     if (mask == 0) return 0;
@@ -96,7 +110,9 @@ TFastDIB::TFastDIB() {
     ColorTable = Header.bmiColors;
 }
 
-TFastDIB::~TFastDIB() { Release(); }
+TFastDIB::~TFastDIB() {
+    Release();
+}
 
 void TFastDIB::ResetGeometry() {
     auto& h = Header.bmiHeader;
@@ -222,7 +238,8 @@ bool TFastDIB::AllocateFromHeader(const TBitmapInfo256& header) {
     uint8_t red = 0, green = 0, blue = 0;
     uint32_t compression = h.biCompression;
     if (compression == BI_RLE8 || compression == BI_RLE4) {
-        bool anyMask = ReadU32(&header.bmiColors[0].rgbBlue) || ReadU32(&header.bmiColors[1].rgbBlue) ||
+        bool anyMask = ReadU32(&header.bmiColors[0].rgbBlue) ||
+                       ReadU32(&header.bmiColors[1].rgbBlue) ||
                        ReadU32(&header.bmiColors[2].rgbBlue);
         compression = anyMask ? BI_BITFIELDS : BI_RGB;
     }
@@ -235,7 +252,9 @@ bool TFastDIB::AllocateFromHeader(const TBitmapInfo256& header) {
     return AllocateEx(nullptr, h.biWidth, h.biHeight, bits, red, green, blue);
 }
 
-uint32_t TFastDIB::Mask(int i) const { return ReadU32(&ColorTable[i].rgbBlue); }
+uint32_t TFastDIB::Mask(int i) const {
+    return ReadU32(&ColorTable[i].rgbBlue);
+}
 
 bool TFastDIB::LoadBitmapFile(const std::string& path) {
     FileSource src(path);
@@ -307,7 +326,8 @@ bool LoadInto(TFastDIB& dib, ByteSource& src) {
     const auto& h = header.bmiHeader;
     uint32_t compression = h.biCompression;
     int bits = h.biBitCount;
-    bool matches = (compression == BI_RGB) || (compression == BI_BITFIELDS && (bits == 16 || bits == 32)) ||
+    bool matches = (compression == BI_RGB) ||
+                   (compression == BI_BITFIELDS && (bits == 16 || bits == 32)) ||
                    (compression == BI_RLE8 && bits == 8) || (compression == BI_RLE4 && bits == 4);
     const uint8_t* before = dib.PixelData;
     if (!matches || !dib.AllocateFromHeader(header)) {
@@ -439,10 +459,26 @@ void TFastDIB::CopyBlock(const TFastDIB& source, int dx, int dy, int w, int h, i
     // Clip in top-down picture coordinates; rows are mapped to memory per
     // buffer, so buffers of different row direction copy without flipping.
     int64_t DX = dx, DY = dy, W = w, H = h, SX = sx, SY = sy;
-    if (DX < 0) { SX -= DX; W += DX; DX = 0; }
-    if (DY < 0) { SY -= DY; H += DY; DY = 0; }
-    if (SX < 0) { DX -= SX; W += SX; SX = 0; }
-    if (SY < 0) { DY -= SY; H += SY; SY = 0; }
+    if (DX < 0) {
+        SX -= DX;
+        W += DX;
+        DX = 0;
+    }
+    if (DY < 0) {
+        SY -= DY;
+        H += DY;
+        DY = 0;
+    }
+    if (SX < 0) {
+        DX -= SX;
+        W += SX;
+        SX = 0;
+    }
+    if (SY < 0) {
+        DY -= SY;
+        H += SY;
+        SY = 0;
+    }
     if (SX >= source.Width() || SY >= source.RowCount || DX >= Width() || DY >= RowCount) return;
     W = std::min({W, int64_t(source.Width()) - SX, int64_t(Width()) - DX});
     H = std::min({H, int64_t(source.RowCount) - SY, int64_t(RowCount) - DY});
@@ -467,14 +503,22 @@ void TFastDIB::CopyBlock(const TFastDIB& source, int dx, int dy, int w, int h, i
 
 uint8_t TFastDIB::ExpandChannel(uint32_t v, int width) {
     switch (width) {
-    case 1: return v ? 255 : 0;
-    case 2: return uint8_t(v << 6 | v << 4 | v << 2 | v);
-    case 3: return uint8_t(v << 5 | v << 2 | v >> 1);
-    case 4: return uint8_t(v << 4 | v);
-    case 5: return uint8_t(v << 3 | v >> 2);
-    case 6: return uint8_t(v << 2 | v >> 4);
-    case 7: return uint8_t(v << 1 | v >> 6);
-    default: return uint8_t(v);
+    case 1:
+        return v ? 255 : 0;
+    case 2:
+        return uint8_t(v << 6 | v << 4 | v << 2 | v);
+    case 3:
+        return uint8_t(v << 5 | v << 2 | v >> 1);
+    case 4:
+        return uint8_t(v << 4 | v);
+    case 5:
+        return uint8_t(v << 3 | v >> 2);
+    case 6:
+        return uint8_t(v << 2 | v >> 4);
+    case 7:
+        return uint8_t(v << 1 | v >> 6);
+    default:
+        return uint8_t(v);
     }
 }
 
@@ -482,10 +526,14 @@ uint8_t TFastDIB::GetIndex(int row, int column) const {
     if (row < 0 || row >= RowCount || column < 0 || column >= Width()) return 0;
     const uint8_t* p = RowTable[size_t(row)];
     switch (BitCount()) {
-    case 1: return (p[column >> 3] >> (7 - (column & 7))) & 1;
-    case 4: return column & 1 ? p[column >> 1] & 15 : p[column >> 1] >> 4;
-    case 8: return p[column];
-    default: return 0;
+    case 1:
+        return (p[column >> 3] >> (7 - (column & 7))) & 1;
+    case 4:
+        return column & 1 ? p[column >> 1] & 15 : p[column >> 1] >> 4;
+    case 8:
+        return p[column];
+    default:
+        return 0;
     }
 }
 
@@ -500,11 +548,15 @@ void TFastDIB::PutIndex(int row, int column, uint8_t index) {
     }
     case 4: {
         uint8_t& b = p[column >> 1];
-        b = column & 1 ? uint8_t((b & 0xF0) | (index & 15)) : uint8_t((b & 0x0F) | (index & 15) << 4);
+        b = column & 1 ? uint8_t((b & 0xF0) | (index & 15))
+                       : uint8_t((b & 0x0F) | (index & 15) << 4);
         break;
     }
-    case 8: p[column] = index; break;
-    default: break;
+    case 8:
+        p[column] = index;
+        break;
+    default:
+        break;
     }
 }
 
@@ -544,8 +596,11 @@ uint32_t TFastDIB::GetColor(int row, int column) const {
         if (Compression() == BI_RGB) return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
         pixel = ReadU32(p);
         break;
-    case 16: pixel = ReadU16(p + column * 2); break;
-    default: return 0;
+    case 16:
+        pixel = ReadU16(p + column * 2);
+        break;
+    default:
+        return 0;
     }
     uint32_t blue = ExpandChannel(pixel & Mask(2), BlueBits);
     uint32_t green = ExpandChannel(Shr(pixel & Mask(1), GreenUp), GreenBits);
@@ -560,8 +615,10 @@ uint32_t TFastDIB::EncodePixel(uint32_t color) const {
     case 32:
         if (BitCount() == 32 && Compression() == BI_RGB) return color & 0xFFFFFF;
         return Shl(r >> RedDown, RedUp) | Shl(g >> GreenDown, GreenUp) | (b >> BlueDown);
-    case 24: return color & 0xFFFFFF;
-    default: return NearestIndex(color);
+    case 24:
+        return color & 0xFFFFFF;
+    default:
+        return NearestIndex(color);
     }
 }
 
@@ -574,7 +631,9 @@ void TFastDIB::PutColor(int row, int column, uint32_t color) {
 void TFastDIB::FillSpan(int row, int x0, int x1, uint32_t value) {
     uint8_t* p = RowTable[size_t(row)];
     switch (BitCount()) {
-    case 8: std::memset(p + x0, int(value), size_t(x1 - x0)); break;
+    case 8:
+        std::memset(p + x0, int(value), size_t(x1 - x0));
+        break;
     case 16:
         for (int x = x0; x < x1; ++x) {
             p[2 * x] = uint8_t(value);
@@ -604,30 +663,42 @@ void TFastDIB::FillSpan(int row, int x0, int x1, uint32_t value) {
     case 4:
         for (int x = x0; x < x1; ++x) PutIndex(row, x, uint8_t(value));
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
-void TFastDIB::SelectPen(int style, int width, uint32_t colorRef) { Pen = TPen{style, width, colorRef}; }
+void TFastDIB::SelectPen(int style, int width, uint32_t colorRef) {
+    Pen = TPen{style, width, colorRef};
+}
 
 void TFastDIB::SelectBrush(int style, int hatch, uint32_t colorRef) {
     Brush = TBrush{style, hatch, colorRef};
 }
 
-void TFastDIB::SetBackColor(uint32_t colorRef) { BackColor = colorRef; }
+void TFastDIB::SetBackColor(uint32_t colorRef) {
+    BackColor = colorRef;
+}
 
 namespace {
 bool HatchBit(int hatch, int x, int y) {
     x &= 7;
     y &= 7;
     switch (hatch) {
-    case HS_HORIZONTAL: return y == 4;
-    case HS_VERTICAL: return x == 4;
-    case HS_FDIAGONAL: return x == y;
-    case HS_BDIAGONAL: return x + y == 7;
-    case HS_CROSS: return x == 4 || y == 4;
-    case HS_DIAGCROSS: return x == y || x + y == 7;
-    default: return false;
+    case HS_HORIZONTAL:
+        return y == 4;
+    case HS_VERTICAL:
+        return x == 4;
+    case HS_FDIAGONAL:
+        return x == y;
+    case HS_BDIAGONAL:
+        return x + y == 7;
+    case HS_CROSS:
+        return x == 4 || y == 4;
+    case HS_DIAGCROSS:
+        return x == y || x + y == 7;
+    default:
+        return false;
     }
 }
 } // namespace
@@ -648,7 +719,8 @@ void TFastDIB::FillBrushSpan(int row, int y, int x0, int x1) {
         return;
     }
     uint32_t back = EncodePixel(ColorRefToPixel(BackColor));
-    for (int x = x0; x < x1; ++x) FillSpan(row, x, x + 1, HatchBit(Brush.Hatch, x, y) ? fore : back);
+    for (int x = x0; x < x1; ++x)
+        FillSpan(row, x, x + 1, HatchBit(Brush.Hatch, x, y) ? fore : back);
 }
 
 void TFastDIB::DrawRectangle(int left, int top, int right, int bottom) {
@@ -683,9 +755,9 @@ void TFastDIB::DrawRectangle(int left, int top, int right, int bottom) {
         oy1 = bottom - 1 - w / 2 + w - 1;
     }
     uint32_t value = EncodePixel(ColorRefToPixel(Pen.Color));
-    FillArea(ox0, oy0, ox1 + 1, std::min(oy0 + w, oy1 + 1), value);           // top
-    FillArea(ox0, std::max(oy1 - w + 1, oy0), ox1 + 1, oy1 + 1, value);        // bottom
-    FillArea(ox0, oy0 + w, std::min(ox0 + w, ox1 + 1), oy1 - w + 1, value);    // left
+    FillArea(ox0, oy0, ox1 + 1, std::min(oy0 + w, oy1 + 1), value);             // top
+    FillArea(ox0, std::max(oy1 - w + 1, oy0), ox1 + 1, oy1 + 1, value);         // bottom
+    FillArea(ox0, oy0 + w, std::min(ox0 + w, ox1 + 1), oy1 - w + 1, value);     // left
     FillArea(std::max(ox1 - w + 1, ox0), oy0 + w, ox1 + 1, oy1 - w + 1, value); // right
 }
 
@@ -693,9 +765,9 @@ namespace {
 
 // Horizontal sampling positions, the same for every row.
 struct ColumnStep {
-    uint32_t offset;  // byte offset of the left sample
-    uint32_t next;    // byte offset of the right sample (the same pixel when there is none)
-    uint32_t fx;      // 16-bit fraction
+    uint32_t offset; // byte offset of the left sample
+    uint32_t next;   // byte offset of the right sample (the same pixel when there is none)
+    uint32_t fx;     // 16-bit fraction
 };
 
 struct ScaleJob {
@@ -705,15 +777,14 @@ struct ScaleJob {
     uint32_t yStep;
 };
 
-inline uint32_t Blend(uint32_t a0, uint32_t a1, uint32_t b0, uint32_t b1, uint32_t wA0, uint32_t wA1,
-                      uint32_t wB0, uint32_t wB1) {
+inline uint32_t Blend(uint32_t a0, uint32_t a1, uint32_t b0, uint32_t b1, uint32_t wA0,
+                      uint32_t wA1, uint32_t wB0, uint32_t wB1) {
     return (a0 * wA0 + a1 * wA1 + b0 * wB0 + b1 * wB1) >> 16;
 }
 
 // Scales destination rows [row0, row1) of 8-, 24- or 32-bit pictures; Channels
 // bytes of each Bytes-wide pixel are interpolated.
-template <int Bytes, int Channels>
-void ScaleBytes(const ScaleJob& job, int row0, int row1) {
+template <int Bytes, int Channels> void ScaleBytes(const ScaleJob& job, int row0, int row1) {
     const TFastDIB& S = *job.src;
     TFastDIB& D = *job.dst;
     const int last = S.RowCount - 1;
@@ -735,6 +806,105 @@ void ScaleBytes(const ScaleJob& job, int row0, int row1) {
             out += Bytes;
         }
     }
+}
+
+#if defined(__x86_64__)
+inline uint32_t Load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// The bytes of two pixels, one per 32-bit lane.
+__attribute__((target("avx2"))) inline __m256i Widen(uint32_t lo, uint32_t hi) {
+    return _mm256_cvtepu8_epi32(_mm_set_epi64x(0, int64_t(uint64_t(hi) << 32 | lo)));
+}
+__attribute__((target("avx2"))) inline __m256i Weights(uint32_t lo, uint32_t hi) {
+    return _mm256_set_m128i(_mm_set1_epi32(int(hi)), _mm_set1_epi32(int(lo)));
+}
+
+// Two destination pixels per step: the four samples of both are widened to
+// 32-bit lanes and weighted in one multiply each. The sums stay below 2^25,
+// so the lanes give exactly the scalar results.
+template <int Bytes>
+__attribute__((target("avx2"))) void ScaleBytesAvx2(const ScaleJob& job, int row0, int row1) {
+    const TFastDIB& S = *job.src;
+    TFastDIB& D = *job.dst;
+    const int last = S.RowCount - 1;
+    const size_t count = job.cols.size();
+    // 24-bit samples are read four bytes at a time; the last bytes of a row
+    // may lack the spare byte, so those columns take the scalar path.
+    size_t wide = count;
+    if (Bytes == 3)
+        while (wide > 0 && job.cols[wide - 1].next + 4 > uint32_t(S.Stride)) --wide;
+    wide &= ~size_t(1);
+    for (int r = row0; r < row1; ++r) {
+        uint32_t y = uint32_t(r) * job.yStep;
+        int iy = int(y >> 16);
+        const uint8_t* A = S.RowTable[size_t(iy)];
+        const uint8_t* B = iy < last ? S.RowTable[size_t(iy) + 1] : A;
+        uint32_t fy = y & 0xFFFF;
+        uint32_t wA = 65536 - fy, wB = fy + 1;
+        uint8_t* out = D.RowTable[size_t(r)];
+        size_t j = 0;
+        for (; j < wide; j += 2, out += 2 * Bytes) {
+            const ColumnStep& c0 = job.cols[j];
+            const ColumnStep& c1 = job.cols[j + 1];
+            uint32_t wA1a = (wA * c0.fx) >> 16, wA1b = (wA * c1.fx) >> 16;
+            uint32_t wB1a = (wB * c0.fx) >> 16, wB1b = (wB * c1.fx) >> 16;
+            __m256i sum = _mm256_mullo_epi32(Widen(Load32(A + c0.offset), Load32(A + c1.offset)),
+                                             Weights(wA - wA1a, wA - wA1b));
+            sum = _mm256_add_epi32(
+                sum, _mm256_mullo_epi32(Widen(Load32(A + c0.next), Load32(A + c1.next)),
+                                        Weights(wA1a, wA1b)));
+            sum = _mm256_add_epi32(
+                sum, _mm256_mullo_epi32(Widen(Load32(B + c0.offset), Load32(B + c1.offset)),
+                                        Weights(wB - wB1a, wB - wB1b)));
+            sum = _mm256_add_epi32(
+                sum, _mm256_mullo_epi32(Widen(Load32(B + c0.next), Load32(B + c1.next)),
+                                        Weights(wB1a, wB1b)));
+            sum = _mm256_srli_epi32(sum, 16);
+            __m256i packed = _mm256_packus_epi16(_mm256_packus_epi32(sum, sum), sum);
+            uint32_t p0 = uint32_t(_mm_cvtsi128_si32(_mm256_castsi256_si128(packed)));
+            uint32_t p1 = uint32_t(_mm_cvtsi128_si32(_mm256_extracti128_si256(packed, 1)));
+            if (Bytes == 4) {
+                // The fourth byte of a 32-bit pixel is not a channel and stays as it was.
+                p0 = (p0 & 0xFFFFFF) | (Load32(out) & 0xFF000000);
+                p1 = (p1 & 0xFFFFFF) | (Load32(out + 4) & 0xFF000000);
+                std::memcpy(out, &p0, 4);
+                std::memcpy(out + 4, &p1, 4);
+            } else {
+                std::memcpy(out, &p0, 3);
+                std::memcpy(out + 3, &p1, 3);
+            }
+        }
+        for (; j < count; ++j, out += Bytes) {
+            const ColumnStep& c = job.cols[j];
+            uint32_t wA1 = (wA * c.fx) >> 16, wA0 = wA - wA1;
+            uint32_t wB1 = (wB * c.fx) >> 16, wB0 = wB - wB1;
+            const uint8_t *a = A + c.offset, *an = A + c.next;
+            const uint8_t *b = B + c.offset, *bn = B + c.next;
+            for (int k = 0; k < 3; ++k)
+                out[k] = uint8_t(Blend(a[k], an[k], b[k], bn[k], wA0, wA1, wB0, wB1));
+        }
+    }
+}
+
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
+
+// 24- and 32-bit rows, by the widest kernel this processor runs.
+template <int Bytes> void ScaleTrueColor(const ScaleJob& job, int row0, int row1) {
+#if defined(__x86_64__)
+    if (TFastDIB::WideKernels && HasAvx2()) {
+        ScaleBytesAvx2<Bytes>(job, row0, row1);
+        return;
+    }
+#endif
+    ScaleBytes<Bytes, 3>(job, row0, row1);
 }
 
 struct Tables16 {
@@ -774,8 +944,7 @@ void Scale16(const ScaleJob& job, const Tables16& t, int row0, int row1) {
 // Runs fn over the destination rows, split in two halves on two threads when
 // the picture is big enough to pay for the thread. Rows are independent, so
 // the result is the same either way.
-template <class Fn>
-void ForRows(int rows, int width, Fn fn) {
+template <class Fn> void ForRows(int rows, int width, Fn fn) {
     if (int64_t(rows) * width < 200000 || rows < 2) {
         fn(0, rows);
         return;
@@ -810,9 +979,15 @@ void TFastDIB::ScaleInto(TFastDIB& dest) const {
     }
 
     switch (bits) {
-    case 8: ForRows(dest.RowCount, dest.Width(), [&](int a, int b) { ScaleBytes<1, 1>(job, a, b); }); break;
-    case 24: ForRows(dest.RowCount, dest.Width(), [&](int a, int b) { ScaleBytes<3, 3>(job, a, b); }); break;
-    case 32: ForRows(dest.RowCount, dest.Width(), [&](int a, int b) { ScaleBytes<4, 3>(job, a, b); }); break;
+    case 8:
+        ForRows(dest.RowCount, dest.Width(), [&](int a, int b) { ScaleBytes<1, 1>(job, a, b); });
+        break;
+    case 24:
+        ForRows(dest.RowCount, dest.Width(), [&](int a, int b) { ScaleTrueColor<3>(job, a, b); });
+        break;
+    case 32:
+        ForRows(dest.RowCount, dest.Width(), [&](int a, int b) { ScaleTrueColor<4>(job, a, b); });
+        break;
     case 16: {
         Tables16 t;
         t.blue.resize(65536);
@@ -840,10 +1015,12 @@ QImage TFastDIB::MemoryImage() const {
     auto view = [&](QImage::Format f) { return QImage(PixelData, w, h, Stride, f); };
     switch (BitCount()) {
     case 32:
-        if (Compression() == BI_RGB || (Mask(0) == 0xFF0000 && Mask(1) == 0xFF00 && Mask(2) == 0xFF))
+        if (Compression() == BI_RGB ||
+            (Mask(0) == 0xFF0000 && Mask(1) == 0xFF00 && Mask(2) == 0xFF))
             return view(QImage::Format_RGB32);
         break;
-    case 24: return view(QImage::Format_BGR888);
+    case 24:
+        return view(QImage::Format_BGR888);
     case 16:
         if (BlueBits == 5 && GreenBits == 5 && RedBits == 5) return view(QImage::Format_RGB555);
         if (BlueBits == 5 && GreenBits == 6 && RedBits == 5) return view(QImage::Format_RGB16);
@@ -857,7 +1034,8 @@ QImage TFastDIB::MemoryImage() const {
         img.setColorTable(colors);
         return img;
     }
-    default: break;
+    default:
+        break;
     }
     // Layouts Qt has no format for are converted once.
     QImage img(w, h, QImage::Format_RGB32);

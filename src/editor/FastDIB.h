@@ -133,6 +133,9 @@ public:
     void DrawRectangle(int left, int top, int right, int bottom);
 
     void ScaleInto(TFastDIB& dest) const;
+    // Whether ScaleInto may use the processor's vector kernels (same results;
+    // cleared by tests to check the portable kernel).
+    static inline bool WideKernels = true;
     void PaintTo(QPainter& painter, int x, int y) const;
 
     uint32_t GetColor(int row, int column) const;

@@ -36,7 +36,9 @@ std::vector<uint32_t> RowColors(const TFastDIB& dib, int row) {
     return out;
 }
 
-uint32_t Gray(uint32_t v) { return v << 16 | v << 8 | v; }
+uint32_t Gray(uint32_t v) {
+    return v << 16 | v << 8 | v;
+}
 
 TEST(ScaleFigures, LastSourceColumnIsNeverSampled) {
     TFastDIB src, two, three;
@@ -60,8 +62,8 @@ TEST(ScaleFigures, ChannelsAreInterpolatedSeparately) {
     src.ScaleInto(two);
     src.ScaleInto(three);
     EXPECT_EQ(RowColors(two, 0), (std::vector<uint32_t>{rgb(255, 10, 0), rgb(105, 25, 150)}));
-    EXPECT_EQ(RowColors(three, 0), (std::vector<uint32_t>{rgb(255, 10, 0), rgb(155, 20, 100),
-                                                          rgb(55, 30, 200)}));
+    EXPECT_EQ(RowColors(three, 0),
+              (std::vector<uint32_t>{rgb(255, 10, 0), rgb(155, 20, 100), rgb(55, 30, 200)}));
 }
 
 TEST(ScaleFigures, ResultsAreTruncated) {
@@ -70,8 +72,7 @@ TEST(ScaleFigures, ResultsAreTruncated) {
     FillRow(src, 0, {Gray(10), Gray(20)});
     Make(dst, 4, 1, 24);
     src.ScaleInto(dst);
-    EXPECT_EQ(RowColors(dst, 0),
-              (std::vector<uint32_t>{Gray(10), Gray(12), Gray(15), Gray(17)}));
+    EXPECT_EQ(RowColors(dst, 0), (std::vector<uint32_t>{Gray(10), Gray(12), Gray(15), Gray(17)}));
 }
 
 TEST(ScaleFigures, OneRowSourceFillsEveryRow) {
@@ -82,8 +83,7 @@ TEST(ScaleFigures, OneRowSourceFillsEveryRow) {
         Make(dst, 3, height, 24);
         src.ScaleInto(dst);
         for (int r = 0; r < 3; ++r)
-            EXPECT_EQ(RowColors(dst, r),
-                      (std::vector<uint32_t>{Gray(0), Gray(100), Gray(200)}))
+            EXPECT_EQ(RowColors(dst, r), (std::vector<uint32_t>{Gray(0), Gray(100), Gray(200)}))
                 << "row " << r;
     }
 }
@@ -312,36 +312,43 @@ TEST_P(ScaleAgainstReference, BitExact) {
     Channels from = sc.bits == 16 ? sc.from : Channels{};
     Channels to = sc.bits == 16 ? sc.to : Channels{};
     const std::vector<uint8_t> expected = ReferenceScale(src, dst, from, to);
-    src.ScaleInto(dst);
-    const std::vector<uint8_t> actual = MemoryBytes(dst);
-    ASSERT_EQ(actual.size(), expected.size());
-    size_t mismatches = 0;
-    for (size_t i = 0; i < actual.size() && mismatches < 10; ++i)
-        if (actual[i] != expected[i]) {
-            ++mismatches;
-            ADD_FAILURE() << "byte " << i << " (row " << i / size_t(dst.Stride) << "): got "
-                          << int(actual[i]) << ", expected " << int(expected[i]);
-        }
-    EXPECT_EQ(mismatches, 0u);
+    const std::vector<uint8_t> untouched = MemoryBytes(dst);
+    // Both the vector kernels (where the processor has them) and the portable one.
+    for (bool wide : {true, false}) {
+        TFastDIB::WideKernels = wide;
+        std::copy(untouched.begin(), untouched.end(), dst.PixelData);
+        src.ScaleInto(dst);
+        TFastDIB::WideKernels = true;
+        const std::vector<uint8_t> actual = MemoryBytes(dst);
+        ASSERT_EQ(actual.size(), expected.size());
+        size_t mismatches = 0;
+        for (size_t i = 0; i < actual.size() && mismatches < 10; ++i)
+            if (actual[i] != expected[i]) {
+                ++mismatches;
+                ADD_FAILURE() << (wide ? "wide" : "portable") << " kernel, byte " << i << " (row "
+                              << i / size_t(dst.Stride) << "): got " << int(actual[i])
+                              << ", expected " << int(expected[i]);
+            }
+        EXPECT_EQ(mismatches, 0u);
+    }
 }
 
 // 517 x 411 = 212,487 destination pixels: large enough to be split over
 // two threads. 123 x 77 stays on one.
 INSTANTIATE_TEST_SUITE_P(
     RandomPictures, ScaleAgainstReference,
-    testing::Values(
-        ScaleCase{"Up8", 8, {}, {}, 300, 200, 517, 411},
-        ScaleCase{"Down8", 8, {}, {}, 300, 200, 123, 77},
-        ScaleCase{"Up16_555", 16, {5, 5, 5}, {5, 5, 5}, 300, 200, 517, 411},
-        ScaleCase{"Up16_565", 16, {5, 6, 5}, {5, 6, 5}, 300, 200, 517, 411},
-        ScaleCase{"Down16_555_to_565", 16, {5, 5, 5}, {5, 6, 5}, 300, 200, 123, 77},
-        ScaleCase{"Down16_565_to_555", 16, {5, 6, 5}, {5, 5, 5}, 300, 200, 123, 77},
-        ScaleCase{"Up24", 24, {}, {}, 300, 200, 517, 411},
-        ScaleCase{"Down24", 24, {}, {}, 300, 200, 123, 77},
-        ScaleCase{"TopDown24", 24, {}, {}, 300, -200, 517, -411},
-        ScaleCase{"Up32", 32, {}, {}, 300, 200, 517, 411},
-        ScaleCase{"Down32", 32, {}, {}, 300, 200, 123, 77},
-        ScaleCase{"Stretch32", 32, {}, {}, 300, 200, 901, 3}),
+    testing::Values(ScaleCase{"Up8", 8, {}, {}, 300, 200, 517, 411},
+                    ScaleCase{"Down8", 8, {}, {}, 300, 200, 123, 77},
+                    ScaleCase{"Up16_555", 16, {5, 5, 5}, {5, 5, 5}, 300, 200, 517, 411},
+                    ScaleCase{"Up16_565", 16, {5, 6, 5}, {5, 6, 5}, 300, 200, 517, 411},
+                    ScaleCase{"Down16_555_to_565", 16, {5, 5, 5}, {5, 6, 5}, 300, 200, 123, 77},
+                    ScaleCase{"Down16_565_to_555", 16, {5, 6, 5}, {5, 5, 5}, 300, 200, 123, 77},
+                    ScaleCase{"Up24", 24, {}, {}, 300, 200, 517, 411},
+                    ScaleCase{"Down24", 24, {}, {}, 300, 200, 123, 77},
+                    ScaleCase{"TopDown24", 24, {}, {}, 300, -200, 517, -411},
+                    ScaleCase{"Up32", 32, {}, {}, 300, 200, 517, 411},
+                    ScaleCase{"Down32", 32, {}, {}, 300, 200, 123, 77},
+                    ScaleCase{"Stretch32", 32, {}, {}, 300, 200, 901, 3}),
     [](const testing::TestParamInfo<ScaleCase>& info) { return std::string(info.param.name); });
 
 } // namespace
