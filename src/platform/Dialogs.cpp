@@ -1,0 +1,73 @@
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+
+namespace platform {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QWidget* Owner() { return QApplication::activeWindow(); }
+
+class QtDialogs : public Dialogs {
+public:
+    void MessageBox(const std::string& text) override {
+        QMessageBox box(QMessageBox::NoIcon, Q(ApplicationTitle()), Q(text), QMessageBox::Ok, Owner());
+        box.exec();
+    }
+
+    bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) override {
+        QInputDialog dialog(Owner());
+        dialog.setWindowTitle(Q(caption));
+        dialog.setLabelText(Q(prompt));
+        dialog.setTextValue(Q(value));
+        dialog.setOkButtonText("OK");
+        dialog.setCancelButtonText("Cancel");
+        if (auto* edit = dialog.findChild<QLineEdit*>()) {
+            edit->setMaxLength(255);
+            edit->selectAll();
+        }
+        if (dialog.exec() != QDialog::Accepted) return false;
+        value = dialog.textValue().toStdString();
+        return true;
+    }
+
+    void InputBox(const std::string& caption, const std::string& prompt, const std::string& text) override {
+        std::string shown = text;
+        InputQuery(caption, prompt, shown);
+    }
+
+    bool Confirm(const std::string& text) override {
+        QMessageBox box(QMessageBox::Question, "Confirm", Q(text), QMessageBox::Yes | QMessageBox::No, Owner());
+        return box.exec() == QMessageBox::Yes;
+    }
+};
+
+std::unique_ptr<Dialogs>& Installed() {
+    static std::unique_ptr<Dialogs> current;
+    return current;
+}
+
+} // namespace
+
+Dialogs& dialogs() {
+    std::unique_ptr<Dialogs>& d = Installed();
+    if (!d) d = std::make_unique<QtDialogs>();
+    return *d;
+}
+
+void installDialogs(std::unique_ptr<Dialogs> replacement) { Installed() = std::move(replacement); }
+
+std::string ApplicationTitle() {
+    QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    if (name.isEmpty() && QCoreApplication::instance()) name = QCoreApplication::applicationName();
+    name = name.section('.', 0, 0);
+    if (name.size() > 1) name = name.left(1) + name.mid(1).toLower();
+    return name.toStdString();
+}
+
+} // namespace platform

@@ -1,0 +1,35 @@
+// The standard dialogs: message box, input query, input box and the Yes/No
+// confirmation. The program talks to them through one interface; the default
+// implementation shows Qt dialogs, tests install a scripted one.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // The text with one OK button, modal, captioned with the application title.
+    virtual void MessageBox(const std::string& text) = 0;
+    // One edit field pre-filled with value (all selected, at most 255
+    // characters), OK and Cancel. On OK stores the text in value and returns true.
+    virtual bool InputQuery(const std::string& caption, const std::string& prompt,
+                            std::string& value) = 0;
+    // The input query used to show a text for copying; the answer is ignored.
+    virtual void InputBox(const std::string& caption, const std::string& prompt,
+                          const std::string& text) = 0;
+    // "Confirm" with Yes and No; true for Yes.
+    virtual bool Confirm(const std::string& text) = 0;
+};
+
+Dialogs& dialogs();
+// Replaces the dialogs (tests); nullptr restores the Qt dialogs.
+void installDialogs(std::unique_ptr<Dialogs> replacement);
+
+// The program file's name up to its first dot, every character after the
+// first in lower case: the caption of every message box.
+std::string ApplicationTitle();
+
+} // namespace platform

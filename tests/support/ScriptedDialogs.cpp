@@ -1,0 +1,47 @@
+#include "ScriptedDialogs.h"
+
+std::vector<std::string> ScriptedDialogs::Messages() const {
+    std::vector<std::string> out;
+    for (const Shown& s : shown)
+        if (s.kind == "message") out.push_back(s.text);
+    return out;
+}
+
+void ScriptedDialogs::Record(Shown s) {
+    shown.push_back(s);
+    if (whileOpen) whileOpen(s);
+}
+
+void ScriptedDialogs::MessageBox(const std::string& text) {
+    Record({"message", platform::ApplicationTitle(), "", text});
+}
+
+bool ScriptedDialogs::InputQuery(const std::string& caption, const std::string& prompt, std::string& value) {
+    Record({"query", caption, prompt, value});
+    if (queryAnswers.empty()) return false;
+    std::optional<std::string> answer = queryAnswers.front();
+    queryAnswers.pop_front();
+    if (!answer) return false;
+    value = *answer;
+    return true;
+}
+
+void ScriptedDialogs::InputBox(const std::string& caption, const std::string& prompt, const std::string& text) {
+    Record({"inputbox", caption, prompt, text});
+}
+
+bool ScriptedDialogs::Confirm(const std::string& text) {
+    Record({"confirm", "Confirm", "", text});
+    if (confirmAnswers.empty()) return false;
+    bool yes = confirmAnswers.front();
+    confirmAnswers.pop_front();
+    return yes;
+}
+
+ScriptedDialogsScope::ScriptedDialogsScope() {
+    auto d = std::make_unique<ScriptedDialogs>();
+    dialogs_ = d.get();
+    platform::installDialogs(std::move(d));
+}
+
+ScriptedDialogsScope::~ScriptedDialogsScope() { platform::installDialogs(nullptr); }

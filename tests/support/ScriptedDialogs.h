@@ -1,0 +1,53 @@
+// A Dialogs double for tests: records every dialog it is asked to show and
+// answers queries and confirmations from a script.
+#pragma once
+
+#include "Dialogs.h"
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class ScriptedDialogs : public platform::Dialogs {
+public:
+    struct Shown {
+        std::string kind; // "message", "query", "inputbox", "confirm"
+        std::string caption;
+        std::string prompt;
+        std::string text; // message text, or the query's default text
+    };
+
+    // Answers for InputQuery in order: a text means OK with that text,
+    // nullopt means Cancel. With none left, queries are cancelled.
+    std::deque<std::optional<std::string>> queryAnswers;
+    // Answers for Confirm in order; with none left, Confirm answers No.
+    std::deque<bool> confirmAnswers;
+    // Called after each dialog is recorded, while it would be open.
+    std::function<void(const Shown&)> whileOpen;
+
+    std::vector<Shown> shown;
+
+    std::vector<std::string> Messages() const;
+
+    void MessageBox(const std::string& text) override;
+    bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) override;
+    void InputBox(const std::string& caption, const std::string& prompt, const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+
+private:
+    void Record(Shown s);
+};
+
+// Installs a ScriptedDialogs for the lifetime of this object.
+class ScriptedDialogsScope {
+public:
+    ScriptedDialogsScope();
+    ~ScriptedDialogsScope();
+    ScriptedDialogs& operator*() { return *dialogs_; }
+    ScriptedDialogs* operator->() { return dialogs_; }
+
+private:
+    ScriptedDialogs* dialogs_;
+};
