@@ -1,11 +1,12 @@
-#include <QApplication>
-#include <QWidget>
+#include "Application.h"
+#include "mainFormUnit.h"
+
+#include <memory>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle("Brindlewick!");
-    window.setFixedSize(159, 354);
-    window.show();
+    TApplication app(argc, argv);
+    // Created first, the main window is the one whose closing ends the run.
+    auto frmMain = std::make_unique<TfrmMain>();
+    frmMain->show();
     return app.exec();
 }

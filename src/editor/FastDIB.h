@@ -148,6 +148,12 @@ public:
     // The picture as a QImage sharing this buffer's pixels where Qt has a
     // matching format (converted once otherwise), rows in memory order.
     QImage MemoryImage() const;
+    // The picture upright, as an image of its own.
+    QImage ToImage() const;
+    // Replaces the buffer by a bottom-up BI_RGB picture of the image at the
+    // given depth: 32, 24, 16 (5-5-5), or 8 and 1 with the image's colours.
+    // False (and an empty buffer) when the image is null or too big.
+    bool AssignImage(const QImage& image, int bits);
 
     int32_t Width() const { return Header.bmiHeader.biWidth; }
     int32_t Height() const { return Header.bmiHeader.biHeight; }

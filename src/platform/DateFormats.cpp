@@ -16,11 +16,13 @@ void SetDateFormats(const std::string& shortDate, const std::string& longTime) {
 }
 
 std::string ShortDateFormat() {
-    return dateFormat ? *dateFormat : QLocale::system().dateFormat(QLocale::ShortFormat).toStdString();
+    return dateFormat ? *dateFormat
+                      : QLocale::system().dateFormat(QLocale::ShortFormat).toStdString();
 }
 
 std::string LongTimeFormat() {
-    return timeFormat ? *timeFormat : QLocale::system().timeFormat(QLocale::LongFormat).toStdString();
+    return timeFormat ? *timeFormat
+                      : QLocale::system().timeFormat(QLocale::LongFormat).toStdString();
 }
 
 std::string CurrentDateText() {

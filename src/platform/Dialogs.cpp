@@ -9,18 +9,24 @@
 namespace platform {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
-QWidget* Owner() { return QApplication::activeWindow(); }
+QWidget* Owner() {
+    return QApplication::activeWindow();
+}
 
 class QtDialogs : public Dialogs {
 public:
     void MessageBox(const std::string& text) override {
-        QMessageBox box(QMessageBox::NoIcon, Q(ApplicationTitle()), Q(text), QMessageBox::Ok, Owner());
+        QMessageBox box(QMessageBox::NoIcon, Q(ApplicationTitle()), Q(text), QMessageBox::Ok,
+                        Owner());
         box.exec();
     }
 
-    bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) override {
+    bool InputQuery(const std::string& caption, const std::string& prompt,
+                    std::string& value) override {
         QInputDialog dialog(Owner());
         dialog.setWindowTitle(Q(caption));
         dialog.setLabelText(Q(prompt));
@@ -36,13 +42,15 @@ public:
         return true;
     }
 
-    void InputBox(const std::string& caption, const std::string& prompt, const std::string& text) override {
+    void InputBox(const std::string& caption, const std::string& prompt,
+                  const std::string& text) override {
         std::string shown = text;
         InputQuery(caption, prompt, shown);
     }
 
     bool Confirm(const std::string& text) override {
-        QMessageBox box(QMessageBox::Question, "Confirm", Q(text), QMessageBox::Yes | QMessageBox::No, Owner());
+        QMessageBox box(QMessageBox::Question, "Confirm", Q(text),
+                        QMessageBox::Yes | QMessageBox::No, Owner());
         return box.exec() == QMessageBox::Yes;
     }
 };
@@ -60,12 +68,17 @@ Dialogs& dialogs() {
     return *d;
 }
 
-void installDialogs(std::unique_ptr<Dialogs> replacement) { Installed() = std::move(replacement); }
+void installDialogs(std::unique_ptr<Dialogs> replacement) {
+    Installed() = std::move(replacement);
+}
 
 std::string ApplicationTitle() {
-    QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    if (name.isEmpty() && QCoreApplication::instance()) name = QCoreApplication::applicationName();
-    name = name.section('.', 0, 0);
+    return TitleFromFileName(
+        QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString());
+}
+
+std::string TitleFromFileName(const std::string& fileName) {
+    QString name = QString::fromStdString(fileName).section('.', 0, 0);
     if (name.size() > 1) name = name.left(1) + name.mid(1).toLower();
     return name.toStdString();
 }

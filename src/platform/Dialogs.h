@@ -31,5 +31,6 @@ void installDialogs(std::unique_ptr<Dialogs> replacement);
 // The program file's name up to its first dot, every character after the
 // first in lower case: the caption of every message box.
 std::string ApplicationTitle();
+std::string TitleFromFileName(const std::string& fileName);
 
 } // namespace platform

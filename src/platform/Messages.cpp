@@ -44,7 +44,8 @@ protected:
         if (e->type() != MessageEventType) return;
         auto* m = static_cast<MessageEvent*>(e);
         // Held by this call, so a procedure may destroy its own window.
-        if (std::shared_ptr<WindowProc> proc = Find(m->window)) (*proc)(m->msg, m->wParam, m->lParam);
+        if (std::shared_ptr<WindowProc> proc = Find(m->window))
+            (*proc)(m->msg, m->wParam, m->lParam);
     }
 };
 
@@ -73,7 +74,9 @@ void destroyMessageWindow(WindowId window) {
     hub.windows.erase(it);
 }
 
-bool isMessageWindow(WindowId window) { return Hub().Find(window) != nullptr; }
+bool isMessageWindow(WindowId window) {
+    return Hub().Find(window) != nullptr;
+}
 
 bool postMessage(WindowId window, unsigned msg, uintptr_t wParam, intptr_t lParam) {
     if (!isMessageWindow(window)) return false;
@@ -86,10 +89,13 @@ intptr_t sendMessage(WindowId window, unsigned msg, uintptr_t wParam, intptr_t l
     return proc ? (*proc)(msg, wParam, lParam) : 0;
 }
 
-void pumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void pumpMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void waitForMessages(unsigned ms) {
-    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread());
+    QAbstractEventDispatcher* dispatcher =
+        QAbstractEventDispatcher::instance(QThread::currentThread());
     if (!dispatcher) return;
     // The timer bounds the blocking wait; any other event ends it sooner.
     QTimer limit;

@@ -10,7 +10,11 @@ uint32_t RandomDraw(uint32_t range) {
     return uint32_t((uint64_t(state) * range) >> 32);
 }
 
-uint32_t RandomState() { return state; }
-void SetRandomState(uint32_t s) { state = s; }
+uint32_t RandomState() {
+    return state;
+}
+void SetRandomState(uint32_t s) {
+    state = s;
+}
 
 } // namespace platform

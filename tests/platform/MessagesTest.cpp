@@ -34,7 +34,9 @@ struct Recorder {
     ~Recorder() { destroyMessageWindow(id); }
 };
 
-double CpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
+double CpuSeconds() {
+    return double(std::clock()) / CLOCKS_PER_SEC;
+}
 
 } // namespace
 
@@ -101,9 +103,8 @@ TEST(MessagePump, ProcedureMayDestroyItsOwnWindow) {
 }
 
 TEST(MessagePump, SendMessageCallsAtOnceAndReturnsTheResult) {
-    WindowId id = createMessageWindow([](unsigned m, uintptr_t w, intptr_t l) {
-        return intptr_t(m) + intptr_t(w) + l;
-    });
+    WindowId id = createMessageWindow(
+        [](unsigned m, uintptr_t w, intptr_t l) { return intptr_t(m) + intptr_t(w) + l; });
     EXPECT_EQ(sendMessage(id, 100, 20, 3), 123);
     destroyMessageWindow(id);
     EXPECT_EQ(sendMessage(id, 100, 20, 3), 0);
@@ -131,7 +132,8 @@ TEST(WaitForMessages, IdleWaitDoesNotSpin) {
     pumpMessages();
     const double cpuBefore = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(400)) waitForMessages(100);
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(400))
+        waitForMessages(100);
     const double cpu = CpuSeconds() - cpuBefore;
     // A busy loop would burn the whole 0.4 s.
     EXPECT_LT(cpu, 0.1);

@@ -55,7 +55,9 @@ std::vector<uint8_t> BmpBuilder::Build() const {
     return out;
 }
 
-void BmpBuilder::WriteTo(const std::string& path) const { WriteFileBytes(path, Build()); }
+void BmpBuilder::WriteTo(const std::string& path) const {
+    WriteFileBytes(path, Build());
+}
 
 uint16_t GetLe16(const std::vector<uint8_t>& bytes, size_t offset) {
     return uint16_t(bytes.at(offset) | bytes.at(offset + 1) << 8);

@@ -14,18 +14,20 @@ struct BmpBuilder {
     uint16_t bits = 24;
     uint32_t compression = 0;
     uint32_t clrUsed = 0;
-    std::vector<uint32_t> palette;          // 0x00RRGGBB per entry
+    std::vector<uint32_t> palette;              // 0x00RRGGBB per entry
     std::optional<std::vector<uint32_t>> masks; // red, green, blue (written after the header)
-    std::vector<uint8_t> pixels;            // exactly as stored in the file
-    std::optional<uint32_t> dataOffset;     // default: right after header and tables
-    std::optional<uint32_t> fileSize;       // default: the real size
+    std::vector<uint8_t> pixels;                // exactly as stored in the file
+    std::optional<uint32_t> dataOffset;         // default: right after header and tables
+    std::optional<uint32_t> fileSize;           // default: the real size
 
     std::vector<uint8_t> Build() const;
     void WriteTo(const std::string& path) const;
 };
 
 // Row stride in bytes of an uncompressed BMP row.
-inline size_t BmpStride(int width, int bits) { return size_t((width * bits + 31) / 32 * 4); }
+inline size_t BmpStride(int width, int bits) {
+    return size_t((width * bits + 31) / 32 * 4);
+}
 
 // Packs a picture into uncompressed BMP rows, padding included. value(x, y)
 // gives the stored value of the pixel at column x, line y counted from the
@@ -41,9 +43,15 @@ std::vector<uint8_t> PackPixels(int width, int rows, int bits, bool bottomUp, Fn
         for (int x = 0; x < width; ++x) {
             const uint32_t v = uint32_t(value(x, y));
             switch (bits) {
-            case 1: p[x / 8] = uint8_t(p[x / 8] | (v & 1) << (7 - x % 8)); break;
-            case 4: p[x / 2] = uint8_t(p[x / 2] | (v & 15) << (x % 2 ? 0 : 4)); break;
-            case 8: p[x] = uint8_t(v); break;
+            case 1:
+                p[x / 8] = uint8_t(p[x / 8] | (v & 1) << (7 - x % 8));
+                break;
+            case 4:
+                p[x / 2] = uint8_t(p[x / 2] | (v & 15) << (x % 2 ? 0 : 4));
+                break;
+            case 8:
+                p[x] = uint8_t(v);
+                break;
             default:
                 for (int k = 0; k < bits / 8; ++k) p[x * (bits / 8) + k] = uint8_t(v >> (8 * k));
                 break;

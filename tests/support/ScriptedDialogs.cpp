@@ -16,7 +16,8 @@ void ScriptedDialogs::MessageBox(const std::string& text) {
     Record({"message", platform::ApplicationTitle(), "", text});
 }
 
-bool ScriptedDialogs::InputQuery(const std::string& caption, const std::string& prompt, std::string& value) {
+bool ScriptedDialogs::InputQuery(const std::string& caption, const std::string& prompt,
+                                 std::string& value) {
     Record({"query", caption, prompt, value});
     if (queryAnswers.empty()) return false;
     std::optional<std::string> answer = queryAnswers.front();
@@ -26,7 +27,8 @@ bool ScriptedDialogs::InputQuery(const std::string& caption, const std::string& 
     return true;
 }
 
-void ScriptedDialogs::InputBox(const std::string& caption, const std::string& prompt, const std::string& text) {
+void ScriptedDialogs::InputBox(const std::string& caption, const std::string& prompt,
+                               const std::string& text) {
     Record({"inputbox", caption, prompt, text});
 }
 
@@ -44,4 +46,6 @@ ScriptedDialogsScope::ScriptedDialogsScope() {
     platform::installDialogs(std::move(d));
 }
 
-ScriptedDialogsScope::~ScriptedDialogsScope() { platform::installDialogs(nullptr); }
+ScriptedDialogsScope::~ScriptedDialogsScope() {
+    platform::installDialogs(nullptr);
+}

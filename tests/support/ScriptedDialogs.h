@@ -32,8 +32,10 @@ public:
     std::vector<std::string> Messages() const;
 
     void MessageBox(const std::string& text) override;
-    bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) override;
-    void InputBox(const std::string& caption, const std::string& prompt, const std::string& text) override;
+    bool InputQuery(const std::string& caption, const std::string& prompt,
+                    std::string& value) override;
+    void InputBox(const std::string& caption, const std::string& prompt,
+                  const std::string& text) override;
     bool Confirm(const std::string& text) override;
 
 private:

@@ -1,0 +1,221 @@
+#include "mainFormUnit.h"
+
+#include "CaptureImage.h"
+#include "Dialogs.h"
+#include "FastDIB.h"
+#include "Messages.h"
+#include "Screen.h"
+#include "System.h"
+#include "WorkingFiles.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+#include <stdexcept>
+
+const char* const VersionText = "1.0.0.6.beta";
+
+namespace {
+
+const char* const AboutText = "Brindlewick\n"
+                              "1.0.0.6.beta\n"
+                              "\n"
+                              "Puts a picture of your screen on the web.\n"
+                              "Made by the Brindlewick developers.\n"
+                              "\n"
+                              "https://brindlewick.example.org/";
+
+void Message(const char* text) {
+    platform::dialogs().MessageBox(text);
+}
+
+// The layout is in pixels; where the desktop's font is wider than the one it
+// was made for, the buttons share a smaller font instead of cutting captions.
+void FitCaptions(std::initializer_list<QPushButton*> buttons) {
+    QFont f = buttons.begin()[0]->font();
+    auto fits = [&] {
+        for (QPushButton* b : buttons) {
+            const int margins =
+                2 * b->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) + 4;
+            if (QFontMetrics(f).horizontalAdvance(b->text()) + margins > b->width()) return false;
+        }
+        return true;
+    };
+    while (f.pixelSize() > 8 && !fits()) f.setPixelSize(f.pixelSize() - 1);
+    for (QPushButton* b : buttons) b->setFont(f);
+}
+
+} // namespace
+
+TfrmMain::TfrmMain() {
+    setWindowTitle("Brindlewick!");
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(159, 354);
+    // The layout is in pixels and made for a font 11 pixels high.
+    QFont f = font();
+    f.setPixelSize(11);
+    setFont(f);
+
+    auto bevel = [this](int x, int y, int w, int h) {
+        auto* b = new QFrame(this);
+        b->setFrameStyle(QFrame::Box | QFrame::Sunken);
+        b->setGeometry(x, y, w, h);
+        return b;
+    };
+    auto button = [this](const char* caption, int x, int y, int w, int h,
+                         void (TfrmMain::*handler)()) {
+        auto* b = new QPushButton(caption, this);
+        b->setGeometry(x, y, w, h);
+        connect(b, &QPushButton::clicked, this, handler);
+        return b;
+    };
+    Bevel3 = bevel(0, 8, 153, 49);
+    btnConfig = button("Configure", 8, 16, 137, 33, &TfrmMain::btnConfigClick);
+    Bevel1 = bevel(0, 64, 153, 89);
+    btnCaptureScreen = button("Capture screen", 8, 72, 137, 33, &TfrmMain::btnCaptureScreenClick);
+    btnTakeFromClip =
+        button("Take image from clipboard", 8, 112, 137, 33, &TfrmMain::btnTakeFromClipClick);
+    Bevel2 = bevel(0, 160, 153, 169);
+    btnCrop = button("Crop && adjust", 8, 168, 137, 33, &TfrmMain::btnCropClick);
+    btnSaveLocal = button("Save on this computer", 8, 208, 137, 33, &TfrmMain::btnSaveLocalClick);
+    btnPublish = button("Publish", 8, 248, 137, 33, &TfrmMain::btnPublishClick);
+    btnCopyToClip = button("Copy to clipboard", 8, 288, 137, 33, &TfrmMain::btnCopyToClipClick);
+    lblVer = new QLabel("lblVer", this);
+    lblVer->setGeometry(8, 336, 26, 13);
+    btnAbout = button("About", 96, 336, 57, 17, &TfrmMain::btnAboutClick);
+
+    FitCaptions({btnConfig, btnCaptureScreen, btnTakeFromClip, btnCrop, btnSaveLocal, btnPublish,
+                 btnCopyToClip, btnAbout});
+
+    QWidget* order[] = {btnCaptureScreen, btnCrop,         btnSaveLocal,  btnPublish,
+                        btnConfig,        btnTakeFromClip, btnCopyToClip, btnAbout};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+    btnCaptureScreen->setFocus();
+
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() {
+    FormDestroy();
+}
+
+void TfrmMain::FormCreate() {
+    DeleteWorkingFile();
+}
+
+void TfrmMain::FormDestroy() {
+    DeleteWorkingFile();
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    if (!shownBefore_) {
+        shownBefore_ = true;
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect area = screen->geometry();
+            move(area.center() - QPoint(width() / 2, height() / 2));
+        }
+    }
+    QWidget::showEvent(event);
+    FormShow();
+}
+
+void TfrmMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+}
+
+void TfrmMain::FormShow() {
+    lblVer->setText(VersionText);
+    lblVer->adjustSize();
+}
+
+void TfrmMain::FormActivate() {
+    UpdateButtons();
+}
+
+void TfrmMain::UpdateButtons() {
+    btnConfig->setEnabled(true);
+    btnTakeFromClip->setEnabled(true);
+    btnCaptureScreen->setEnabled(true);
+    for (QPushButton* b : {btnCrop, btnSaveLocal, btnPublish, btnCopyToClip})
+        b->setEnabled(WorkingFileExists());
+    if (isBusy)
+        for (QPushButton* b : {btnCrop, btnSaveLocal, btnPublish, btnCaptureScreen, btnConfig,
+                               btnCopyToClip, btnTakeFromClip})
+            b->setEnabled(false);
+}
+
+void TfrmMain::btnConfigClick() {
+    UpdateButtons();
+}
+
+void TfrmMain::btnCaptureScreenClick() {
+    CaptureScreen();
+}
+
+void TfrmMain::CaptureScreen() {
+    DeleteWorkingFile();
+    if (!platform::HasPrimaryScreen()) Message("CreateCompatibleDC Failed");
+    const QSize size = platform::PrimaryScreenSize();
+    const int bits = CaptureDepth(platform::PrimaryScreenDepth());
+    TFastDIB bitmap;
+    if (!bitmap.Allocate(size.width(), size.height(), bits))
+        Message("CreateCompatibleBitmap Failed");
+
+    // The window must be off the screen before the grab.
+    hide();
+    QGuiApplication::sync();
+    platform::pumpMessages();
+    platform::SleepMs(1000);
+    const QImage shot = platform::GrabPrimaryScreen();
+    if (shot.isNull() || !bitmap.AssignImage(shot, bits)) Message("BitBlt Failed");
+    show();
+
+    // A failed grab leaves no working capture file rather than a black one.
+    if (!bitmap.Empty()) WriteWorkingFile(bitmap);
+    UpdateButtons();
+}
+
+void TfrmMain::btnTakeFromClipClick() {
+    if (platform::ClipboardHasBitmap()) {
+        const QImage picture = platform::ClipboardBitmap();
+        TFastDIB bitmap;
+        if (!bitmap.AssignImage(picture, ClipboardDepth(picture)))
+            throw std::runtime_error("The picture on the clipboard cannot be read.");
+        WriteWorkingFile(bitmap);
+    } else {
+        Message("Clipboard doesn't containt bitmap-data!");
+    }
+    UpdateButtons();
+}
+
+void TfrmMain::btnCropClick() {
+    UpdateButtons();
+}
+
+void TfrmMain::btnSaveLocalClick() {
+    UpdateButtons();
+}
+
+void TfrmMain::btnPublishClick() {
+    UpdateButtons();
+}
+
+void TfrmMain::btnCopyToClipClick() {
+    TFastDIB bitmap;
+    if (!bitmap.LoadBitmapFile(WorkingFilePath()))
+        throw std::runtime_error("Cannot open file \"" + WorkingFilePath() + "\".");
+    platform::SetClipboardBitmap(bitmap.ToImage());
+    UpdateButtons();
+}
+
+void TfrmMain::btnAboutClick() {
+    Message(AboutText);
+}

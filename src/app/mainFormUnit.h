@@ -1,0 +1,58 @@
+// The main window: a narrow column of eight buttons that drives the capture
+// workflow, the busy flag, and the capture sources behind the buttons.
+#pragma once
+
+#include <QWidget>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+extern const char* const VersionText;
+
+class TfrmMain : public QWidget {
+    Q_OBJECT
+public:
+    TfrmMain();
+    ~TfrmMain() override;
+
+    // Enables the buttons from the working capture file and isBusy.
+    void UpdateButtons();
+    // Replaces the working capture file by a picture of the primary screen.
+    void CaptureScreen();
+
+    bool isBusy = false;
+
+    QFrame* Bevel1;
+    QFrame* Bevel2;
+    QFrame* Bevel3;
+    QPushButton* btnConfig;
+    QPushButton* btnCaptureScreen;
+    QPushButton* btnTakeFromClip;
+    QPushButton* btnCrop;
+    QPushButton* btnSaveLocal;
+    QPushButton* btnPublish;
+    QPushButton* btnCopyToClip;
+    QPushButton* btnAbout;
+    QLabel* lblVer;
+
+    void FormCreate();
+    void FormDestroy();
+    void FormShow();
+    void FormActivate();
+    void btnConfigClick();
+    void btnCaptureScreenClick();
+    void btnTakeFromClipClick();
+    void btnCropClick();
+    void btnSaveLocalClick();
+    void btnPublishClick();
+    void btnCopyToClipClick();
+    void btnAboutClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    bool shownBefore_ = false;
+};

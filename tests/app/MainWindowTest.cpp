@@ -1,0 +1,247 @@
+#include "BmpBuilder.h"
+#include "FastDIB.h"
+#include "ScriptedDialogs.h"
+#include "TempDirScope.h"
+#include "WorkingFiles.h"
+#include "mainFormUnit.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFrame>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+
+#include <map>
+
+namespace {
+
+// Writes a small asymmetric two-colour picture as the working capture file.
+void WriteCapture(const std::string& path, int width = 4, int height = 3) {
+    BmpBuilder b;
+    b.width = width;
+    b.height = height;
+    b.bits = 24;
+    b.pixels = PackPixels(width, height, 24, true,
+                          [](int x, int y) { return x == 0 && y == 0 ? 0xFF0000 : 0x0000FF; });
+    b.WriteTo(path);
+}
+
+struct MainWindowTest : testing::Test {
+    TempDirScope tmp;
+    ScriptedDialogsScope dialogs;
+
+    std::map<std::string, bool> States(TfrmMain& w) {
+        return {{"Configure", w.btnConfig->isEnabled()},
+                {"Capture screen", w.btnCaptureScreen->isEnabled()},
+                {"Take image from clipboard", w.btnTakeFromClip->isEnabled()},
+                {"Crop", w.btnCrop->isEnabled()},
+                {"Save", w.btnSaveLocal->isEnabled()},
+                {"Publish", w.btnPublish->isEnabled()},
+                {"Copy to clipboard", w.btnCopyToClip->isEnabled()},
+                {"About", w.btnAbout->isEnabled()}};
+    }
+    static std::map<std::string, bool> Expect(bool sources, bool outputs) {
+        return {{"Configure", sources},
+                {"Capture screen", sources},
+                {"Take image from clipboard", sources},
+                {"Crop", outputs},
+                {"Save", outputs},
+                {"Publish", outputs},
+                {"Copy to clipboard", outputs},
+                {"About", true}};
+    }
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, LayoutCaptionsAndTabOrder) {
+    TfrmMain w;
+    EXPECT_EQ(w.windowTitle(), "Brindlewick!");
+    EXPECT_EQ(w.size(), QSize(159, 354));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize()) << "not resizable";
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    struct Expected {
+        QPushButton* button;
+        const char* caption;
+        QRect geometry;
+    };
+    const Expected buttons[] = {
+        {w.btnConfig, "Configure", {8, 16, 137, 33}},
+        {w.btnCaptureScreen, "Capture screen", {8, 72, 137, 33}},
+        {w.btnTakeFromClip, "Take image from clipboard", {8, 112, 137, 33}},
+        {w.btnCrop, "Crop && adjust", {8, 168, 137, 33}},
+        {w.btnSaveLocal, "Save on this computer", {8, 208, 137, 33}},
+        {w.btnPublish, "Publish", {8, 248, 137, 33}},
+        {w.btnCopyToClip, "Copy to clipboard", {8, 288, 137, 33}},
+        {w.btnAbout, "About", {96, 336, 57, 17}},
+    };
+    for (const Expected& e : buttons) {
+        EXPECT_EQ(e.button->text().toStdString(), e.caption);
+        EXPECT_EQ(e.button->geometry(), e.geometry) << e.caption;
+        // The whole caption fits inside the button.
+        EXPECT_LT(e.button->fontMetrics().horizontalAdvance(e.button->text().replace("&&", "&")),
+                  e.geometry.width() - 8)
+            << e.caption;
+    }
+    EXPECT_EQ(w.Bevel3->geometry(), QRect(0, 8, 153, 49));
+    EXPECT_EQ(w.Bevel1->geometry(), QRect(0, 64, 153, 89));
+    EXPECT_EQ(w.Bevel2->geometry(), QRect(0, 160, 153, 169));
+
+    QWidget* order[] = {w.btnCaptureScreen, w.btnCrop,         w.btnSaveLocal,  w.btnPublish,
+                        w.btnConfig,        w.btnTakeFromClip, w.btnCopyToClip, w.btnAbout};
+    auto nextTabStop = [](QWidget* from) {
+        QWidget* next = from->nextInFocusChain();
+        while (next != from && !(next->focusPolicy() & Qt::TabFocus))
+            next = next->nextInFocusChain();
+        return next;
+    };
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        EXPECT_EQ(nextTabStop(order[i]), order[i + 1]) << i;
+}
+
+TEST_F(MainWindowTest, VersionLabelIsSetWhenShown) {
+    TfrmMain w;
+    EXPECT_EQ(w.lblVer->text(), "lblVer");
+    w.show();
+    EXPECT_EQ(w.lblVer->text(), "1.0.0.6.beta");
+    w.lblVer->setText("changed");
+    w.hide();
+    w.show();
+    EXPECT_EQ(w.lblVer->text(), "1.0.0.6.beta");
+}
+
+TEST_F(MainWindowTest, StaleCaptureIsDeletedAtStartAndAtEnd) {
+    WriteCapture(WorkingFilePath());
+    {
+        TfrmMain w;
+        EXPECT_FALSE(WorkingFileExists());
+        w.UpdateButtons();
+        EXPECT_EQ(States(w), Expect(true, false));
+        WriteCapture(WorkingFilePath());
+    }
+    EXPECT_FALSE(WorkingFileExists());
+}
+
+TEST_F(MainWindowTest, ButtonStatesFollowTheCaptureAndTheBusyFlag) {
+    TfrmMain w;
+    w.UpdateButtons();
+    EXPECT_EQ(States(w), Expect(true, false));
+    WriteCapture(WorkingFilePath());
+    w.UpdateButtons();
+    EXPECT_EQ(States(w), Expect(true, true));
+    w.isBusy = true;
+    w.UpdateButtons();
+    EXPECT_EQ(States(w), Expect(false, false));
+    DeleteWorkingFile();
+    w.UpdateButtons();
+    EXPECT_EQ(States(w), Expect(false, false));
+    w.isBusy = false;
+    w.UpdateButtons();
+    EXPECT_EQ(States(w), Expect(true, false));
+}
+
+TEST_F(MainWindowTest, ActivationReevaluatesTheButtons) {
+    TfrmMain w;
+    w.show();
+    w.UpdateButtons();
+    WriteCapture(WorkingFilePath());
+    EXPECT_FALSE(w.btnCrop->isEnabled());
+    QApplication::setActiveWindow(&w);
+    QEvent activation(QEvent::ActivationChange);
+    QApplication::sendEvent(&w, &activation);
+    EXPECT_TRUE(w.btnCrop->isEnabled());
+}
+
+TEST_F(MainWindowTest, AboutShowsNameVersionAndCredits) {
+    TfrmMain w;
+    QTest::mouseClick(w.btnAbout, Qt::LeftButton);
+    ASSERT_EQ(dialogs->Messages().size(), 1u);
+    const std::string text = dialogs->Messages()[0];
+    EXPECT_EQ(text.rfind("Brindlewick\n1.0.0.6.beta\n\n", 0), 0u) << text;
+    EXPECT_GT(text.size(), std::string("Brindlewick\n1.0.0.6.beta\n\n").size() + 10);
+    EXPECT_EQ(dialogs->shown[0].caption, "tests_app")
+        << "the title comes from the program file's name";
+}
+
+TEST_F(MainWindowTest, ClipboardWithoutPictureKeepsTheCapture) {
+    TfrmMain w;
+    WriteCapture(WorkingFilePath());
+    const std::vector<uint8_t> before = ReadFileBytes(WorkingFilePath());
+    QApplication::clipboard()->setText("just text");
+    QTest::mouseClick(w.btnTakeFromClip, Qt::LeftButton);
+    EXPECT_EQ(dialogs->Messages(),
+              std::vector<std::string>{"Clipboard doesn't containt bitmap-data!"});
+    EXPECT_EQ(ReadFileBytes(WorkingFilePath()), before);
+    EXPECT_TRUE(w.btnPublish->isEnabled());
+}
+
+TEST_F(MainWindowTest, CopyToClipboardAndBackKeepsThePixels) {
+    TfrmMain w;
+    WriteCapture(WorkingFilePath(), 5, 3);
+    QTest::mouseClick(w.btnCopyToClip, Qt::LeftButton);
+    const QImage offered = QApplication::clipboard()->image();
+    ASSERT_EQ(offered.size(), QSize(5, 3));
+    EXPECT_EQ(offered.pixel(0, 0) & 0xFFFFFF, 0xFF0000u) << "upright";
+    EXPECT_EQ(offered.pixel(4, 2) & 0xFFFFFF, 0x0000FFu);
+
+    TFastDIB original;
+    ASSERT_TRUE(original.LoadBitmapFile(WorkingFilePath()));
+    DeleteWorkingFile();
+    QTest::mouseClick(w.btnTakeFromClip, Qt::LeftButton);
+    EXPECT_TRUE(dialogs->Messages().empty());
+    TFastDIB back;
+    ASSERT_TRUE(back.LoadBitmapFile(WorkingFilePath()));
+    ASSERT_EQ(back.Width(), 5);
+    ASSERT_EQ(back.RowCount, 3);
+    EXPECT_GT(back.Height(), 0) << "stored bottom-up";
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            EXPECT_EQ(back.GetColor(back.RowOf(y), x), original.GetColor(original.RowOf(y), x))
+                << x << "," << y;
+    EXPECT_TRUE(w.btnCrop->isEnabled());
+}
+
+TEST_F(MainWindowTest, ClipboardPictureKeepsItsDepth) {
+    TfrmMain w;
+    QImage paletted(3, 2, QImage::Format_Indexed8);
+    paletted.setColorTable({qRgb(10, 20, 30), qRgb(200, 100, 50)});
+    paletted.fill(0);
+    paletted.setPixel(2, 1, 1);
+    QApplication::clipboard()->setImage(paletted);
+    QTest::mouseClick(w.btnTakeFromClip, Qt::LeftButton);
+    TFastDIB back;
+    ASSERT_TRUE(back.LoadBitmapFile(WorkingFilePath()));
+    EXPECT_EQ(back.BitCount(), QApplication::clipboard()->image().depth() == 8 ? 8 : 32);
+    EXPECT_EQ(back.GetColor(back.RowOf(1), 2), 0xC86432u);
+    EXPECT_EQ(back.GetColor(back.RowOf(0), 0), 0x0A141Eu);
+}
+
+TEST_F(MainWindowTest, UnreadableCaptureIsReportedAndTheProgramGoesOn) {
+    TfrmMain w;
+    WriteFileBytes(WorkingFilePath(), {'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'});
+    QApplication::clipboard()->setText("before");
+    QTest::mouseClick(w.btnCopyToClip, Qt::LeftButton);
+    ASSERT_EQ(dialogs->Messages().size(), 1u);
+    EXPECT_NE(dialogs->Messages()[0].find(WorkingFilePath()), std::string::npos)
+        << dialogs->Messages()[0];
+    EXPECT_EQ(QApplication::clipboard()->text(), "before") << "the clipboard is left as it was";
+    QTest::mouseClick(w.btnAbout, Qt::LeftButton);
+    EXPECT_EQ(dialogs->Messages().size(), 2u);
+}
+
+TEST_F(MainWindowTest, UnwritableTemporaryDirectoryLeavesNoCapture) {
+    TfrmMain w;
+    qputenv("TMPDIR", (tmp.Path() + "missing").c_str());
+    QApplication::clipboard()->setImage(QImage(4, 4, QImage::Format_RGB32));
+    QTest::mouseClick(w.btnTakeFromClip, Qt::LeftButton);
+    ASSERT_EQ(dialogs->Messages().size(), 1u);
+    EXPECT_NE(dialogs->Messages()[0].find("Cannot create file"), std::string::npos)
+        << dialogs->Messages()[0];
+    EXPECT_FALSE(WorkingFileExists());
+}
