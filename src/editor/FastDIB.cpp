@@ -129,6 +129,7 @@ void TFastDIB::Release() {
     OwnedSize = 0;
     OwnsPixels = false;
     Pen = TPen{};
+    BackColor = 0xFFFFFF;
     Brush = TBrush{};
     ResetGeometry();
 }
@@ -215,6 +216,7 @@ bool TFastDIB::AllocateEx(void* external, int32_t width, int32_t height, int bit
         // blocks untouched until they are written.
         Pen = TPen{};
         Brush = TBrush{};
+        BackColor = 0xFFFFFF;
         OwnedPixels.reset();
         OwnedPixels.reset(static_cast<uint8_t*>(std::calloc(std::max<size_t>(imageBytes, 1), 1)));
         if (!OwnedPixels) {
@@ -725,6 +727,13 @@ void TFastDIB::FillBrushSpan(int row, int y, int x0, int x1) {
 
 void TFastDIB::DrawRectangle(int left, int top, int right, int bottom) {
     if (Empty()) return;
+    // Beyond this distance every coordinate draws the same (nothing); the
+    // bound keeps the edge arithmetic below from overflowing.
+    constexpr int Far = 1 << 24;
+    left = std::clamp(left, -Far, Far);
+    top = std::clamp(top, -Far, Far);
+    right = std::clamp(right, -Far, Far);
+    bottom = std::clamp(bottom, -Far, Far);
     if (left > right) std::swap(left, right);
     if (top > bottom) std::swap(top, bottom);
     if (right - left < 1 || bottom - top < 1) return;
@@ -741,7 +750,7 @@ void TFastDIB::DrawRectangle(int left, int top, int right, int bottom) {
 
     // The outline runs through the first and last covered pixel of each side;
     // a wide pen is centred on it, an inside-frame pen stays within.
-    int w = std::max(Pen.Width, 1);
+    int w = std::clamp(Pen.Width, 1, Far);
     int ox0, oy0, ox1, oy1; // outer bounds, inclusive
     if (Pen.Style == PS_INSIDEFRAME) {
         ox0 = left;
