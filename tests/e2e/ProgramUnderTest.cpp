@@ -1,0 +1,64 @@
+#include "ProgramUnderTest.h"
+
+#include <QColor>
+
+const std::map<std::string, QRect>& ProgramUnderTest::Buttons() {
+    static const std::map<std::string, QRect> buttons = {
+        {"Configure", {8, 16, 137, 33}},
+        {"Capture screen", {8, 72, 137, 33}},
+        {"Take image from clipboard", {8, 112, 137, 33}},
+        {"Crop && adjust", {8, 168, 137, 33}},
+        {"Save on this computer", {8, 208, 137, 33}},
+        {"Publish", {8, 248, 137, 33}},
+        {"Copy to clipboard", {8, 288, 137, 33}},
+        {"About", {96, 336, 57, 17}},
+    };
+    return buttons;
+}
+
+ProgramUnderTest::ProgramUnderTest(XSession& session) : session_(session) {}
+
+ProgramUnderTest::~ProgramUnderTest() {
+    if (process_ && process_->state() != QProcess::NotRunning) {
+        process_->terminate();
+        process_->waitForFinished(5000);
+    }
+}
+
+bool ProgramUnderTest::Start() {
+    QProcessEnvironment env;
+    env.insert("TMPDIR", tmp_.path());
+    process_ = session_.Start(BRWK_PROGRAM, {}, env);
+    window_ = session_.WaitForWindow("^Brindlewick!$");
+    // Let the first paint finish before anyone looks.
+    return window_ && WaitUntil([&] { return LooksEnabled("About"); }, 10000);
+}
+
+void ProgramUnderTest::Press(const std::string& button) const {
+    const QRect r = Buttons().at(button);
+    session_.Click(window_, r.center().x(), r.center().y());
+}
+
+bool ProgramUnderTest::LooksEnabled(const std::string& button) const {
+    const QImage shot = session_.Screenshot(window_);
+    if (shot.isNull()) return false;
+    const QRect r = Buttons().at(button).adjusted(4, 4, -4, -4);
+    int dark = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (QColor(shot.pixel(x, y)).lightness() < 80) ++dark;
+    return dark > 10;
+}
+
+std::map<std::string, bool> ProgramUnderTest::ButtonStates() const {
+    std::map<std::string, bool> states;
+    for (const auto& [name, rect] : Buttons()) states[name] = LooksEnabled(name);
+    return states;
+}
+
+bool ProgramUnderTest::DismissMessageBox(int timeoutMs) const {
+    const unsigned long box = session_.WaitForWindow("^Brindlewick$", timeoutMs);
+    if (!box) return false;
+    session_.Key(box, "Return");
+    return WaitUntil([&] { return !session_.WindowMapped(box); }, 5000);
+}

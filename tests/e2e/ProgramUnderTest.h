@@ -1,0 +1,39 @@
+// The real program running on a test desktop, with its own temporary
+// directory, and what a person would see of its main window.
+#pragma once
+
+#include "XSession.h"
+
+#include <QTemporaryDir>
+
+#include <map>
+#include <string>
+
+class ProgramUnderTest {
+public:
+    // Designed client-area rectangles of the main window's buttons.
+    static const std::map<std::string, QRect>& Buttons();
+
+    explicit ProgramUnderTest(XSession& session);
+    ~ProgramUnderTest();
+
+    // Starts the program and waits for its main window; false if it never shows.
+    bool Start();
+    unsigned long MainWindow() const { return window_; }
+    std::string TempDir() const { return tmp_.path().toStdString() + "/"; }
+    std::string WorkingFile() const { return TempDir() + "brindlewick_temp.bmp"; }
+
+    void Press(const std::string& button) const;
+    // Whether a button looks enabled: its caption is drawn in dark text.
+    bool LooksEnabled(const std::string& button) const;
+    std::map<std::string, bool> ButtonStates() const;
+    // Waits for a message box of the program and closes it with Return;
+    // false when none appears.
+    bool DismissMessageBox(int timeoutMs = 10000) const;
+
+private:
+    XSession& session_;
+    QTemporaryDir tmp_;
+    QProcess* process_ = nullptr;
+    unsigned long window_ = 0;
+};
