@@ -314,6 +314,9 @@ SocketHandle acceptSocket(SocketHandle s, SockAddrIn* peer) {
 
 int sendBytes(SocketHandle s, const void* data, int len, int flags) {
     const ssize_t n = ::send(Fd(s), data, size_t(len < 0 ? 0 : len), SendFlagsOf(flags));
+    // A short send means the system is full just as would-block does; the
+    // caller stops there and waits for the write notice.
+    if (n >= 0 && n < len) notices::sendBlocked(s);
     if (n >= 0) return int(n);
     const int code = FailErrno();
     if (lastError() == WSAEWOULDBLOCK) notices::sendBlocked(s);

@@ -397,8 +397,15 @@ void TCustomWSocket::ApplyLinger() {
     if (FLingerOnOff == wsLingerNoSet) return;
     if (FHSocket == INVALID_SOCKET)
         return RaiseSocketException("Cannot set linger option at this time");
-    if (ps::setLinger(FHSocket, uint16_t(FLingerOnOff), uint16_t(FLingerTimeout)) != 0)
-        RaiseWinsockError("setsockopt(SO_LINGER)");
+    // wsLingerOff is how Abort asks for a reset; a zero linger time with
+    // lingering on would also reset here and drop data still queued in the
+    // system at every Close, so that case closes gracefully in the background.
+    uint16_t onOff = 1, seconds = 0;
+    if (FLingerOnOff == wsLingerOn) {
+        seconds = uint16_t(FLingerTimeout);
+        onOff = seconds > 0 ? 1 : 0;
+    }
+    if (ps::setLinger(FHSocket, onOff, seconds) != 0) RaiseWinsockError("setsockopt(SO_LINGER)");
 }
 
 // ---- closing --------------------------------------------------------------

@@ -48,7 +48,13 @@ int TCustomWSocket::SendStr(const std::string& text) {
 }
 
 void TCustomWSocket::TryToSend() {
-    if (FHSocket == INVALID_SOCKET || FSendQueue.empty()) return;
+    if (FHSocket == INVALID_SOCKET) return;
+    // An empty queue has nothing left to send: report it as all sent, or a
+    // Send of nothing on a fresh socket would leave Flush waiting forever.
+    if (FSendQueue.empty()) {
+        FAllSent = true;
+        return;
+    }
     const std::weak_ptr<void> life = Life();
     for (;;) {
         TBuffer& block = *FSendQueue.front(); // fetched each round: handlers change the queue
