@@ -1,0 +1,200 @@
+// TCustomWSocket: a non-blocking TCP (or UDP) endpoint that reports its
+// progress through On... events. Readiness notices arrive as messages on the
+// socket's own hidden message window, so every event runs from the event
+// loop, and code that waits for one pumps that loop. Handlers may close,
+// reconfigure or destroy their socket; the socket checks that it still
+// exists after every event it fires.
+#pragma once
+
+#include "WSockBuf.h"
+#include "WSocketTypes.h"
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TCustomWSocket {
+public:
+    TCustomWSocket();
+    virtual ~TCustomWSocket();
+    TCustomWSocket(const TCustomWSocket&) = delete;
+    TCustomWSocket& operator=(const TCustomWSocket&) = delete;
+
+    // Live socket objects of the process.
+    static int SocketCount();
+
+    // Addressing; changed only while closed.
+    const std::string& Addr() const { return FAddrStr; }
+    void SetAddr(const std::string& value);
+    const std::string& Port() const { return FPortStr; }
+    virtual void SetPort(const std::string& value);
+    const std::string& Proto() const { return FProtoStr; }
+    virtual void SetProto(const std::string& value);
+    const std::string& LocalAddr() const { return FLocalAddr; }
+    void SetLocalAddr(const std::string& value);
+    const std::string& LocalPort() const { return FLocalPortStr; }
+    void SetLocalPort(const std::string& value);
+
+    std::string PeerAddr() { return GetPeerAddr(); }
+    std::string PeerPort() { return GetPeerPort(); }
+    const std::string& DnsResult() const { return FDnsResult; }
+    const std::vector<std::string>& DnsResultList() const { return FDnsResultList; }
+    TSocketState State() const { return FState; }
+    int ReadCount() const { return FReadCount; }
+    int RcvdCount() { return GetRcvdCount(); }
+    int LastError() const { return FLastError; }
+    TSocket HSocket() const { return FHSocket; }
+    platform::WindowId WindowHandle() const { return FWindowHandle; }
+
+    bool MultiThreaded() const { return FMultiThreaded; }
+    void SetMultiThreaded(bool v) { FMultiThreaded = v; }
+    bool MultiCast() const { return FMultiCast; }
+    void SetMultiCast(bool v) { FMultiCast = v; }
+    const std::string& MultiCastAddrStr() const { return FMultiCastAddrStr; }
+    void SetMultiCastAddrStr(const std::string& v) { FMultiCastAddrStr = v; }
+    int MultiCastIpTTL() const { return FMultiCastIpTTL; }
+    void SetMultiCastIpTTL(int v) { FMultiCastIpTTL = v; }
+    bool ReuseAddr() const { return FReuseAddr; }
+    void SetReuseAddr(bool v) { FReuseAddr = v; }
+    TWSocketOptions ComponentOptions() const { return FComponentOptions; }
+    void SetComponentOptions(TWSocketOptions v) { FComponentOptions = v; }
+    int FlushTimeout() const { return FFlushTimeout; }
+    void SetFlushTimeout(int v) { FFlushTimeout = v; }
+    TSocketSendFlags SendFlags();
+    void SetSendFlags(TSocketSendFlags v);
+    TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
+    void SetLingerOnOff(TSocketLingerOnOff v) { FLingerOnOff = v; }
+    int LingerTimeout() const { return FLingerTimeout; }
+    void SetLingerTimeout(int v) { FLingerTimeout = v; }
+    bool Terminated() const { return FTerminated; }
+    bool AllSent() const { return FAllSent; }
+    // Blocks of the send queue, oldest first.
+    const std::deque<std::unique_ptr<TBuffer>>& SendQueue() const { return FSendQueue; }
+
+    TChangeState OnChangeState;
+    TSessionConnected OnSessionConnected;
+    TDataAvailable OnDataAvailable;
+    TSessionClosed OnSessionClosed;
+    TDataSent OnDataSent;
+    TSendData OnSendData;
+    TSessionAvailable OnSessionAvailable;
+    TDnsLookupDone OnDnsLookupDone;
+    TNotifyEvent OnError;
+    TBgExceptionEvent OnBgException;
+
+    virtual void Connect();
+    virtual void Close();
+    virtual void CloseLater();
+    // Deletes the object from the event loop. Only for a socket that no owner
+    // holds any more (released from its unique_ptr).
+    virtual void FreeLater();
+    virtual void Abort();
+    virtual void Flush();
+    virtual void DrainUntilClosed();
+    virtual void Listen();
+    virtual TSocket Accept();
+    virtual int Receive(void* buffer, int size);
+    virtual std::string ReceiveStr();
+    virtual int ReceiveFrom(void* buffer, int size, platform::SockAddrIn& from);
+    virtual int Send(const void* data, int len);
+    virtual int SendTo(const platform::SockAddrIn& dest, const void* data, int len);
+    virtual int SendStr(const std::string& text);
+    virtual void DnsLookup(const std::string& hostName);
+    virtual void ReverseDnsLookup(const std::string& hostAddr);
+    virtual void CancelDnsLookup();
+    virtual std::string GetPeerAddr();
+    virtual std::string GetPeerPort();
+    virtual int GetPeerName(platform::SockAddrIn& name);
+    virtual std::string GetBoundPort();
+    virtual std::string GetBoundAddr();
+    virtual int GetSockName(platform::SockAddrIn& name);
+    virtual void Dup(TSocket newHandle);
+    virtual void Shutdown(int how);
+    virtual void Pause();
+    virtual void Resume();
+    virtual void PumpMessages();
+    void ApplyLinger();
+    void ClearSendQueue();
+
+protected:
+    // Dispatches one message of the hidden window.
+    virtual intptr_t WndProc(unsigned msg, uintptr_t wParam, intptr_t lParam);
+    virtual void ResetDefaults();
+    virtual void DoClose(bool shutdownFirst, int error);
+    virtual int GetRcvdCount();
+    virtual void BindLocal();
+    virtual int SendRaw(const void* data, int len);
+    virtual void RaiseSocketException(const std::string& text);
+    void RaiseWinsockError(const std::string& name);
+    virtual void HandleEventException(const std::exception& e);
+    // True when a handler took the event.
+    virtual bool FireDataAvailable(uint16_t error);
+    virtual void FireSessionAvailable(uint16_t error);
+    virtual void FireSessionConnected(uint16_t error);
+    virtual void FireSessionClosed(uint16_t error);
+    virtual void FireDataSent(uint16_t error);
+    virtual void FireChangeState(TSocketState oldState, TSocketState newState);
+    virtual void FireDnsLookupDone(uint16_t error);
+    virtual void FireError();
+    virtual int RecvRaw(void* buffer, int size, int flags);
+    virtual int RecvFromRaw(void* buffer, int size, platform::SockAddrIn& from);
+    void ChangeState(TSocketState newState);
+    void TryToSend();
+    void ReceiveLoop(uint16_t error, TWSocketOptions options);
+
+    // Expires when the object is destroyed: check it after firing an event.
+    std::weak_ptr<void> Life() const { return FLife; }
+    bool Destroying() const { return FDestroying; }
+
+    TSocket FHSocket = INVALID_SOCKET;
+    platform::SockAddrIn FSockAddr;
+    int FAddressFamily = platform::AF_INET_FAMILY;
+    int FProtoNumber = 6;
+    int FSocketType = platform::SOCK_STREAM_TYPE;
+    uint16_t FPortNumber = 0;
+    uint16_t FLocalPortNumber = 0;
+    bool FAddrAssigned = false, FAddrResolved = false;
+    bool FPortAssigned = false, FPortResolved = false;
+    bool FProtoAssigned = true, FProtoResolved = false;
+    bool FLocalPortResolved = false;
+    long FSelectEvent = 0;
+    int FLastError = 0;
+    bool FClosedFired = false;
+    bool FPaused = false;
+    TSocket FAcceptedHandle = INVALID_SOCKET;
+
+private:
+    void EventNotice(uintptr_t wParam, intptr_t lParam);
+    void HostLookupDone(uintptr_t wParam, intptr_t lParam);
+    void AddrLookupDone(uintptr_t wParam, intptr_t lParam);
+    void StartLookup(bool byName, const std::string& text, uint32_t addr);
+    void QueueSendData(const void* data, int len);
+    void WaitBriefly();
+
+    std::shared_ptr<int> FLife = std::make_shared<int>(0);
+    bool FDestroying = false;
+    platform::WindowId FWindowHandle = 0;
+    std::string FAddrStr, FPortStr, FProtoStr = "tcp";
+    std::string FLocalAddr = "0.0.0.0", FLocalPortStr = "0";
+    std::string FDnsResult;
+    std::vector<std::string> FDnsResultList;
+    TSocketState FState = wsClosed;
+    int FReadCount = 0;
+    bool FMultiThreaded = false;
+    bool FMultiCast = false;
+    std::string FMultiCastAddrStr;
+    int FMultiCastIpTTL = 1;
+    bool FReuseAddr = false;
+    TWSocketOptions FComponentOptions;
+    int FFlushTimeout = 60;
+    int FSendFlags = 0;
+    TSocketLingerOnOff FLingerOnOff = wsLingerOn;
+    int FLingerTimeout = 0;
+    bool FTerminated = false;
+    std::deque<std::unique_ptr<TBuffer>> FSendQueue;
+    int FSendBlockSize = 1460;
+    bool FAllSent = true;
+    platform::LookupHandle FLookupHandle = 0;
+    std::shared_ptr<platform::HostRecord> FLookupBuffer;
+};
