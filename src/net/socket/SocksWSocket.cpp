@@ -16,7 +16,7 @@ void TCustomSocksWSocket::ResetDefaults() {
 void TCustomSocksWSocket::ResetSocks() {
     FSocksServer.clear();
     FSocksPort.clear();
-    FSocksLevel = "5";
+    FSocksLevel.assign(1, '5'); // assigning a literal trips a false -Wrestrict in GCC 12
     FSocksServerAssigned = FSocksPortAssigned = false;
 }
 
