@@ -1,0 +1,57 @@
+// Keys and string values under the current user's root, the way the settings
+// store uses them. On this platform a product key "\Software\<Product>" is
+// the INI file $XDG_CONFIG_HOME/<Product>/<Product>.ini (default ~/.config)
+// and each of its subkeys is one INI group. The file is created readable by
+// its owner only (0600), since it holds a password, and every write replaces
+// it atomically, so a failed or interrupted write leaves the previous file.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class QSettings;
+
+namespace platform {
+
+enum class TRegDataType {
+    rdNone,   // no such value
+    rdString, // a plain string
+    rdEmpty,  // some other kind of value that holds no data
+    rdOther,  // some other kind of value with data
+};
+
+class TRegistry {
+public:
+    TRegistry();
+    ~TRegistry();
+    TRegistry(const TRegistry&) = delete;
+    TRegistry& operator=(const TRegistry&) = delete;
+
+    // Opens a product key such as "\Software\Brindlewick"; with canCreate a
+    // missing key is created, empty. Returns false if it cannot be opened.
+    bool OpenKey(const std::string& key, bool canCreate);
+    void CloseKey();
+    bool IsOpen() const { return Store != nullptr; }
+    // The settings file behind the open key.
+    std::string FilePath() const { return Path; }
+
+    // Subkeys are groups of the file; a subkey exists once it holds a value.
+    bool SubKeyExists(const std::string& subKey) const;
+    bool ValueExists(const std::string& subKey, const std::string& name) const;
+    TRegDataType DataType(const std::string& subKey, const std::string& name) const;
+    // The value as text, cut at its first NUL. False (and value unchanged)
+    // unless DataType is rdString or rdEmpty (which reads as "").
+    bool ReadString(const std::string& subKey, const std::string& name, std::string& value) const;
+    // Stores the value and replaces the file. False if the file could not be
+    // replaced; the stored values are then those before the call.
+    bool WriteString(const std::string& subKey, const std::string& name, const std::string& value);
+
+    // The file for a product name, from the environment at the time of the call.
+    static std::string SettingsFilePath(const std::string& product);
+
+private:
+    std::unique_ptr<QSettings> Store;
+    std::string Path;
+};
+
+} // namespace platform

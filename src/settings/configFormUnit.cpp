@@ -1,0 +1,184 @@
+#include "configFormUnit.h"
+
+#include "configUnit.h"
+
+#include <QGuiApplication>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShowEvent>
+
+TfrmConfig* frmConfig = nullptr;
+
+namespace {
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string S(const QString& s) {
+    return s.toStdString();
+}
+} // namespace
+
+TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmConfig");
+    setWindowTitle("Config");
+    // Single border: the dialog cannot be resized.
+    setFixedSize(406, 461);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    grpFTPSettings = std::make_unique<QGroupBox>(" FTP Settings ", this);
+    grpFTPSettings->setGeometry(8, 0, 393, 281);
+    GroupBox1 = std::make_unique<QGroupBox>(" HTTP POST settings ", this);
+    GroupBox1->setGeometry(8, 288, 393, 113);
+
+    QWidget* ftp = grpFTPSettings.get();
+    cbUseFTP = std::make_unique<TMouseUpCheckBox>("Use", ftp);
+    cbUseFTP->setGeometry(112, 16, 97, 17);
+    leServerName = std::make_unique<TLabeledEdit>(
+        ftp, "Server name :", "Enter here the FTP server that holds your homepage data.");
+    leServerName->SetBounds(112, 36, 257, 21);
+    leUsername =
+        std::make_unique<TLabeledEdit>(ftp, "Username :", "Your FTP user account username");
+    leUsername->SetBounds(112, 60, 257, 21);
+    lePassword = std::make_unique<TLabeledEdit>(ftp, "Password :", " FTP user account password");
+    lePassword->SetBounds(112, 84, 257, 21);
+    lePassword->setEchoMode(QLineEdit::Password);
+    lePassword->setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
+    leServerPort = std::make_unique<TLabeledEdit>(
+        ftp, "Server port :", "Don't change this if your FTP server has standard port.");
+    leServerPort->SetBounds(112, 108, 257, 21);
+    leDestDir = std::make_unique<TLabeledEdit>(
+        ftp, "Destination directory :",
+        "Enter here the target directory. For example \"public_html/captures\". Check the "
+        "directory with regular FTP client.");
+    leDestDir->SetBounds(112, 132, 257, 21);
+    leURLPrefix = std::make_unique<TLabeledEdit>(
+        ftp, "URL prefix :",
+        "Enter here the URL prefix which program will start the URL for the uploaded capture.");
+    leURLPrefix->SetBounds(112, 172, 257, 21);
+    rgPassive = std::make_unique<TRadioGroup>(ftp, "Passive transfer ", QStringList{"Yes", "No"});
+    rgPassive->setGeometry(112, 208, 105, 65);
+
+    QWidget* http = GroupBox1.get();
+    cbUseHTTP = std::make_unique<TMouseUpCheckBox>("Use", http);
+    cbUseHTTP->setGeometry(112, 16, 97, 17);
+    leHTTPTarget = std::make_unique<TLabeledEdit>(
+        http, "Posting URL :",
+        "Enter here the full address of the upload script on your web server, for example "
+        "\"http://www.example.net/brwk_upload.php\".");
+    leHTTPTarget->SetBounds(112, 36, 257, 21);
+    leHTTPServer = std::make_unique<TLabeledEdit>(
+        http, "Publish URL:",
+        "Enter here the URL prefix which program will put in front of the file name to form the "
+        "URL of the uploaded capture.");
+    leHTTPServer->SetBounds(112, 60, 257, 21);
+    leSecretKey = std::make_unique<TLabeledEdit>(
+        http, "Secret key:",
+        "The key sent with every upload. The upload script accepts only captures that carry "
+        "the key it was set up with.");
+    leSecretKey->SetBounds(112, 84, 257, 21);
+
+    btnOK = std::make_unique<QPushButton>("OK", this);
+    btnOK->setGeometry(16, 416, 105, 33);
+    btnCancel = std::make_unique<QPushButton>("Cancel", this);
+    btnCancel->setGeometry(280, 416, 105, 33);
+    // Neither button is the default one: Return in an edit box stores nothing.
+    for (QPushButton* b : {btnOK.get(), btnCancel.get()}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+
+    QWidget* order[] = {leServerName.get(), leUsername.get(),   lePassword.get(),
+                        leServerPort.get(), leDestDir.get(),    leURLPrefix.get(),
+                        rgPassive->Item(0), rgPassive->Item(1), cbUseFTP.get(),
+                        btnOK.get(),        btnCancel.get(),    leHTTPTarget.get(),
+                        cbUseHTTP.get(),    leHTTPServer.get(), leSecretKey.get()};
+    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
+    connect(btnOK.get(), &QPushButton::clicked, this, &TfrmConfig::btnOKClick);
+    connect(btnCancel.get(), &QPushButton::clicked, this, &TfrmConfig::btnCancelClick);
+    connect(cbUseFTP.get(), &TMouseUpCheckBox::mouseUp, this, &TfrmConfig::cbUseFTPMouseUp);
+    connect(cbUseHTTP.get(), &TMouseUpCheckBox::mouseUp, this, &TfrmConfig::cbUseHTTPMouseUp);
+}
+
+TfrmConfig::~TfrmConfig() = default;
+
+// A modal dialog becomes the active window as it is shown, so the settings
+// are loaded here, once per showing. Qt's own activation notice would come
+// again whenever the user switches back from another program (reloading over
+// the edits), and not at all where the window manager keeps the focus away.
+void TfrmConfig::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->geometry().center() - rect().center());
+        FormActivate();
+    }
+    QDialog::showEvent(event);
+}
+
+void TfrmConfig::FormActivate() {
+    LoadSettings();
+    cbUseFTP->setChecked(true);
+    cbUseHTTP->setChecked(false);
+    if (Settings.transferType == 1) {
+        cbUseFTP->setChecked(true);
+        cbUseHTTP->setChecked(false);
+    } else if (Settings.transferType == 2) {
+        cbUseFTP->setChecked(false);
+        cbUseHTTP->setChecked(true);
+    }
+    leServerName->setText(Q(Settings.hostName));
+    leUsername->setText(Q(Settings.userName));
+    lePassword->setText(Q(Settings.password));
+    leServerPort->setText(Q(Settings.port));
+    leDestDir->setText(Q(Settings.destDirectory));
+    leURLPrefix->setText(Q(Settings.hostPrefix));
+    // With passive off the earlier selection stays, as the radio group keeps it.
+    if (Settings.passive) rgPassive->SetItemIndex(0);
+    leHTTPTarget->setText(Q(Settings.postUrl));
+    leHTTPServer->setText(Q(Settings.postServer));
+    leSecretKey->setText(Q(Settings.secretKey));
+    deactivatActivateControls();
+}
+
+void TfrmConfig::btnOKClick() {
+    Settings.hostName = S(leServerName->text());
+    Settings.userName = S(leUsername->text());
+    Settings.password = S(lePassword->text());
+    Settings.port = S(leServerPort->text());
+    Settings.destDirectory = S(leDestDir->text());
+    Settings.passive = rgPassive->ItemIndex() == 0;
+    Settings.hostPrefix = S(leURLPrefix->text());
+    Settings.transferType = cbUseFTP->isChecked() ? 1 : 2;
+    Settings.postUrl = S(leHTTPTarget->text());
+    Settings.postServer = S(leHTTPServer->text());
+    Settings.secretKey = S(leSecretKey->text());
+    // A failed save raises before the dialog closes, so the edits are not lost.
+    SaveSettings();
+    accept();
+}
+
+void TfrmConfig::btnCancelClick() {
+    reject();
+}
+
+// Whatever the clicked box's new state, the other box is cleared: clicking
+// the checked box leaves both clear.
+void TfrmConfig::cbUseFTPMouseUp() {
+    cbUseHTTP->setChecked(false);
+    deactivatActivateControls();
+}
+
+void TfrmConfig::cbUseHTTPMouseUp() {
+    cbUseFTP->setChecked(false);
+    deactivatActivateControls();
+}
+
+void TfrmConfig::deactivatActivateControls() {
+    const bool ftp = cbUseFTP->isChecked();
+    for (TLabeledEdit* e : {leServerName.get(), leUsername.get(), lePassword.get(),
+                            leServerPort.get(), leDestDir.get(), leURLPrefix.get()})
+        e->setEnabled(ftp);
+    const bool http = cbUseHTTP->isChecked();
+    for (TLabeledEdit* e : {leHTTPTarget.get(), leHTTPServer.get(), leSecretKey.get()})
+        e->setEnabled(http);
+}

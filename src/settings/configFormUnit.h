@@ -1,0 +1,51 @@
+// TfrmConfig: the modal dialog that edits the publishing settings. It holds
+// no data of its own; it loads Settings each time it is shown and stores
+// them only on OK.
+#pragma once
+
+#include "Controls.h"
+
+#include <QDialog>
+#include <QGroupBox>
+#include <QPushButton>
+
+#include <memory>
+
+class TfrmConfig : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmConfig(QWidget* parent = nullptr);
+    ~TfrmConfig() override;
+
+    void FormActivate();
+    void btnOKClick();
+    void btnCancelClick();
+    void cbUseFTPMouseUp();
+    void cbUseHTTPMouseUp();
+    void deactivatActivateControls();
+
+    // Containers first: members are destroyed in reverse order, so every
+    // control is gone before the group box that parents it.
+    std::unique_ptr<QGroupBox> grpFTPSettings;
+    std::unique_ptr<QGroupBox> GroupBox1;
+    std::unique_ptr<TMouseUpCheckBox> cbUseFTP;
+    std::unique_ptr<TLabeledEdit> leServerName;
+    std::unique_ptr<TLabeledEdit> leUsername;
+    std::unique_ptr<TLabeledEdit> lePassword;
+    std::unique_ptr<TLabeledEdit> leServerPort;
+    std::unique_ptr<TLabeledEdit> leDestDir;
+    std::unique_ptr<TLabeledEdit> leURLPrefix;
+    std::unique_ptr<TRadioGroup> rgPassive;
+    std::unique_ptr<TMouseUpCheckBox> cbUseHTTP;
+    std::unique_ptr<TLabeledEdit> leHTTPTarget;
+    std::unique_ptr<TLabeledEdit> leHTTPServer;
+    std::unique_ptr<TLabeledEdit> leSecretKey;
+    std::unique_ptr<QPushButton> btnOK;
+    std::unique_ptr<QPushButton> btnCancel;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+// The one dialog of the run, created (and owned) by program start.
+extern TfrmConfig* frmConfig;

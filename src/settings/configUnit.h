@@ -1,0 +1,54 @@
+// The program's configuration: one process-wide record, loaded from and saved
+// to the current user's settings key "\Software\Brindlewick" with the
+// sections "ftp", "general" and "httppost". Every value is stored as a string.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+struct configRecord {
+    std::string hostName;
+    std::string userName;
+    std::string password;
+    std::string port;
+    std::string destDirectory;
+    bool passive = false;
+    std::string hostPrefix;
+    int32_t transferType = 0; // 1 = FTP; anything else publishes by HTTP POST
+    std::string postUrl;
+    std::string postServer;
+    std::string secretKey;
+};
+
+extern configRecord Settings;
+
+// Raised with the registry's texts: "Invalid data type for '<value>'",
+// "Failed to set data for '<value>'", "Failed to create key <key>".
+class ERegistryException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Fills every field, with the default where nothing usable is stored. Draws
+// once from the program's random generator for the default secret key.
+// A stored value that is not a string raises ERegistryException; the fields
+// read before it keep their new values.
+void LoadSettings();
+// Writes every field (and "passtype" = "1"). A failed write raises
+// ERegistryException; values written before it stay written.
+void SaveSettings();
+
+namespace settings {
+constexpr const char* ProductKey = "\\Software\\Brindlewick";
+constexpr const char* DefaultHostName = "ftp.example.com";
+constexpr const char* DefaultUserName = "johndoe";
+constexpr const char* DefaultPort = "21";
+constexpr const char* DefaultDestDirectory = "public_html/Brindlewick";
+constexpr const char* DefaultHostPrefix = "www.example.com/~johndoe/Brindlewick";
+constexpr const char* DefaultPostUrl = "http://www.example.net/brwk_upload.php";
+constexpr const char* DefaultPostServer = "www.example.net";
+constexpr int32_t DefaultTransferType = 1;
+// Range of the random part of the default secret key.
+constexpr uint32_t SecretKeyRange = 65535;
+} // namespace settings

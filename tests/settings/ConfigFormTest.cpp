@@ -1,0 +1,246 @@
+#include "ScratchConfig.h"
+
+#include "configFormUnit.h"
+#include "configUnit.h"
+
+#include <QApplication>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+class ConfigDialog : public ScratchConfig {
+protected:
+    void SetUp() override {
+        ScratchConfig::SetUp();
+        Form = std::make_unique<TfrmConfig>();
+    }
+    void TearDown() override {
+        Form.reset();
+        ScratchConfig::TearDown();
+    }
+
+    // Shows the dialog the way the main window does, up to its activation.
+    void Open() {
+        Form->show();
+        Form->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    }
+
+    // Releasing the mouse over a box's indicator, as a user clicks it.
+    static void Click(QCheckBox& box, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseClick(&box, button, {}, QPoint(6, box.height() / 2));
+    }
+
+    std::vector<TLabeledEdit*> FtpEdits() const {
+        return {Form->leServerName.get(), Form->leUsername.get(), Form->lePassword.get(),
+                Form->leServerPort.get(), Form->leDestDir.get(),  Form->leURLPrefix.get()};
+    }
+    std::vector<TLabeledEdit*> HttpEdits() const {
+        return {Form->leHTTPTarget.get(), Form->leHTTPServer.get(), Form->leSecretKey.get()};
+    }
+    void ExpectEnabled(bool ftp, bool http) const {
+        for (auto* e : FtpEdits())
+            EXPECT_EQ(e->isEnabled(), ftp) << e->EditLabel->text().toStdString();
+        for (auto* e : HttpEdits())
+            EXPECT_EQ(e->isEnabled(), http) << e->EditLabel->text().toStdString();
+        EXPECT_TRUE(Form->rgPassive->isEnabled());
+        EXPECT_TRUE(Form->cbUseFTP->isEnabled());
+        EXPECT_TRUE(Form->cbUseHTTP->isEnabled());
+    }
+    QVariant Stored(const char* key) const {
+        return QSettings(IniPath(), QSettings::IniFormat).value(key);
+    }
+
+    std::unique_ptr<TfrmConfig> Form;
+};
+
+TEST_F(ConfigDialog, EachShowingLoadsTheStoredValuesOnce) {
+    StoreOnly({{"ftp/hostname", "files.example.org"},
+               {"ftp/password", "pw"},
+               {"general/transfertype", "2"},
+               {"httppost/secretkey", "k1"}});
+    Open();
+    EXPECT_EQ(Form->leServerName->text(), "files.example.org");
+    EXPECT_EQ(Form->lePassword->text(), "pw");
+    EXPECT_EQ(Form->lePassword->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(Form->leUsername->text(), "johndoe");
+    EXPECT_EQ(Form->leSecretKey->text(), "k1");
+    EXPECT_FALSE(Form->cbUseFTP->isChecked());
+    EXPECT_TRUE(Form->cbUseHTTP->isChecked());
+    ExpectEnabled(false, true);
+
+    // Coming back to the open dialog from another window keeps the edits.
+    Form->leSecretKey->setText("typed");
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    EXPECT_EQ(Form->leSecretKey->text(), "typed");
+}
+
+TEST_F(ConfigDialog, UnknownTransferTypesOpenWithFtpChecked) {
+    StoreOnly({{"general/transfertype", "3"}});
+    Open();
+    EXPECT_TRUE(Form->cbUseFTP->isChecked());
+    EXPECT_FALSE(Form->cbUseHTTP->isChecked());
+    ExpectEnabled(true, false);
+}
+
+TEST_F(ConfigDialog, MouseReleaseOverABoxClearsTheOtherWhateverItsState) {
+    StoreOnly({{"general/transfertype", "2"}});
+    Open();
+    Click(*Form->cbUseFTP);
+    EXPECT_TRUE(Form->cbUseFTP->isChecked());
+    EXPECT_FALSE(Form->cbUseHTTP->isChecked());
+    ExpectEnabled(true, false);
+
+    Click(*Form->cbUseHTTP);
+    EXPECT_FALSE(Form->cbUseFTP->isChecked());
+    EXPECT_TRUE(Form->cbUseHTTP->isChecked());
+    ExpectEnabled(false, true);
+
+    // Clicking the checked box leaves both clear; publishing then goes by HTTP.
+    Click(*Form->cbUseHTTP);
+    EXPECT_FALSE(Form->cbUseFTP->isChecked());
+    EXPECT_FALSE(Form->cbUseHTTP->isChecked());
+    ExpectEnabled(false, false);
+    QTest::mouseClick(Form->btnOK.get(), Qt::LeftButton);
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_EQ(Stored("general/transfertype"), QVariant("2"));
+}
+
+TEST_F(ConfigDialog, ARightButtonReleaseAlsoClearsTheOtherBox) {
+    Open();
+    Click(*Form->cbUseHTTP, Qt::RightButton);
+    EXPECT_FALSE(Form->cbUseHTTP->isChecked()) << "only the left button toggles";
+    EXPECT_FALSE(Form->cbUseFTP->isChecked());
+    ExpectEnabled(false, false);
+}
+
+TEST_F(ConfigDialog, KeyboardTogglingChangesOneBoxAndNoEnabling) {
+    Open();
+    Form->cbUseHTTP->setFocus();
+    QTest::keyClick(Form->cbUseHTTP.get(), Qt::Key_Space);
+    EXPECT_TRUE(Form->cbUseHTTP->isChecked());
+    EXPECT_TRUE(Form->cbUseFTP->isChecked());
+    ExpectEnabled(true, false);
+    // OK with both checked means FTP.
+    QTest::mouseClick(Form->btnOK.get(), Qt::LeftButton);
+    EXPECT_EQ(Stored("general/transfertype"), QVariant("1"));
+}
+
+TEST_F(ConfigDialog, OkStoresTheTextsAsTyped) {
+    Open();
+    Form->leServerName->setText("  spaced.example.org ");
+    Form->leServerPort->setText("not a port");
+    Form->leURLPrefix->setText("");
+    Form->leHTTPServer->setText("http://www.example.org/shots/");
+    QTest::mouseClick(Form->btnOK.get(), Qt::LeftButton);
+    EXPECT_EQ(Stored("ftp/hostname"), QVariant("  spaced.example.org "));
+    EXPECT_EQ(Stored("ftp/port"), QVariant("not a port"));
+    EXPECT_EQ(Stored("ftp/hostprefix"), QVariant(""));
+    EXPECT_EQ(Stored("httppost/postserver"), QVariant("http://www.example.org/shots/"));
+    EXPECT_EQ(Stored("ftp/passive"), QVariant("1"));
+    // The key shown is the key stored, and later loads keep it.
+    const QString key = Form->leSecretKey->text();
+    EXPECT_EQ(Stored("httppost/secretkey"), QVariant(key));
+    LoadSettings();
+    EXPECT_EQ(QString::fromStdString(Settings.secretKey), key);
+}
+
+TEST_F(ConfigDialog, CancelAndTheCloseBoxStoreNothing) {
+    StoreOnly({{"ftp/username", "stored"}});
+    const std::string before = ReadIni();
+    Open();
+    Form->leUsername->setText("edited");
+    Click(*Form->cbUseHTTP);
+    QTest::mouseClick(Form->btnCancel.get(), Qt::LeftButton);
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_EQ(Form->result(), QDialog::Rejected);
+    EXPECT_EQ(ReadIni(), before);
+
+    Open();
+    EXPECT_EQ(Form->leUsername->text(), "stored");
+    EXPECT_TRUE(Form->cbUseFTP->isChecked());
+    Form->leUsername->setText("edited again");
+    Form->close();
+    EXPECT_EQ(ReadIni(), before);
+}
+
+TEST_F(ConfigDialog, ThePassiveChoiceIsRememberedOnlyByTheRadioGroup) {
+    StoreOnly({{"ftp/passive", "0"}});
+    Open();
+    EXPECT_EQ(Form->rgPassive->ItemIndex(), -1);
+    QTest::mouseClick(Form->btnOK.get(), Qt::LeftButton);
+    EXPECT_EQ(Stored("ftp/passive"), QVariant("0"));
+
+    Open();
+    Form->rgPassive->Item(0)->click();
+    QTest::mouseClick(Form->btnCancel.get(), Qt::LeftButton);
+    EXPECT_EQ(Stored("ftp/passive"), QVariant("0"));
+    // Passive off leaves the earlier selection as it was.
+    Open();
+    EXPECT_EQ(Form->rgPassive->ItemIndex(), 0);
+    QTest::mouseClick(Form->btnOK.get(), Qt::LeftButton);
+    EXPECT_EQ(Stored("ftp/passive"), QVariant("1"));
+
+    Open();
+    Form->rgPassive->Item(1)->click();
+    QTest::mouseClick(Form->btnOK.get(), Qt::LeftButton);
+    EXPECT_EQ(Stored("ftp/passive"), QVariant("0"));
+}
+
+TEST_F(ConfigDialog, TabGoesThroughTheControlsInTheDesignedOrder) {
+    StoreOnly({{"ftp/passive", "0"}});
+    Open();
+    const std::vector<QWidget*> designed = {
+        Form->leServerName.get(), Form->leUsername.get(),   Form->lePassword.get(),
+        Form->leServerPort.get(), Form->leDestDir.get(),    Form->leURLPrefix.get(),
+        Form->rgPassive->Item(0), Form->cbUseFTP.get(),     Form->btnOK.get(),
+        Form->btnCancel.get(),    Form->leHTTPTarget.get(), Form->cbUseHTTP.get(),
+        Form->leHTTPServer.get(), Form->leSecretKey.get()};
+    // The radio group is one stop (its arrow keys move between the items).
+    // Every box is enabled so that each one takes the focus.
+    Form->cbUseFTP->setChecked(true);
+    Form->cbUseHTTP->setChecked(true);
+    Form->deactivatActivateControls();
+    Form->leServerName->setFocus();
+    std::vector<QWidget*> visited{QApplication::focusWidget()};
+    for (size_t i = 1; i < designed.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.push_back(QApplication::focusWidget());
+    }
+    EXPECT_EQ(visited, designed);
+}
+
+TEST_F(ConfigDialog, TheFormKeepsItsDesignedGeometryAndEveryCaptionFits) {
+    EXPECT_EQ(Form->windowTitle(), "Config");
+    EXPECT_EQ(Form->size(), QSize(406, 461));
+    EXPECT_EQ(Form->minimumSize(), Form->maximumSize());
+    EXPECT_EQ(Form->leDestDir->geometry(), QRect(112, 132, 257, 21));
+    EXPECT_EQ(Form->btnCancel->geometry(), QRect(280, 416, 105, 33));
+    EXPECT_EQ(Form->GroupBox1->geometry(), QRect(8, 288, 393, 113));
+    std::vector<TLabeledEdit*> all = FtpEdits();
+    for (auto* e : HttpEdits()) all.push_back(e);
+    for (TLabeledEdit* e : all) {
+        const QLabel& label = *e->EditLabel;
+        const std::string caption = label.text().toStdString();
+        EXPECT_FALSE(e->toolTip().isEmpty()) << caption;
+        EXPECT_GE(label.x(), 0) << caption;
+        EXPECT_LE(label.geometry().right(), e->x()) << caption;
+        const int needed =
+            label.wordWrap() ? label.heightForWidth(label.width()) : label.sizeHint().height();
+        EXPECT_LE(needed, label.height()) << caption;
+        if (!label.wordWrap()) {
+            EXPECT_LE(label.sizeHint().width(), label.width()) << caption;
+        }
+    }
+}
+
+} // namespace

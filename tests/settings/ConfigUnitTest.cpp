@@ -1,0 +1,259 @@
+#include "ScratchConfig.h"
+
+#include "Random.h"
+#include "Registry.h"
+#include "configUnit.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSize>
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+namespace {
+
+using Store = ScratchConfig;
+
+configRecord Defaults() {
+    configRecord d;
+    d.hostName = settings::DefaultHostName;
+    d.userName = "johndoe";
+    d.password = "";
+    d.port = "21";
+    d.destDirectory = "public_html/Brindlewick";
+    d.passive = true;
+    d.hostPrefix = settings::DefaultHostPrefix;
+    d.transferType = 1;
+    d.postUrl = settings::DefaultPostUrl;
+    d.postServer = settings::DefaultPostServer;
+    return d;
+}
+
+void ExpectSameFields(const configRecord& a, const configRecord& b, bool withKey = true) {
+    EXPECT_EQ(a.hostName, b.hostName);
+    EXPECT_EQ(a.userName, b.userName);
+    EXPECT_EQ(a.password, b.password);
+    EXPECT_EQ(a.port, b.port);
+    EXPECT_EQ(a.destDirectory, b.destDirectory);
+    EXPECT_EQ(a.passive, b.passive);
+    EXPECT_EQ(a.hostPrefix, b.hostPrefix);
+    EXPECT_EQ(a.transferType, b.transferType);
+    EXPECT_EQ(a.postUrl, b.postUrl);
+    EXPECT_EQ(a.postServer, b.postServer);
+    if (withKey) {
+        EXPECT_EQ(a.secretKey, b.secretKey);
+    }
+}
+
+std::string ErrorOf(void (*operation)()) {
+    try {
+        operation();
+    } catch (const ERegistryException& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+TEST_F(Store, WithNoKeyALoadGivesTheDefaultsAndCreatesAnEmptyPrivateFile) {
+    Settings = configRecord{};
+    LoadSettings();
+    ExpectSameFields(Settings, Defaults(), false);
+    EXPECT_TRUE(QRegularExpression("^\\d{6}-\\d{6}-0$")
+                    .match(QString::fromStdString(Settings.secretKey))
+                    .hasMatch())
+        << Settings.secretKey;
+    QFileInfo file(IniPath());
+    ASSERT_TRUE(file.exists());
+    EXPECT_EQ(file.size(), 0);
+    EXPECT_EQ(Mode(), 0600u);
+    // The example names stay within the reserved example domains.
+    for (const std::string& s : {Settings.hostName, Settings.hostPrefix, Settings.postUrl})
+        EXPECT_TRUE(s.find("example.") != std::string::npos) << s;
+    EXPECT_EQ(Settings.postUrl.rfind("http://", 0), 0u);
+    EXPECT_EQ(Settings.postUrl.substr(Settings.postUrl.size() - 16), "/brwk_upload.php");
+}
+
+TEST_F(Store, ASaveWritesTwelveStringValuesInThreeSections) {
+    LoadSettings();
+    SaveSettings();
+    QSettings ini(IniPath(), QSettings::IniFormat);
+    EXPECT_EQ(ini.childGroups(), (QStringList{"ftp", "general", "httppost"}));
+    ini.beginGroup("ftp");
+    EXPECT_EQ(ini.childKeys(), (QStringList{"destdirectory", "hostname", "hostprefix", "passive",
+                                            "passtype", "password", "port", "username"}));
+    EXPECT_EQ(ini.value("passtype"), QVariant("1"));
+    EXPECT_EQ(ini.value("passive"), QVariant("1"));
+    EXPECT_EQ(ini.value("port"), QVariant("21"));
+    ini.endGroup();
+    EXPECT_EQ(ini.value("general/transfertype"), QVariant("1"));
+    ini.beginGroup("httppost");
+    EXPECT_EQ(ini.childKeys(), (QStringList{"postserver", "posturl", "secretkey"}));
+    EXPECT_EQ(ini.value("secretkey").toString().toStdString(), Settings.secretKey);
+    EXPECT_EQ(Mode(), 0600u);
+}
+
+TEST_F(Store, EveryFieldSurvivesASaveAndALoadUnchanged) {
+    configRecord edited;
+    // Texts an INI file gives a meaning to: lists, escapes, comments, groups.
+    edited.hostName = "a, b";
+    edited.userName = " spaced ";
+    edited.password = "@ByteArray(x);#\"q\"=\\";
+    edited.port = "";
+    edited.destDirectory = "dir/sub [x]";
+    edited.passive = false;
+    edited.hostPrefix = "http://h/~\xC3\xA4/";
+    edited.transferType = -7;
+    edited.postUrl = "u?a=1&b=2";
+    edited.postServer = "@";
+    edited.secretKey = "key\twith tab";
+    Settings = edited;
+    SaveSettings();
+    Settings = configRecord{};
+    LoadSettings();
+    ExpectSameFields(Settings, edited);
+}
+
+TEST_F(Store, IntegerAndBooleanTextsFollowTheReadingRules) {
+    struct Case {
+        const char* transferType;
+        int32_t expected;
+    };
+    for (Case c : {Case{"2", 2}, Case{"3", 3}, Case{"x", 1}, Case{"", 1}, Case{"-4", -4},
+                   Case{"2x", 1}, Case{"99999999999", 1}}) {
+        StoreOnly({{"general/transfertype", c.transferType}});
+        LoadSettings();
+        EXPECT_EQ(Settings.transferType, c.expected) << c.transferType;
+    }
+    struct Flag {
+        const char* text;
+        bool expected;
+    };
+    for (Flag f : {Flag{"0", false}, Flag{"7", true}, Flag{"no", true}, Flag{"1", true}}) {
+        StoreOnly({{"ftp/passive", f.text}});
+        LoadSettings();
+        EXPECT_EQ(Settings.passive, f.expected) << f.text;
+    }
+}
+
+TEST_F(Store, StoredEmptyStringsStayEmptyAndMissingValuesTakeDefaults) {
+    StoreOnly({{"ftp/port", ""}, {"ftp/hostname", "files.example.org"}});
+    LoadSettings();
+    EXPECT_EQ(Settings.port, "");
+    EXPECT_EQ(Settings.hostName, "files.example.org");
+    EXPECT_EQ(Settings.userName, "johndoe");
+    EXPECT_EQ(Settings.postUrl, settings::DefaultPostUrl);
+}
+
+TEST_F(Store, TheDefaultKeyChangesWithEveryLoadUntilOneIsStored) {
+    LoadSettings();
+    const std::string first = Settings.secretKey;
+    // The load drew once; a file name generated next gets the following draws.
+    EXPECT_EQ(platform::RandomDraw(65536), 2056u);
+    EXPECT_EQ(platform::RandomDraw(65536), 56429u);
+    EXPECT_EQ(platform::RandomDraw(65536), 13276u);
+
+    platform::SetRandomState(1);
+    LoadSettings();
+    const std::string second = Settings.secretKey;
+    EXPECT_NE(first, second);
+    const uint32_t drawn = uint32_t((uint64_t(134775814u) * 65535) >> 32);
+    EXPECT_EQ(second.substr(second.rfind('-') + 1), std::to_string(drawn));
+
+    SaveSettings();
+    LoadSettings();
+    EXPECT_EQ(Settings.secretKey, second);
+    const uint32_t before = platform::RandomState();
+    LoadSettings();
+    EXPECT_EQ(Settings.secretKey, second);
+    EXPECT_NE(platform::RandomState(), before) << "a load draws even with a stored key";
+}
+
+TEST_F(Store, AValueThatIsNotAStringRaisesAfterTheFieldsBeforeIt) {
+    StoreOnly({{"ftp/hostname", "h.example.org"},
+               {"ftp/username", "u"},
+               {"ftp/port", QByteArray("abc")},
+               {"ftp/destdirectory", "d"}});
+    Settings = configRecord{};
+    EXPECT_EQ(ErrorOf(LoadSettings), "Invalid data type for 'port'");
+    EXPECT_EQ(Settings.hostName, "h.example.org");
+    EXPECT_EQ(Settings.userName, "u");
+    EXPECT_EQ(Settings.destDirectory, "") << "fields after the bad one are not read";
+
+    // A list is not a string either; an integer read as text raises the same way.
+    StoreOnly({{"httppost/posturl", QStringList{"a", "b"}}});
+    EXPECT_EQ(ErrorOf(LoadSettings), "Invalid data type for 'posturl'");
+    StoreOnly({{"general/transfertype", QSize(2, 2)}});
+    EXPECT_EQ(ErrorOf(LoadSettings), "Invalid data type for 'transfertype'");
+
+    // Such a value without data reads as an empty string.
+    StoreOnly({{"ftp/password", QByteArray()}});
+    Settings.password = "old";
+    LoadSettings();
+    EXPECT_EQ(Settings.password, "");
+}
+
+TEST_F(Store, AWideOpenFileIsMadePrivateAtTheNextOpen) {
+    StoreOnly({{"ftp/password", "secret"}});
+    QFile::setPermissions(IniPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                         QFile::ReadOther);
+    LoadSettings();
+    EXPECT_EQ(Settings.password, "secret");
+    EXPECT_EQ(Mode(), 0600u);
+}
+
+// Writes past a few bytes fail (as on a full disk) while it is in scope.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &Saved);
+        OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = Saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &Saved);
+        std::signal(SIGXFSZ, OldHandler);
+    }
+
+private:
+    rlimit Saved{};
+    void (*OldHandler)(int) = nullptr;
+};
+
+TEST_F(Store, AFailedSaveRaisesAndLeavesTheStoredFileAsItWas) {
+    LoadSettings();
+    Settings.hostName = "kept.example.org";
+    SaveSettings();
+    const std::string before = ReadIni();
+    const QStringList files = FilesInDir();
+
+    Settings.hostName = "lost.example.org";
+    {
+        FileSizeLimit full(16);
+        EXPECT_EQ(ErrorOf(SaveSettings), "Failed to set data for 'hostname'");
+    }
+    EXPECT_EQ(ReadIni(), before);
+    EXPECT_EQ(FilesInDir(), files) << "no temporary file is left behind";
+    LoadSettings();
+    EXPECT_EQ(Settings.hostName, "kept.example.org");
+    // The failed value is not written later by the next write of another value.
+    platform::TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(settings::ProductKey, false));
+    ASSERT_TRUE(reg.WriteString("ftp", "username", "next"));
+    LoadSettings();
+    EXPECT_EQ(Settings.hostName, "kept.example.org");
+    EXPECT_EQ(Settings.userName, "next");
+}
+
+TEST_F(Store, AKeyThatCannotBeCreatedRaises) {
+    // A directory where the settings file belongs.
+    QDir().mkpath(IniPath());
+    EXPECT_EQ(ErrorOf(LoadSettings), "Failed to create key \\Software\\Brindlewick");
+    EXPECT_EQ(ErrorOf(SaveSettings), "Failed to create key \\Software\\Brindlewick");
+}
+
+} // namespace
