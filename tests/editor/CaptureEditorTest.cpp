@@ -291,27 +291,48 @@ TEST_P(CaptureLayoutTest, CropKeepsDepthLayoutAndColours) {
     }
 }
 
-TEST_P(CaptureLayoutTest, ViewShowsOnlyThePicturesColours) {
-    // Two colours side by side: blending must not bring in any third hue, in
-    // particular not the palette entry that lies between their indices.
-    const Layout l = GetParam();
-    BmpBuilder b = Picture(l, 24, 12);
+namespace {
+// Stripes of red and blue, three columns each, so that columns fall at many
+// fractions between them; a paletted picture keeps green between their
+// indices, where blending the indices as numbers would land.
+BmpBuilder RedBesideBlue(const Layout& l) {
+    BmpBuilder b = Picture(l, 40, 12);
     const uint32_t left = 0xF80000, right = 0x0000F8;
     if (l.bits <= 8) {
         b.palette[0] = left;
         b.palette[1] = 0x00F800;
         b.palette[2] = right;
     }
-    b.pixels = PackPixels(24, 12, l.bits, true, [&](int x, int) {
-        if (l.bits <= 8) return x < 12 ? 0u : 2u;
-        return Encode(l, x < 12 ? left : right);
+    b.pixels = PackPixels(40, 12, l.bits, true, [&](int x, int) {
+        bool red = x / 3 % 2 == 0;
+        if (l.bits <= 8) return red ? 0u : 2u;
+        return Encode(l, red ? left : right);
     });
-    Open(b);
-    const TFastDIB& view = editor.View();
-    EXPECT_EQ(PixelAt(view, 0, 0) & 0xF8F8F8, left);
-    EXPECT_EQ(PixelAt(view, view.Width() - 1, 0) & 0xF8F8F8, right);
-    for (uint32_t c : dibtest::Colors(view))
+    return b;
+}
+
+void ExpectNoGreen(const TFastDIB& dib) {
+    for (uint32_t c : dibtest::Colors(dib))
         ASSERT_LT(c >> 8 & 0xFF, 0x10u) << std::hex << "stray green in " << c;
+}
+} // namespace
+
+TEST_P(CaptureLayoutTest, ViewShowsOnlyThePicturesColours) {
+    Open(RedBesideBlue(GetParam()));
+    const TFastDIB& view = editor.View();
+    EXPECT_EQ(PixelAt(view, 0, 0) & 0xF8F8F8, 0xF80000u);
+    EXPECT_EQ(PixelAt(view, 9, 0) & 0xF8F8F8, 0x0000F8u);
+    ExpectNoGreen(view);
+}
+
+TEST_P(CaptureLayoutTest, ShrinkBlendsColoursNotPaletteIndices) {
+    Open(RedBesideBlue(GetParam()));
+    for (double factor : {0.75, 0.5}) {
+        ASSERT_TRUE(editor.ResizeImage(factor));
+        EXPECT_EQ(editor.Image().BitCount(), GetParam().bits);
+        EXPECT_EQ(PixelAt(editor.Image(), 0, 0) & 0xF8F8F8, 0xF80000u);
+        ExpectNoGreen(editor.Image());
+    }
 }
 
 TEST_P(CaptureLayoutTest, FillAndShrinkKeepDepthAndColours) {
