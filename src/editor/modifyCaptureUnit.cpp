@@ -1,0 +1,204 @@
+#include "modifyCaptureUnit.h"
+
+#include "Dialogs.h"
+
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using capture::TSaveResult;
+using capture::TViewResult;
+
+namespace {
+
+const char* const UnsupportedDepthText =
+    "Not supported display color-amount. Change display settings!";
+const char* const CropRefusedText =
+    "You cannot crop image if you have resized image. Close window and try again.";
+const char* const SaveQuestion = "Do you want to save changes?";
+const char* const SaveFailedText =
+    "The changes could not be saved. The capture file was left as it was.";
+
+// The form's client area below the menu; it hands its events to the form.
+class TCaptureCanvas : public QWidget {
+public:
+    explicit TCaptureCanvas(TfrmModifyCapture* form) : QWidget(form), form_(form) {
+        setMouseTracking(true);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        form_->FormPaint(painter);
+    }
+    void mousePressEvent(QMouseEvent* e) override {
+        form_->FormMouseDown(e->position().toPoint().x(), e->position().toPoint().y());
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        form_->FormMouseMove(e->position().toPoint().x(), e->position().toPoint().y());
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        form_->FormMouseUp(e->position().toPoint().x(), e->position().toPoint().y());
+    }
+
+private:
+    TfrmModifyCapture* form_;
+};
+
+} // namespace
+
+TfrmModifyCapture::TfrmModifyCapture(QWidget* parent) : QDialog(parent) {
+    FormCreate();
+}
+
+TfrmModifyCapture::~TfrmModifyCapture() = default;
+
+void TfrmModifyCapture::FormCreate() {
+    setObjectName("frmModifyCapture");
+    setWindowTitle("Modify capture");
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+
+    MainMenu1 = new QMenuBar(this);
+    Close1 = MainMenu1->addAction("Close");
+    Modify1 = MainMenu1->addMenu("Modify");
+    Resizeby751 = Modify1->addAction("Resize by 75%");
+    Resizeby501 = Modify1->addAction("Resize by 50%");
+    Resizeby251 = Modify1->addAction("Resize by 25%");
+    FillBlack = Modify1->addAction("Fill area with black");
+    connect(Close1, &QAction::triggered, this, &TfrmModifyCapture::Close1Click);
+    connect(Resizeby751, &QAction::triggered, this, &TfrmModifyCapture::Resizeby751Click);
+    connect(Resizeby501, &QAction::triggered, this, &TfrmModifyCapture::Resizeby501Click);
+    connect(Resizeby251, &QAction::triggered, this, &TfrmModifyCapture::Resizeby251Click);
+    connect(FillBlack, &QAction::triggered, this, &TfrmModifyCapture::FillBlackClick);
+
+    canvas_ = new TCaptureCanvas(this);
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setFixedHeight(19);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(MainMenu1);
+    layout->addWidget(canvas_, 1);
+    layout->addWidget(StatusBar1);
+    // The window takes the size the picture asks for, however small.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
+
+    setGeometry(192, 107, 783, 540);
+}
+
+void TfrmModifyCapture::FormShow() {
+    editor_.Load(CaptureFile);
+    depthReported_ = false;
+    capture::TExtent window = capture::WindowSizeFor(editor_.PictureSize());
+    resize(window.width, window.height);
+    Redraw();
+}
+
+void TfrmModifyCapture::FormActivate() {
+    if (isVisible()) canvas_->repaint();
+}
+
+TViewResult TfrmModifyCapture::RebuildView() {
+    TViewResult result = editor_.BuildView({width(), height()});
+    if (result == TViewResult::vrUnsupportedDepth && !depthReported_) {
+        // Told once per showing, and never from inside a paint: a modal box
+        // there would bring the next repaint and the next box.
+        depthReported_ = true;
+        QTimer::singleShot(0, this, [] { platform::dialogs().MessageBox(UnsupportedDepthText); });
+    }
+    return result;
+}
+
+void TfrmModifyCapture::Redraw() {
+    RebuildView();
+    canvas_->update();
+}
+
+void TfrmModifyCapture::FormPaint(QPainter& painter) {
+    if (RebuildView() == TViewResult::vrShown) editor_.View().PaintTo(painter, 0, 0);
+}
+
+void TfrmModifyCapture::FormResize() {
+    Redraw();
+}
+
+void TfrmModifyCapture::FormMouseDown(int x, int y) {
+    // Cropping a shrunk picture is refused when the user tries it, not on
+    // every hover: a box on each move would leave no way back to the menu.
+    if (!editor_.MouseDown(x, y)) {
+        platform::dialogs().MessageBox(CropRefusedText);
+        return;
+    }
+    Redraw();
+}
+
+void TfrmModifyCapture::FormMouseMove(int x, int y) {
+    editor_.MouseMove(x, y);
+    Redraw();
+}
+
+void TfrmModifyCapture::FormMouseUp(int x, int y) {
+    editor_.MouseUp(x, y);
+    Redraw();
+}
+
+void TfrmModifyCapture::ResizeImage(double factor) {
+    if (!editor_.ResizeImage(factor)) return;
+    capture::TExtent window = capture::WindowSizeFor(editor_.PictureSize());
+    resize(window.width, window.height);
+    Redraw();
+}
+
+void TfrmModifyCapture::FillBlackClick() {
+    if (editor_.FillBlack()) Redraw();
+}
+
+void TfrmModifyCapture::Close1Click() {
+    close();
+}
+
+void TfrmModifyCapture::FormClose(QCloseEvent* event) {
+    event->accept();
+    if (editor_.HasChanges() && platform::dialogs().Confirm(SaveQuestion) &&
+        editor_.Save(CaptureFile) == TSaveResult::srFailed) {
+        // The edits stay on screen so the user can try again or give them up.
+        platform::dialogs().MessageBox(SaveFailedText);
+        event->ignore();
+        return;
+    }
+    editor_.ClearChanges();
+}
+
+void TfrmModifyCapture::reject() {
+    close();
+}
+
+void TfrmModifyCapture::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // A window coming back from the taskbar is not a new showing.
+    if (!event->spontaneous()) FormShow();
+}
+
+void TfrmModifyCapture::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    FormResize();
+}
+
+void TfrmModifyCapture::closeEvent(QCloseEvent* event) {
+    // QDialog's own handling would go through reject() and back here.
+    FormClose(event);
+}
+
+void TfrmModifyCapture::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+}

@@ -1,0 +1,80 @@
+// TfrmModifyCapture: the modal window that shows the capture, crops it to a
+// rectangle dragged with the mouse, shrinks it and blacks out regions, and on
+// closing offers to write the result back over CaptureFile.
+//
+// The owner sets CaptureFile and calls exec(); when it returns the file may
+// have been rewritten. The picture work itself is TCaptureEditor's.
+#pragma once
+
+#include "CaptureEditor.h"
+
+#include <QDialog>
+
+#include <string>
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class QPainter;
+class QStatusBar;
+
+class TfrmModifyCapture : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TfrmModifyCapture(QWidget* parent = nullptr);
+    ~TfrmModifyCapture() override;
+
+    // The BMP file to edit; set before each showing.
+    std::string CaptureFile;
+
+    QMenuBar* MainMenu1 = nullptr;
+    QAction* Close1 = nullptr;
+    QMenu* Modify1 = nullptr;
+    QAction* Resizeby751 = nullptr;
+    QAction* Resizeby501 = nullptr;
+    QAction* Resizeby251 = nullptr;
+    QAction* FillBlack = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+
+    // The client area below the menu: the picture is painted and the mouse
+    // read here, in the window coordinates the editor maps.
+    QWidget* Canvas() const { return canvas_; }
+    const capture::TCaptureEditor& Editor() const { return editor_; }
+
+    void FormCreate();
+    void FormShow();
+    void FormActivate();
+    void FormPaint(QPainter& painter);
+    void FormResize();
+    void FormClose(QCloseEvent* event);
+    void FormMouseDown(int x, int y);
+    void FormMouseMove(int x, int y);
+    void FormMouseUp(int x, int y);
+    void Redraw();
+    void ResizeImage(double factor);
+
+    void Close1Click();
+    void Resizeby751Click() { ResizeImage(0.75); }
+    void Resizeby501Click() { ResizeImage(0.5); }
+    void Resizeby251Click() { ResizeImage(0.25); }
+    void FillBlackClick();
+
+public slots:
+    // Escape closes through FormClose like the window's close button.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    // Updates the view; tells the user once per showing when it cannot be shown.
+    capture::TViewResult RebuildView();
+
+    capture::TCaptureEditor editor_;
+    QWidget* canvas_ = nullptr;
+    bool depthReported_ = false;
+};
