@@ -3,10 +3,14 @@
 #include "CaptureImage.h"
 #include "Dialogs.h"
 #include "FastDIB.h"
+#include "JpegExport.h"
 #include "Messages.h"
 #include "Screen.h"
 #include "System.h"
 #include "WorkingFiles.h"
+#include "configFormUnit.h"
+#include "configUnit.h"
+#include "modifyCaptureUnit.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -153,6 +157,7 @@ void TfrmMain::UpdateButtons() {
 }
 
 void TfrmMain::btnConfigClick() {
+    if (frmConfig) frmConfig->exec();
     UpdateButtons();
 }
 
@@ -197,14 +202,46 @@ void TfrmMain::btnTakeFromClipClick() {
 }
 
 void TfrmMain::btnCropClick() {
+    if (frmModifyCapture) {
+        frmModifyCapture->CaptureFile = WorkingFilePath();
+        frmModifyCapture->exec();
+    }
     UpdateButtons();
+}
+
+TBusyScope::TBusyScope(TfrmMain& form) : form_(form) {
+    form_.isBusy = true;
+    form_.UpdateButtons();
+}
+
+TBusyScope::~TBusyScope() {
+    form_.isBusy = false;
+    form_.UpdateButtons();
 }
 
 void TfrmMain::btnSaveLocalClick() {
-    UpdateButtons();
+    TBusyScope busy(*this);
+    LoadSettings();
+    const std::string name = GenerateFileName() + ".jpg";
+    ConvertBmpToJpeg(WorkingFilePath(), TempDirectory() + name);
+    platform::dialogs().InputBox("Local save", "Filename", TempDirectory() + name);
 }
 
 void TfrmMain::btnPublishClick() {
+    LoadSettings();
+    std::string name = GenerateFileName() + ".jpg";
+    if (!platform::dialogs().InputQuery("Preparing for publishing",
+                                        "Enter filename to be published", name)) {
+        UpdateButtons();
+        return;
+    }
+    // The confirmed name is used as typed, but never as a path out of the
+    // temporary directory.
+    ConvertBmpToJpeg(WorkingFilePath(), ExportFilePath(name));
+    if (Settings.transferType == 1)
+        PublishFtp(name);
+    else
+        PublishHttp(name);
     UpdateButtons();
 }
 

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <string>
+
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -20,6 +22,9 @@ public:
     void UpdateButtons();
     // Replaces the working capture file by a picture of the primary screen.
     void CaptureScreen();
+    // The publishing methods, after the export of the file name.
+    void PublishFtp(const std::string& name);
+    void PublishHttp(const std::string& name);
 
     bool isBusy = false;
 
@@ -55,4 +60,16 @@ protected:
 
 private:
     bool shownBefore_ = false;
+};
+
+// Holds isBusy for the length of a save or publish, whatever way it ends.
+class TBusyScope {
+public:
+    explicit TBusyScope(TfrmMain& form);
+    ~TBusyScope();
+    TBusyScope(const TBusyScope&) = delete;
+    TBusyScope& operator=(const TBusyScope&) = delete;
+
+private:
+    TfrmMain& form_;
 };

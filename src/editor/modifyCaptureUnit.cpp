@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+TfrmModifyCapture* frmModifyCapture = nullptr;
+
 using capture::TSaveResult;
 using capture::TViewResult;
 

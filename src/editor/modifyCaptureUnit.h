@@ -78,3 +78,6 @@ private:
     QWidget* canvas_ = nullptr;
     bool depthReported_ = false;
 };
+
+// The program's one editor window, created at start.
+extern TfrmModifyCapture* frmModifyCapture;
