@@ -1,18 +1,16 @@
 #include "Application.h"
 
-#include "Dialogs.h"
-
-#include <exception>
+#include "ErrorReport.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
+    // Handlers run through platform::Guarded; this is the net for anything
+    // that still escapes an event.
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        platform::dialogs().MessageBox(e.what());
     } catch (...) {
-        platform::dialogs().MessageBox("Unknown error");
+        platform::ReportCurrentException();
     }
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include "CaptureImage.h"
 #include "Dialogs.h"
+#include "ErrorReport.h"
 #include "FastDIB.h"
 #include "JpegExport.h"
 #include "Messages.h"
@@ -77,7 +78,8 @@ TfrmMain::TfrmMain() {
                          void (TfrmMain::*handler)()) {
         auto* b = new QPushButton(caption, this);
         b->setGeometry(x, y, w, h);
-        connect(b, &QPushButton::clicked, this, handler);
+        connect(b, &QPushButton::clicked, this,
+                [this, handler] { platform::Guarded([&] { (this->*handler)(); }); });
         return b;
     };
     Bevel3 = bevel(0, 8, 153, 49);

@@ -1,6 +1,7 @@
 #include "modifyCaptureUnit.h"
 
 #include "Dialogs.h"
+#include "ErrorReport.h"
 
 #include <QCloseEvent>
 #include <QMenu>
@@ -75,11 +76,16 @@ void TfrmModifyCapture::FormCreate() {
     Resizeby501 = Modify1->addAction("Resize by 50%");
     Resizeby251 = Modify1->addAction("Resize by 25%");
     FillBlack = Modify1->addAction("Fill area with black");
-    connect(Close1, &QAction::triggered, this, &TfrmModifyCapture::Close1Click);
-    connect(Resizeby751, &QAction::triggered, this, &TfrmModifyCapture::Resizeby751Click);
-    connect(Resizeby501, &QAction::triggered, this, &TfrmModifyCapture::Resizeby501Click);
-    connect(Resizeby251, &QAction::triggered, this, &TfrmModifyCapture::Resizeby251Click);
-    connect(FillBlack, &QAction::triggered, this, &TfrmModifyCapture::FillBlackClick);
+    connect(Close1, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { Close1Click(); }); });
+    connect(Resizeby751, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { Resizeby751Click(); }); });
+    connect(Resizeby501, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { Resizeby501Click(); }); });
+    connect(Resizeby251, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { Resizeby251Click(); }); });
+    connect(FillBlack, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { FillBlackClick(); }); });
 
     canvas_ = new TCaptureCanvas(this);
     StatusBar1 = new QStatusBar(this);

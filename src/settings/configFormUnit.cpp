@@ -1,5 +1,6 @@
 #include "configFormUnit.h"
 
+#include "ErrorReport.h"
 #include "configUnit.h"
 
 #include <QGuiApplication>
@@ -94,7 +95,8 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
                         cbUseHTTP.get(),    leHTTPServer.get(), leSecretKey.get()};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
-    connect(btnOK.get(), &QPushButton::clicked, this, &TfrmConfig::btnOKClick);
+    connect(btnOK.get(), &QPushButton::clicked, this,
+            [this] { platform::Guarded([this] { btnOKClick(); }); });
     connect(btnCancel.get(), &QPushButton::clicked, this, &TfrmConfig::btnCancelClick);
     connect(cbUseFTP.get(), &TMouseUpCheckBox::mouseUp, this, &TfrmConfig::cbUseFTPMouseUp);
     connect(cbUseHTTP.get(), &TMouseUpCheckBox::mouseUp, this, &TfrmConfig::cbUseHTTPMouseUp);
@@ -110,7 +112,7 @@ void TfrmConfig::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         if (QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->geometry().center() - rect().center());
-        FormActivate();
+        platform::Guarded([this] { FormActivate(); });
     }
     QDialog::showEvent(event);
 }
