@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -24,8 +26,8 @@ sockaddr_in Loopback(uint16_t port) {
     return a;
 }
 
-// True when a plain GET gets an HTTP status line back.
-bool Answers(uint16_t port) {
+// True when a GET of path gets back a reply that holds token.
+bool Answers(uint16_t port, const std::string& path, const std::string& token) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     timeval t{1, 0};
@@ -33,10 +35,14 @@ bool Answers(uint16_t port) {
     const sockaddr_in a = Loopback(port);
     bool ok = false;
     if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
-        const char get[] = "GET /brwk-probe HTTP/1.0\r\n\r\n";
-        char reply[5] = {};
-        ok = send(fd, get, sizeof get - 1, MSG_NOSIGNAL) == ssize_t(sizeof get - 1) &&
-             recv(fd, reply, sizeof reply, MSG_WAITALL) == 5 && std::string(reply, 5) == "HTTP/";
+        const std::string get = "GET /" + path + " HTTP/1.0\r\n\r\n";
+        std::string reply;
+        if (send(fd, get.data(), get.size(), MSG_NOSIGNAL) == ssize_t(get.size())) {
+            char chunk[512];
+            for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;)
+                reply.append(chunk, size_t(n));
+        }
+        ok = reply.find(token) != std::string::npos;
     }
     close(fd);
     return ok;
@@ -83,7 +89,11 @@ PhpWebServer::PhpWebServer(const std::string& docRoot, uint16_t port) : Port(por
         Failure = "fork failed";
         return;
     }
-    if (!WaitAnswering(10000)) {
+    // Our own file, so that another server on the port cannot pass for this one.
+    const std::string token = "brwk-probe-" + std::to_string(Pid);
+    ProbeFile = docRoot + "/" + token + ".txt";
+    std::ofstream(ProbeFile) << token;
+    if (!WaitAnswering(10000, token)) {
         Stop();
         Failure = "php -S did not answer on " + address;
     }
@@ -93,7 +103,7 @@ PhpWebServer::~PhpWebServer() {
     Stop();
 }
 
-bool PhpWebServer::WaitAnswering(unsigned ms) {
+bool PhpWebServer::WaitAnswering(unsigned ms, const std::string& token) {
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
     while (Clock::now() < end) {
         int status = 0;
@@ -101,13 +111,14 @@ bool PhpWebServer::WaitAnswering(unsigned ms) {
             Pid = -1;
             return false;
         }
-        if (Answers(Port)) return true;
+        if (Answers(Port, token + ".txt", token)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
 }
 
 void PhpWebServer::Stop() {
+    if (!ProbeFile.empty()) std::remove(ProbeFile.c_str());
     if (Pid <= 0) return;
     kill(Pid, SIGTERM);
     int status = 0;

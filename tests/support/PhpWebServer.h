@@ -25,10 +25,11 @@ public:
     static bool WaitPortFree(uint16_t port, unsigned ms);
 
 private:
-    bool WaitAnswering(unsigned ms);
+    bool WaitAnswering(unsigned ms, const std::string& token);
     void Stop();
 
     uint16_t Port;
     pid_t Pid = -1;
     std::string Failure;
+    std::string ProbeFile;
 };
