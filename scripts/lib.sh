@@ -1,7 +1,7 @@
 # Shared by scripts/run and scripts/test: package installation and building.
 
 BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev"
-TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth trayer
+TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev php-cli xvfb xauth trayer
   xdotool xclip x11-utils openbox imagemagick libjpeg-turbo-progs"
 
 as_root() {

@@ -27,6 +27,8 @@ public:
     void PublishHttp(const std::string& name);
 
     bool isBusy = false;
+    // How long an HTTP publish may go without any progress before it gives up.
+    unsigned httpIdleTimeoutMs = 15000;
 
     QFrame* Bevel1;
     QFrame* Bevel2;

@@ -15,7 +15,9 @@ std::vector<uint8_t> Rows(int width, int height, int bits) {
 
 void BmpSeeds(const std::string& dir) {
     int n = 0;
-    auto put = [&](const BmpBuilder& b) { b.WriteTo(dir + "/seed" + std::to_string(n++) + ".bmp"); };
+    auto put = [&](const BmpBuilder& b) {
+        b.WriteTo(dir + "/seed" + std::to_string(n++) + ".bmp");
+    };
     for (int bits : {1, 4, 8, 16, 24, 32}) {
         for (int height : {3, -3}) {
             BmpBuilder b;
@@ -65,6 +67,21 @@ void BmpSeeds(const std::string& dir) {
     put(os2);
 }
 
+// Replies of upload scripts: the first byte picks the piece sizes.
+void ReplySeeds(const std::string& dir) {
+    const std::vector<std::string> replies = {
+        "\x03HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n##TRANSFER_OK##\r\n",
+        "\x07HTTP/1.0 404 Not Found\n\n<html>Not Found</html>",
+        "\x01a<br>b\n\rc\rd\r\n\r\n\n\r",
+    };
+    int n = 0;
+    for (const std::string& r : replies)
+        if (FILE* f = std::fopen((dir + "/seed" + std::to_string(n++)).c_str(), "wb")) {
+            std::fwrite(r.data(), 1, r.size(), f);
+            std::fclose(f);
+        }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -74,5 +91,6 @@ int main(int argc, char** argv) {
     }
     std::string target = argv[1], dir = argv[2];
     if (target == "fuzz_bmp") BmpSeeds(dir);
+    if (target == "fuzz_dataqueue") ReplySeeds(dir);
     return 0;
 }

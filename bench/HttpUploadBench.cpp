@@ -1,0 +1,189 @@
+// Publishing a 2 MB JPEG to the example upload script under php -S: our
+// whole upload (file read, Base64, form body, request, reply) against curl
+// posting a prepared identical body over HTTP/1.0 to the same server, and the
+// CPU the client uses while it waits on a server that takes its time.
+#include "HttpUpload.h"
+#include "JpegEncoder.h"
+#include "PhpWebServer.h"
+#include "ScriptedTcpServer.h"
+#include "kwHTTPUnit.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+
+extern char** environ;
+
+namespace {
+
+constexpr size_t JpegBytes = 2 << 20;
+const char* const Key = "bench-key";
+
+struct Site {
+    QTemporaryDir root;
+    std::string Root() const { return root.path().toStdString() + "/"; }
+    std::string jpegPath, bodyPath, url;
+    uint16_t port = 0;
+    std::unique_ptr<PhpWebServer> server;
+} site;
+
+uint16_t FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+// A JPEG of noise padded to exactly 2 MiB: what a busy 4K screenshot weighs.
+std::string MakeJpeg() {
+    constexpr int W = 1100, H = 800;
+    std::vector<uint8_t> rgb(size_t(W) * H * 3);
+    std::mt19937 random(5);
+    for (auto& b : rgb) b = uint8_t(random());
+    TJpegEncoder encoder;
+    auto row = [](const void* context, int y, uint8_t* out) noexcept {
+        const auto* all = static_cast<const std::vector<uint8_t>*>(context);
+        std::copy_n(all->data() + size_t(y) * W * 3, size_t(W) * 3, out);
+    };
+    const auto bytes = encoder.Encode(W, H, row, &rgb);
+    std::string jpeg(bytes.begin(), bytes.end());
+    if (jpeg.size() < JpegBytes) jpeg.resize(JpegBytes, '\0');
+    return jpeg;
+}
+
+bool SetUpSite() {
+    if (!PhpWebServer::Available()) return false;
+    QFile::copy(BRWK_SOURCE_DIR "/server/brwk_upload.php",
+                QString::fromStdString(site.Root() + "brwk_upload.php"));
+    QDir().mkpath(QString::fromStdString(site.Root() + "up"));
+    std::ofstream(site.Root() + "brwk_upload_config.php")
+        << "<?php\n$secretKey = '" << Key << "';\n$uploadDir = __DIR__ . '/up';\n";
+    const std::string jpeg = MakeJpeg();
+    site.jpegPath = site.Root() + "bench.jpg";
+    std::ofstream(site.jpegPath, std::ios::binary).write(jpeg.data(), std::streamsize(jpeg.size()));
+    site.bodyPath = site.Root() + "body.txt";
+    const std::string body = BuildPostForm("bench.jpg", Key, jpeg);
+    std::ofstream(site.bodyPath, std::ios::binary).write(body.data(), std::streamsize(body.size()));
+    site.port = FreePort();
+    site.url = "http://127.0.0.1:" + std::to_string(site.port) + "/brwk_upload.php";
+    site.server = std::make_unique<PhpWebServer>(site.Root(), site.port);
+    return site.server->Running();
+}
+
+bool HasMarker(const kwHTTP& c) {
+    for (const auto& line : c.Replies)
+        if (line.find(MarkerTransferOk) != std::string::npos) return true;
+    return false;
+}
+
+void BM_OurUpload(benchmark::State& state) {
+    for (auto _ : state) {
+        kwHTTP c;
+        c.Host = "127.0.0.1";
+        c.Port = site.port;
+        c.Url = site.url;
+        c.PostData = BuildPostForm("bench.jpg", Key, ReadWholeFile(site.jpegPath));
+        c.Connect();
+        c.WaitUntilDone();
+        if (!HasMarker(c)) return state.SkipWithError("the script did not store the picture");
+    }
+}
+BENCHMARK(BM_OurUpload)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Curl(benchmark::State& state) {
+    std::vector<std::string> args = {
+        "curl",  "-0", "-s", "-f", "-o", "/dev/null", "--data-binary", "@" + site.bodyPath,
+        site.url};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto _ : state) {
+        pid_t pid;
+        int status = 0;
+        if (posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0 ||
+            waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return state.SkipWithError("curl failed");
+    }
+}
+BENCHMARK(BM_Curl)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+double ThreadCpuMs() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+// CPU milliseconds of the waiting thread per second of a server that answers after 2 s.
+double CpuWhileWaiting() {
+    ScriptedTcpServer slow({ScriptedTcpServer::Read(1), ScriptedTcpServer::Sleep(2000),
+                            ScriptedTcpServer::Send("##TRANSFER_OK##\r\n"),
+                            ScriptedTcpServer::Close()});
+    kwHTTP c;
+    c.Host = "127.0.0.1";
+    c.Port = slow.Port();
+    c.Url = "http://127.0.0.1/slow";
+    c.PostData = "x";
+    const double cpu0 = ThreadCpuMs();
+    const auto t0 = std::chrono::steady_clock::now();
+    c.Connect();
+    c.WaitUntilDone();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return (ThreadCpuMs() - cpu0) / seconds;
+}
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> Times;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.iterations > 0 && !run.error_occurred)
+                Times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (!SetUpSite()) {
+        std::fprintf(stderr, "php -S could not serve the upload script (package php-cli)\n");
+        return 1;
+    }
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const auto& t = reporter.Times;
+    auto a = t.find("BM_OurUpload/real_time"), b = t.find("BM_Curl/real_time");
+    std::printf("\nRatios (lower is faster):\n");
+    if (a != t.end() && b != t.end() && b->second > 0)
+        std::printf("%-24s / %-20s = %.2f\n", a->first.c_str(), b->first.c_str(),
+                    a->second / b->second);
+    std::printf("CPU while waiting on a slow server: %.1f ms per second\n", CpuWhileWaiting());
+    site.server.reset();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,94 @@
+<?php
+// Brindlewick upload script: receives one picture published over HTTP POST
+// and stores it where the web server serves it.
+//
+// Settings: edit the two lines below, or put them in brwk_upload_config.php
+// next to this script (that file is read if it exists, so an update of this
+// script keeps them):
+//
+//   <?php
+//   $secretKey = 'the secret key from Configure';
+//   $uploadDir = '/var/www/html/captures';
+//
+// The program reads only the markers "##TRANSFER_OK##", "##AUTHFAIL##" and
+// "##SIZEDIFF##" in the answer; any other text is for people.
+
+$secretKey = '';                       // empty: every upload is refused
+$uploadDir = __DIR__ . '/captures';    // must exist and be writable by the web server
+$maxBytes  = 16 * 1024 * 1024;         // largest picture accepted
+
+if (is_file(__DIR__ . '/brwk_upload_config.php')) {
+    include __DIR__ . '/brwk_upload_config.php';
+}
+
+header('Content-Type: text/plain; charset=us-ascii');
+header('Cache-Control: no-store');
+header('X-Content-Type-Options: nosniff');
+
+function brwk_answer($status, $text) {
+    http_response_code($status);
+    echo $text, "\n";
+    exit;
+}
+
+if (($_SERVER['REQUEST_METHOD'] ?? '') !== 'POST') {
+    brwk_answer(405, 'Brindlewick upload script: send a POST.');
+}
+// Over post_max_size PHP drops the whole form; say so instead of blaming the key.
+if (empty($_POST) && (int)($_SERVER['CONTENT_LENGTH'] ?? 0) > 0) {
+    brwk_answer(413, 'Upload refused: the request is larger than post_max_size allows.');
+}
+
+$field = function ($name) {
+    $value = $_POST[$name] ?? '';
+    return is_string($value) ? $value : '';
+};
+
+// Compared in constant time so that the answer times do not leak the key.
+if (!is_string($secretKey) || $secretKey === '' || !hash_equals($secretKey, $field('key'))) {
+    brwk_answer(403, '##AUTHFAIL##');
+}
+
+$name = $field('filename');
+// One dot only, so that no server maps a second extension (x.php.jpg) to a handler.
+if (strlen($name) > 200 || !preg_match('/^[A-Za-z0-9_-]+\.jpe?g\z/i', $name)) {
+    brwk_answer(400, 'Upload refused: the file name must be letters, digits, "-" and "_" ending in .jpg or .jpeg.');
+}
+
+$size = $field('size');
+$sizeEnc = $field('sizeenc');
+if (!ctype_digit($size) || !ctype_digit($sizeEnc)) {
+    brwk_answer(400, 'Upload refused: size fields missing.');
+}
+if ((int)$size > $maxBytes) {
+    brwk_answer(413, 'Upload refused: the picture is larger than this script accepts.');
+}
+
+// Form decoding turned every "+" of the Base64 text into a space.
+$encoded = str_replace(' ', '+', $field('data'));
+$bytes = base64_decode($encoded, true);
+if ($bytes === false || strlen($encoded) !== (int)$sizeEnc || strlen($bytes) !== (int)$size) {
+    brwk_answer(400, '##SIZEDIFF##');
+}
+
+$info = @getimagesizefromstring($bytes);
+if (strncmp($bytes, "\xFF\xD8\xFF", 3) !== 0 || $info === false || $info[2] !== IMAGETYPE_JPEG) {
+    brwk_answer(415, 'Upload refused: the data is not a JPEG picture.');
+}
+
+$dir = realpath($uploadDir);
+if ($dir === false || !is_dir($dir) || !is_writable($dir)) {
+    brwk_answer(500, 'Upload failed: the upload directory is missing or not writable.');
+}
+$target = $dir . DIRECTORY_SEPARATOR . $name;
+// Written beside the target and renamed, so a reader never sees half a picture.
+$temp = @tempnam($dir, '.brwk');
+if ($temp === false || dirname($temp) !== $dir) {
+    if ($temp !== false) @unlink($temp);
+    brwk_answer(500, 'Upload failed: cannot write in the upload directory.');
+}
+if (file_put_contents($temp, $bytes) !== strlen($bytes) || !chmod($temp, 0644) || !rename($temp, $target)) {
+    @unlink($temp);
+    brwk_answer(500, 'Upload failed: cannot store the picture.');
+}
+brwk_answer(200, '##TRANSFER_OK##');

@@ -1,0 +1,75 @@
+#include "HttpUpload.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
+namespace {
+constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const std::string Scheme = "http://";
+} // namespace
+
+std::string Base64Encode(const std::string& bytes) {
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    std::string out((n + 2) / 3 * 4, '=');
+    char* o = out.data();
+    size_t i = 0;
+    for (; i + 3 <= n; i += 3, o += 4) {
+        const unsigned v = unsigned(in[i]) << 16 | unsigned(in[i + 1]) << 8 | in[i + 2];
+        o[0] = Alphabet[v >> 18];
+        o[1] = Alphabet[(v >> 12) & 63];
+        o[2] = Alphabet[(v >> 6) & 63];
+        o[3] = Alphabet[v & 63];
+    }
+    if (const size_t rest = n - i; rest > 0) {
+        const unsigned v = unsigned(in[i]) << 16 | (rest == 2 ? unsigned(in[i + 1]) << 8 : 0u);
+        o[0] = Alphabet[v >> 18];
+        o[1] = Alphabet[(v >> 12) & 63];
+        if (rest == 2) o[2] = Alphabet[(v >> 6) & 63];
+    }
+    return out;
+}
+
+bool HasHttpScheme(const std::string& postUrl) {
+    return postUrl.find(Scheme) != std::string::npos;
+}
+
+std::string HostOfPostUrl(const std::string& postUrl) {
+    std::string lower = postUrl;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    std::string rest = postUrl;
+    if (const size_t at = lower.find(Scheme); at != std::string::npos)
+        rest.erase(at, Scheme.size());
+    const size_t slash = rest.find('/');
+    return slash == std::string::npos ? std::string() : rest.substr(0, slash);
+}
+
+std::string BuildPostForm(const std::string& name, const std::string& key,
+                          const std::string& jpeg) {
+    const std::string encoded = Base64Encode(jpeg);
+    const std::string size = std::to_string(jpeg.size());
+    const std::string sizeEnc = std::to_string(encoded.size());
+    std::string body;
+    body.reserve(64 + name.size() + key.size() + encoded.size());
+    body.append("filename=").append(name);
+    body.append("&key=").append(key);
+    body.append("&size=").append(size);
+    body.append("&sizeenc=").append(sizeEnc);
+    body.append("&data=").append(encoded);
+    return body;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return {};
+    file.seekg(0, std::ios::end);
+    const std::streamoff size = file.tellg();
+    if (size <= 0) return {};
+    file.seekg(0, std::ios::beg);
+    std::string bytes(size_t(size), '\0');
+    file.read(bytes.data(), size);
+    bytes.resize(size_t(file.gcount()));
+    return bytes;
+}

@@ -1,0 +1,28 @@
+// The pieces of an HTTP publish that need no window: the posting URL's
+// checks, the form body the upload script reads, and its Base64 text.
+#pragma once
+
+#include <string>
+
+// Standard alphabet with "=" padding and no line breaks.
+std::string Base64Encode(const std::string& bytes);
+
+// The posting URL names the scheme (case-sensitive, anywhere in the text).
+bool HasHttpScheme(const std::string& postUrl);
+// The text between the first "http://" (any case) and the next "/", blanks
+// kept; empty when no "/" follows.
+std::string HostOfPostUrl(const std::string& postUrl);
+
+// "filename=" + name + "&key=" + key + "&size=" + bytes + "&sizeenc=" +
+// encoded length + "&data=" + Base64 text. Nothing is escaped: the upload
+// scripts expect the values as typed.
+std::string BuildPostForm(const std::string& name, const std::string& key, const std::string& jpeg);
+
+// The whole file; empty when it cannot be opened.
+std::string ReadWholeFile(const std::string& path);
+
+// The reply markers of the upload script.
+inline constexpr const char* MarkerTransferOk = "##TRANSFER_OK##";
+inline constexpr const char* MarkerAuthFail = "##AUTHFAIL##";
+inline constexpr const char* MarkerSizeDiff = "##SIZEDIFF##";
+inline constexpr const char* MarkerNotFound = "404 Not Found";

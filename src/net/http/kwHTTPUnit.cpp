@@ -1,0 +1,186 @@
+#include "kwHTTPUnit.h"
+
+#include "Messages.h"
+#include "System.h"
+
+namespace {
+
+const std::string CRLF = "\r\n";
+const std::string LineBreakTag = "<br>";
+constexpr int ReceiveChunk = 8193;
+// Rounds of the wait are bounded so that the idle time-out is noticed.
+constexpr unsigned WaitRoundMs = 250;
+
+std::string ErrorText(const std::exception_ptr& e) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+        return x.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+} // namespace
+
+std::string TrimLeft(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size() && static_cast<unsigned char>(s[i]) <= 32) ++i;
+    return s.substr(i);
+}
+
+kwHTTP::kwHTTP() : Socket(std::make_unique<TWSocket>()), Queue(std::make_unique<TDataQueue>()) {
+    Socket->OnSessionConnected = [this](TCustomWSocket* s, uint16_t e) { SessionConnected(s, e); };
+    Socket->OnSessionClosed = [this](TCustomWSocket* s, uint16_t e) { SessionClosed(s, e); };
+    Socket->OnDataAvailable = [this](TCustomWSocket* s, uint16_t e) { DataAvailable(s, e); };
+    // Bytes handed to the system count as progress for the idle time-out.
+    Socket->OnSendData = [this](TCustomWSocket*, int) { Touch(); };
+}
+
+kwHTTP::~kwHTTP() {
+    if (Connected) Disconnect();
+    // The socket's destruction closes an open connection without firing
+    // OnSessionClosed, so no handler runs on a half-destroyed client.
+    Socket.reset();
+}
+
+void kwHTTP::Log(const std::string&, const std::string&) {}
+
+void kwHTTP::Touch() {
+    LastActivity = platform::TickCount();
+}
+
+void kwHTTP::FireSessionEvent(uint16_t Error) {
+    if (!OnSessionEvent) return;
+    try {
+        OnSessionEvent(Error);
+    } catch (...) {
+        Log("connect", "session event handler failed: " + ErrorText(std::current_exception()));
+    }
+}
+
+void kwHTTP::Connect() {
+    Done = false;
+    TimedOut = false;
+    Touch();
+    Log("connect", "Connecting to port " + std::to_string(Port));
+    try {
+        Socket->SetPort(std::to_string(Port));
+        Socket->SetAddr(Host);
+        Socket->Connect();
+    } catch (...) {
+        Log("connect",
+            "problem in connecting " + Host + " : " + ErrorText(std::current_exception()));
+        Connected = false;
+        Done = true;
+    }
+}
+
+void kwHTTP::SessionConnected(TCustomWSocket*, uint16_t Error) {
+    Touch();
+    Log("SessionConnected", "connected : " + std::to_string(Error));
+    Connected = true;
+    // A failed connect still sends: the first send finds the connection
+    // unusable and the socket closes itself, possibly from inside SendLine.
+    SendLine("POST " + Url + " HTTP/1.0");
+    SendLine("Accept: image/gif");
+    SendLine("Accept-Language: en");
+    SendLine("User-Agent: kwHTTP by m4lte");
+    SendLine("Content-type: application/x-www-form-urlencoded");
+    SendLine("Content-length: " + std::to_string(PostData.size()));
+    SendLine("");
+    SendLine(PostData);
+    FireSessionEvent(Error);
+}
+
+void kwHTTP::SendLine(const std::string& Text) {
+    Log("sendLine", ">>> " + Text);
+    try {
+        Socket->SendStr(Text + CRLF);
+        Socket->Send(nullptr, 0);
+    } catch (...) {
+        Log("connect",
+            "problem in sending to " + Host + " : " + ErrorText(std::current_exception()));
+    }
+}
+
+void kwHTTP::TakeLines() {
+    std::string line;
+    while (Queue->GetLine(line)) ProcessIncoming(TrimLeft(line));
+}
+
+void kwHTTP::DataAvailable(TCustomWSocket*, uint16_t) {
+    try {
+        std::string buffer(ReceiveChunk, '\0');
+        for (int n; (n = Socket->Receive(buffer.data(), ReceiveChunk)) > 0;) {
+            Touch();
+            Queue->AddData(buffer.data(), size_t(n));
+        }
+        TakeLines();
+    } catch (...) {
+        Log("connect", "problem in reading from : " + ErrorText(std::current_exception()));
+        Done = true;
+    }
+}
+
+void kwHTTP::ProcessIncoming(const std::string& Text) {
+    if (Text.empty()) {
+        Replies.emplace_back();
+        return;
+    }
+    size_t from = 0;
+    while (from < Text.size()) {
+        const size_t at = Text.find(LineBreakTag, from);
+        const size_t end = at == std::string::npos ? Text.size() : at;
+        std::string piece = Text.substr(from, end - from);
+        Log("in", "http incoming:" + piece);
+        Replies.push_back(std::move(piece));
+        from = at == std::string::npos ? Text.size() : at + LineBreakTag.size();
+    }
+}
+
+void kwHTTP::SessionClosed(TCustomWSocket*, uint16_t Error) {
+    // A time-out ends the request with what the server did say: completing
+    // a last line here would turn silence into an empty reply line.
+    if (!TimedOut) {
+        try {
+            Queue->AddData(CRLF.data(), CRLF.size());
+            TakeLines();
+        } catch (...) {
+            Log("connect", "problem in reading from : " + ErrorText(std::current_exception()));
+        }
+    }
+    Log("SessionClosed", "connection closed : " + std::to_string(Error));
+    Connected = false;
+    Done = true;
+    FireSessionEvent(Error);
+}
+
+void kwHTTP::Disconnect() {
+    Log("disconnect", "starting to disconnect");
+    if (Connected) SendLine("QUIT");
+    try {
+        Socket->Close();
+    } catch (...) {
+        Log("connect",
+            "problem in disconnecting " + Host + " : " + ErrorText(std::current_exception()));
+        Done = true;
+    }
+    Connected = false;
+    Done = true;
+}
+
+void kwHTTP::CheckIdle() {
+    if (Done || IdleTimeoutMs == 0) return;
+    if (platform::TickCount() - LastActivity < IdleTimeoutMs) return;
+    Log("connect", "no progress for " + std::to_string(IdleTimeoutMs) + " ms, giving up");
+    TimedOut = true;
+    Disconnect();
+}
+
+void kwHTTP::WaitUntilDone() {
+    while (!Done) {
+        platform::waitForMessages(WaitRoundMs);
+        CheckIdle();
+    }
+}

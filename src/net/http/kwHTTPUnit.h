@@ -1,0 +1,70 @@
+// kwHTTP: one HTTP/1.0 form POST over one connection, its answer collected
+// as text lines. The request ends when the server closes the connection,
+// when the connection cannot be made, or when nothing has moved for
+// IdleTimeoutMs. All work happens in the socket's events, from the event
+// loop the caller pumps until Done is set. No exception leaves the client.
+#pragma once
+
+#include "DataQueue.h"
+#include "WSocket.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class kwHTTP {
+public:
+    using TSessionEvent = std::function<void(uint16_t Error)>;
+    // A server that accepts and then neither answers nor closes would hold
+    // the caller for ever; this is the FTP client's time-out.
+    static constexpr unsigned DefaultIdleTimeoutMs = 15000;
+
+    kwHTTP();
+    ~kwHTTP();
+    kwHTTP(const kwHTTP&) = delete;
+    kwHTTP& operator=(const kwHTTP&) = delete;
+
+    // Starts the request; a failure to start ends it at once with no replies.
+    void Connect();
+    // Sends "QUIT" while connected, closes the socket, sets Done.
+    void Disconnect();
+    void SendLine(const std::string& Text);
+    // Files one received line into Replies, split at "<br>".
+    void ProcessIncoming(const std::string& Text);
+    // Ends a request that has been idle for IdleTimeoutMs, keeping the
+    // replies it has. Called by the waiting loop after every round.
+    void CheckIdle();
+    // Pumps the event loop until Done, checking the idle time-out.
+    void WaitUntilDone();
+
+    std::unique_ptr<TWSocket> Socket;
+    std::unique_ptr<TDataQueue> Queue;
+    bool Done = false;
+    TSessionEvent OnSessionEvent;
+    std::string Url;
+    std::string Host;
+    int Port = 0;
+    bool Connected = false;
+    std::vector<std::string> Replies;
+    std::string PostData;
+    unsigned IdleTimeoutMs = DefaultIdleTimeoutMs;
+    // Set when the request was ended by the idle time-out.
+    bool TimedOut = false;
+
+private:
+    void SessionConnected(TCustomWSocket* Sender, uint16_t Error);
+    void DataAvailable(TCustomWSocket* Sender, uint16_t Error);
+    void SessionClosed(TCustomWSocket* Sender, uint16_t Error);
+    void FireSessionEvent(uint16_t Error);
+    void TakeLines();
+    void Touch();
+    // Trace hook; the program shows nothing of it.
+    void Log(const std::string& Category, const std::string& Text);
+
+    uint32_t LastActivity = 0;
+};
+
+// Removes the leading characters with codes 32 or less.
+std::string TrimLeft(const std::string& s);

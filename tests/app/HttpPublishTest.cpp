@@ -1,0 +1,239 @@
+// "Publish" by HTTP POST, end to end: the main window, the real upload
+// script under PHP's web server on port 80, and scripted dialogs.
+#include "BmpBuilder.h"
+#include "HttpUpload.h"
+#include "ScriptedDialogs.h"
+#include "TempDirScope.h"
+#include "UploadSite.h"
+#include "WorkingFiles.h"
+#include "configUnit.h"
+#include "mainFormUnit.h"
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const char* const NoTransferOk = "HTTP posting failed, didn't receive 'transfer OK' string!";
+const std::string Prefix = "http://127.0.0.1/captures/";
+
+void WriteCapture(const std::string& path) {
+    BmpBuilder b;
+    b.width = 40;
+    b.height = 30;
+    b.bits = 24;
+    b.pixels = PackPixels(40, 30, 24, true, [](int x, int y) {
+        return uint32_t(x * 6) << 16 | uint32_t(y * 8) << 8 | uint32_t((x * y) & 0xFF);
+    });
+    b.WriteTo(path);
+}
+
+struct HttpPublishTest : testing::Test {
+    TempDirScope tmp;
+    QTemporaryDir config;
+    ScriptedDialogsScope dialogs;
+    TfrmMain w;
+    UploadSite site;
+    // Button states seen from the event loop while the flow was busy.
+    std::vector<std::vector<bool>> busyStates;
+    QTimer watcher;
+
+    void SetUp() override {
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        WriteCapture(WorkingFilePath());
+        Configure(UploadSite::ScriptUrl, UploadSite::Key);
+        w.UpdateButtons();
+        QObject::connect(&watcher, &QTimer::timeout, [this] {
+            if (w.isBusy) busyStates.push_back(Buttons());
+        });
+        watcher.start(1);
+    }
+    void TearDown() override { qunsetenv("XDG_CONFIG_HOME"); }
+
+    void Configure(const std::string& url, const std::string& key) {
+        LoadSettings();
+        Settings.transferType = 0;
+        Settings.postUrl = url;
+        Settings.postServer = Prefix;
+        Settings.secretKey = key;
+        SaveSettings();
+    }
+
+    std::vector<bool> Buttons() {
+        return {w.btnConfig->isEnabled(),       w.btnCaptureScreen->isEnabled(),
+                w.btnTakeFromClip->isEnabled(), w.btnCrop->isEnabled(),
+                w.btnSaveLocal->isEnabled(),    w.btnPublish->isEnabled(),
+                w.btnCopyToClip->isEnabled(),   w.btnAbout->isEnabled()};
+    }
+
+    // Publishes under name; the dialogs shown after the name prompt.
+    std::vector<ScriptedDialogs::Shown> Publish(const std::string& name) {
+        dialogs->queryAnswers.push_back(name);
+        QTest::mouseClick(w.btnPublish, Qt::LeftButton);
+        EXPECT_FALSE(w.isBusy);
+        EXPECT_EQ(Buttons(), std::vector<bool>(8, true)) << "buttons enabled again";
+        EXPECT_GE(dialogs->shown.size(), 1u);
+        return {dialogs->shown.begin() + 1, dialogs->shown.end()};
+    }
+
+    // Every state seen while busy had only About enabled, and there was one.
+    void ExpectOnlyAboutWhileWaiting() {
+        const std::vector<bool> onlyAbout = {false, false, false, false, false, false, false, true};
+        ASSERT_FALSE(busyStates.empty()) << "the wait ran the event loop while busy";
+        for (const auto& s : busyStates) EXPECT_EQ(s, onlyAbout);
+    }
+
+    std::string Exported(const std::string& name) { return ReadWholeFile(tmp.File(name)); }
+};
+
+struct HttpPublishServedTest : HttpPublishTest {
+    std::unique_ptr<PhpWebServer> server;
+
+    void SetUp() override {
+        if (!PhpWebServer::Available()) GTEST_SKIP() << "php (php-cli) is not installed";
+        HttpPublishTest::SetUp();
+        site.Install();
+        server = site.Serve();
+        ASSERT_TRUE(server->Running()) << server->Error();
+    }
+};
+
+Texts MessagesOf(const std::vector<ScriptedDialogs::Shown>& shown) {
+    Texts out;
+    for (const auto& s : shown) out.push_back(s.kind == "message" ? s.text : s.kind);
+    return out;
+}
+
+// A listener on 127.0.0.1:80 that never accepts: the connection completes in
+// the kernel's backlog and then nothing is ever said.
+class SilentListener {
+public:
+    SilentListener() {
+        if (!PhpWebServer::WaitPortFree(80, 20000)) return;
+        Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(80);
+        if (bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(Fd, 4) != 0) {
+            close(Fd);
+            Fd = -1;
+        }
+    }
+    ~SilentListener() {
+        if (Fd >= 0) close(Fd);
+    }
+    bool Listening() const { return Fd >= 0; }
+
+private:
+    int Fd = -1;
+};
+
+} // namespace
+
+TEST_F(HttpPublishServedTest, StoresTheExportedJpegAndShowsItsUrl) {
+    const auto shown = Publish("shot_1.jpg");
+    ASSERT_EQ(shown.size(), 1u) << (shown.empty() ? "" : shown[0].text);
+    EXPECT_EQ(shown[0].kind, "inputbox");
+    EXPECT_EQ(shown[0].caption, "Transfer succeeded!");
+    EXPECT_EQ(shown[0].prompt, "URL for capture");
+    EXPECT_EQ(shown[0].text, Prefix + "shot_1.jpg");
+    const std::string exported = Exported("shot_1.jpg");
+    ASSERT_GT(exported.size(), 100u) << "the JPEG stays in the temporary directory";
+    EXPECT_EQ(site.Stored("shot_1.jpg"), exported) << "byte-identical on the server";
+    EXPECT_EQ(site.UploadedFiles(), QStringList{"shot_1.jpg"});
+    ExpectOnlyAboutWhileWaiting();
+}
+
+TEST_F(HttpPublishServedTest, WrongKeyIsReportedAndNothingIsStored) {
+    Configure(UploadSite::ScriptUrl, "not-the-key");
+    EXPECT_EQ(MessagesOf(Publish("shot_2.jpg")),
+              (Texts{NoTransferOk, "Authentication failed, secret key incorrect?"}));
+    EXPECT_TRUE(site.UploadedFiles().isEmpty());
+    EXPECT_FALSE(Exported("shot_2.jpg").empty());
+}
+
+TEST_F(HttpPublishServedTest, NameTheScriptRefusesStoresNothing) {
+    EXPECT_EQ(MessagesOf(Publish("shot.php")), Texts{NoTransferOk});
+    // An "&" splits the form, so the script sees the name "a".
+    dialogs->shown.clear();
+    EXPECT_EQ(MessagesOf(Publish("a&b.jpg")), Texts{NoTransferOk});
+    EXPECT_TRUE(site.UploadedFiles().isEmpty());
+}
+
+TEST_F(HttpPublishServedTest, MissingScriptIsA404) {
+    Configure("http://127.0.0.1/no_such_script.php", UploadSite::Key);
+    EXPECT_EQ(MessagesOf(Publish("shot_3.jpg")),
+              (Texts{"Uploading script not found, server returned 404.", NoTransferOk}));
+}
+
+TEST_F(HttpPublishServedTest, EveryMarkerOfTheReplyIsReportedInOrder) {
+    site.Put("all_markers.php",
+             "<?php echo 'x ##SIZEDIFF## y<br>##AUTHFAIL##<br>##TRANSFER_OK##';");
+    Configure("http://127.0.0.1/all_markers.php", UploadSite::Key);
+    EXPECT_EQ(MessagesOf(Publish("shot_4.jpg")),
+              (Texts{"inputbox", "Authentication failed, secret key incorrect?",
+                     "There was difference in file size, try again."}));
+}
+
+TEST_F(HttpPublishServedTest, SizeDifferenceIsReported) {
+    // The size the server sees is the script's business: this one always differs.
+    site.Put("size_differs.php", "<?php echo '<html><body>##SIZEDIFF##</body></html>';");
+    Configure("http://127.0.0.1/size_differs.php", UploadSite::Key);
+    EXPECT_EQ(MessagesOf(Publish("shot_5.jpg")),
+              (Texts{NoTransferOk, "There was difference in file size, try again."}));
+}
+
+TEST_F(HttpPublishTest, PostingUrlWithoutHttpSchemeSendsNothing) {
+    for (const char* url : {"https://127.0.0.1/brwk_upload.php", "HTTP://127.0.0.1/brwk_upload.php",
+                            "127.0.0.1/brwk_upload.php"}) {
+        dialogs->shown.clear();
+        Configure(url, UploadSite::Key);
+        EXPECT_EQ(MessagesOf(Publish("shot.jpg")),
+                  Texts{"Missing http:// start from the posting URL!"})
+            << url;
+    }
+    EXPECT_TRUE(busyStates.empty()) << "never busy";
+}
+
+TEST_F(HttpPublishTest, PostingUrlWithoutHostPart) {
+    for (const char* url : {"http://127.0.0.1", "http:///brwk_upload.php", "http://  /x.php"}) {
+        dialogs->shown.clear();
+        Configure(url, UploadSite::Key);
+        EXPECT_EQ(MessagesOf(Publish("shot.jpg")),
+                  Texts{"Cannot resolve host name, check that posting url is in format "
+                        "http://www.example.com/post.php"})
+            << url;
+    }
+}
+
+TEST_F(HttpPublishTest, PortInTheUrlMakesTheHostUnresolvable) {
+    Configure("http://127.0.0.1:8080/brwk_upload.php", UploadSite::Key);
+    EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{"HTTP posting failed!"});
+}
+
+TEST_F(HttpPublishTest, RefusedConnection) {
+    ASSERT_TRUE(PhpWebServer::WaitPortFree(80, 20000));
+    EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{NoTransferOk});
+    ExpectOnlyAboutWhileWaiting();
+}
+
+TEST_F(HttpPublishTest, StalledServerIsGivenUpAfterTheTimeOut) {
+    SilentListener listener;
+    ASSERT_TRUE(listener.Listening());
+    w.httpIdleTimeoutMs = 500;
+    EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{"HTTP posting failed!"});
+    ExpectOnlyAboutWhileWaiting();
+}
