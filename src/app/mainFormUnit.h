@@ -4,11 +4,13 @@
 
 #include <QWidget>
 
+#include <memory>
 #include <string>
 
 class QFrame;
 class QLabel;
 class QPushButton;
+class TCoolTrayIcon;
 
 extern const char* const VersionText;
 
@@ -40,6 +42,7 @@ public:
     QPushButton* btnCopyToClip;
     QPushButton* btnAbout;
     QLabel* lblVer;
+    std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
 
     void FormCreate();
     void FormDestroy();
@@ -53,6 +56,7 @@ public:
     void btnPublishClick();
     void btnCopyToClipClick();
     void btnAboutClick();
+    void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
 
 protected:
     void showEvent(QShowEvent* event) override;
