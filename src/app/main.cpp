@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "BrindlewickIcon.h"
 #include "configFormUnit.h"
 #include "mainFormUnit.h"
 #include "modifyCaptureUnit.h"
@@ -7,6 +8,7 @@
 
 int main(int argc, char** argv) {
     TApplication app(argc, argv);
+    app.setWindowIcon(BrindlewickIcon());
     // Created first, the main window is the one whose closing ends the run;
     // the other two windows live as long and are reused at every showing.
     auto mainWindow = std::make_unique<TfrmMain>();

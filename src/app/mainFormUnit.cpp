@@ -1,6 +1,8 @@
 #include "mainFormUnit.h"
 
+#include "BrindlewickIcon.h"
 #include "CaptureImage.h"
+#include "CoolTrayIcon.h"
 #include "Dialogs.h"
 #include "ErrorReport.h"
 #include "FastDIB.h"
@@ -105,6 +107,13 @@ TfrmMain::TfrmMain() {
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
     btnCaptureScreen->setFocus();
 
+    CoolTrayIcon1 = std::make_unique<TCoolTrayIcon>(this);
+    CoolTrayIcon1->CycleInterval = 0;
+    CoolTrayIcon1->SetIcon(BrindlewickIcon());
+    CoolTrayIcon1->IconIndex = 0;
+    CoolTrayIcon1->MinimizeToTray = true;
+    CoolTrayIcon1->OnDblClick = [this](TCoolTrayIcon* sender) { CoolTrayIcon1DblClick(sender); };
+
     FormCreate();
 }
 
@@ -140,6 +149,7 @@ void TfrmMain::changeEvent(QEvent* event) {
 void TfrmMain::FormShow() {
     lblVer->setText(VersionText);
     lblVer->adjustSize();
+    CoolTrayIcon1->SetHint("Brindlewick 1.0.0.6.beta");
 }
 
 void TfrmMain::FormActivate() {
@@ -257,4 +267,8 @@ void TfrmMain::btnCopyToClipClick() {
 
 void TfrmMain::btnAboutClick() {
     Message(AboutText);
+}
+
+void TfrmMain::CoolTrayIcon1DblClick(TCoolTrayIcon*) {
+    CoolTrayIcon1->RestoreMainWindow();
 }

@@ -4,11 +4,13 @@
 
 #include <QWidget>
 
+#include <memory>
 #include <string>
 
 class QFrame;
 class QLabel;
 class QPushButton;
+class TCoolTrayIcon;
 
 extern const char* const VersionText;
 
@@ -42,6 +44,7 @@ public:
     QPushButton* btnCopyToClip;
     QPushButton* btnAbout;
     QLabel* lblVer;
+    std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
 
     void FormCreate();
     void FormDestroy();
@@ -55,6 +58,7 @@ public:
     void btnPublishClick();
     void btnCopyToClipClick();
     void btnAboutClick();
+    void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
 
 protected:
     void showEvent(QShowEvent* event) override;

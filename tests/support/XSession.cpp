@@ -210,3 +210,97 @@ QImage XSession::Screenshot(unsigned long window) const {
         Run("import", {"-window", window ? QString::number(window) : QString("root"), "png:-"});
     return QImage::fromData(png, "PNG").convertToFormat(QImage::Format_RGB32);
 }
+
+std::vector<XSession::WindowInfo> XSession::Descendants(unsigned long window) const {
+    const QStringList which =
+        window ? QStringList{"-id", QString::number(window)} : QStringList{"-root"};
+    const QString out = QString::fromLatin1(Run("xwininfo", QStringList{"-tree"} + which));
+    // 0x60000d "name": ("instance" "Class")  22x22+0+0  +1001+1
+    static const QRegularExpression line(
+        R"re(^\s+(0x[0-9a-f]+) (?:"(.*)"|\(has no name\)): \((?:"[^"]*" "([^"]*)")?\)\s+)re"
+        R"re((\d+)x(\d+)[+-]-?\d+[+-]-?\d+\s+\+?(-?\d+)\+?(-?\d+))re");
+    std::vector<WindowInfo> windows;
+    for (const QString& l : out.split('\n')) {
+        const QRegularExpressionMatch m = line.match(l);
+        if (!m.hasMatch()) continue;
+        WindowInfo w;
+        w.id = m.captured(1).toULong(nullptr, 16);
+        w.name = m.captured(2);
+        w.wmClass = m.captured(3);
+        w.rect = QRect(m.captured(6).toInt(), m.captured(7).toInt(), m.captured(4).toInt(),
+                       m.captured(5).toInt());
+        windows.push_back(w);
+    }
+    return windows;
+}
+
+namespace {
+
+std::vector<unsigned long> WindowIds(const QByteArray& xpropOutput) {
+    std::vector<unsigned long> ids;
+    static const QRegularExpression id("0x[0-9a-f]+");
+    const QString text = QString::fromLatin1(xpropOutput).section('#', 1);
+    for (const QRegularExpressionMatch& m : id.globalMatch(text))
+        ids.push_back(m.captured().toULong(nullptr, 16));
+    return ids;
+}
+
+} // namespace
+
+std::vector<unsigned long> XSession::ClientList() const {
+    return WindowIds(Run("xprop", {"-root", "_NET_CLIENT_LIST"}));
+}
+
+std::vector<unsigned long> XSession::StackingOrder() const {
+    return WindowIds(Run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}));
+}
+
+unsigned long XSession::ActiveWindow() const {
+    const std::vector<unsigned long> ids = WindowIds(Run("xprop", {"-root", "_NET_ACTIVE_WINDOW"}));
+    return ids.empty() ? 0 : ids.front();
+}
+
+unsigned long XSession::MappedTooltip() const {
+    const QString top = QString::fromLatin1(Run("xwininfo", {"-root", "-children"}));
+    static const QRegularExpression id(R"(^\s+(0x[0-9a-f]+) )",
+                                       QRegularExpression::MultilineOption);
+    for (const QRegularExpressionMatch& m : id.globalMatch(top)) {
+        const unsigned long w = m.captured(1).toULong(nullptr, 16);
+        if (Run("xprop", {"-id", QString::number(w), "_NET_WM_WINDOW_TYPE"})
+                .contains("_NET_WM_WINDOW_TYPE_TOOLTIP") &&
+            WindowMapped(w))
+            return w;
+    }
+    return 0;
+}
+
+void XSession::MouseMove(int x, int y) const {
+    Run("xdotool", {"mousemove", QString::number(x), QString::number(y)});
+}
+
+void XSession::DoubleClickAt(int x, int y) const {
+    Run("xdotool", {"mousemove", QString::number(x), QString::number(y), "click", "--repeat", "2",
+                    "--delay", "80", "1"});
+}
+
+bool XSession::TrayAreaRunning() const {
+    // The selection's owner is the only window named "panel" of class trayer.
+    for (const WindowInfo& w : Descendants())
+        if (w.name == "panel" && w.wmClass == "trayer") return true;
+    return false;
+}
+
+QProcess* XSession::StartTrayer() {
+    if (QStandardPaths::findExecutable("trayer").isEmpty()) return nullptr;
+    QProcess* trayer = Start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel",
+                                        "--width", "120", "--height", "24"});
+    if (!WaitUntil([&] { return TrayAreaRunning(); }, 15000)) return nullptr;
+    return trayer;
+}
+
+void XSession::Stop(QProcess* process) {
+    if (!process || process->state() == QProcess::NotRunning) return;
+    process->terminate();
+    if (!process->waitForFinished(5000)) process->kill();
+    process->waitForFinished(3000);
+}

@@ -48,6 +48,34 @@ public:
     void Key(unsigned long window, const QString& key) const;
     QImage Screenshot(unsigned long window = 0) const;
 
+    // A window and where it is on the screen.
+    struct WindowInfo {
+        unsigned long id = 0;
+        QString name;
+        QString wmClass; // the class part of WM_CLASS
+        QRect rect;      // absolute
+    };
+    // All windows below window (the root when 0), depth first.
+    std::vector<WindowInfo> Descendants(unsigned long window = 0) const;
+    // The window manager's list of managed windows: what a taskbar shows.
+    std::vector<unsigned long> ClientList() const;
+    // Bottom to top.
+    std::vector<unsigned long> StackingOrder() const;
+    unsigned long ActiveWindow() const;
+    // A tooltip window mapped now; 0 when none.
+    unsigned long MappedTooltip() const;
+    // Pointer actions at root coordinates.
+    void MouseMove(int x, int y) const;
+    void DoubleClickAt(int x, int y) const;
+
+    // trayer as the notification area at the top right; waits until it owns
+    // the tray selection. Null when it does not come up.
+    QProcess* StartTrayer();
+    // Ends a client started with Start and waits for it.
+    void Stop(QProcess* process);
+    // Whether a notification area owns the tray selection of screen 0.
+    bool TrayAreaRunning() const;
+
 private:
     bool ok_ = false;
     std::string error_;
