@@ -19,8 +19,24 @@ QString Q(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
+// QSettings reserves the INI section [General] (in any case) for keys outside
+// every group, so a subkey "general" is kept as its group "General", which it
+// writes as [%General] and reads back the same. A literal [general] section,
+// as someone may write by hand, reaches it as keys outside every group.
+bool IsGeneral(const std::string& subKey) {
+    return QString::compare(Q(subKey), "general", Qt::CaseInsensitive) == 0;
+}
+
 QString KeyOf(const std::string& subKey, const std::string& name) {
-    return Q(subKey) + '/' + Q(name);
+    return (IsGeneral(subKey) ? QString("General") : Q(subKey)) + '/' + Q(name);
+}
+
+// The key a value is read from: its own, or for "general" the key outside
+// every group when only that one exists.
+QString ReadKeyOf(const QSettings& store, const std::string& subKey, const std::string& name) {
+    const QString key = KeyOf(subKey, name);
+    if (IsGeneral(subKey) && !store.contains(key) && store.contains(Q(name))) return Q(name);
+    return key;
 }
 
 // The product name of "\Software\<Product>", or "" for any other key.
@@ -83,16 +99,19 @@ void TRegistry::CloseKey() {
 }
 
 bool TRegistry::SubKeyExists(const std::string& subKey) const {
-    return Store && Store->childGroups().contains(Q(subKey));
+    if (!Store) return false;
+    if (IsGeneral(subKey))
+        return Store->childGroups().contains("General") || !Store->childKeys().isEmpty();
+    return Store->childGroups().contains(Q(subKey));
 }
 
 bool TRegistry::ValueExists(const std::string& subKey, const std::string& name) const {
-    return Store && Store->contains(KeyOf(subKey, name));
+    return Store && Store->contains(ReadKeyOf(*Store, subKey, name));
 }
 
 TRegDataType TRegistry::DataType(const std::string& subKey, const std::string& name) const {
     if (!ValueExists(subKey, name)) return TRegDataType::rdNone;
-    const QVariant v = Store->value(KeyOf(subKey, name));
+    const QVariant v = Store->value(ReadKeyOf(*Store, subKey, name));
     switch (v.typeId()) {
     case QMetaType::QString:
         return TRegDataType::rdString;
@@ -109,7 +128,7 @@ bool TRegistry::ReadString(const std::string& subKey, const std::string& name,
                            std::string& value) const {
     switch (DataType(subKey, name)) {
     case TRegDataType::rdString: {
-        const QByteArray bytes = Store->value(KeyOf(subKey, name)).toString().toUtf8();
+        const QByteArray bytes = Store->value(ReadKeyOf(*Store, subKey, name)).toString().toUtf8();
         value.assign(bytes.constData(), size_t(bytes.size()));
         if (auto nul = value.find('\0'); nul != std::string::npos) value.resize(nul);
         return true;

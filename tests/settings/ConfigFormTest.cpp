@@ -61,7 +61,7 @@ protected:
 TEST_F(ConfigDialog, EachShowingLoadsTheStoredValuesOnce) {
     StoreOnly({{"ftp/hostname", "files.example.org"},
                {"ftp/password", "pw"},
-               {"general/transfertype", "2"},
+               {"General/transfertype", "2"},
                {"httppost/secretkey", "k1"}});
     Open();
     EXPECT_EQ(Form->leServerName->text(), "files.example.org");
@@ -85,7 +85,7 @@ TEST_F(ConfigDialog, EachShowingLoadsTheStoredValuesOnce) {
 }
 
 TEST_F(ConfigDialog, UnknownTransferTypesOpenWithFtpChecked) {
-    StoreOnly({{"general/transfertype", "3"}});
+    StoreOnly({{"General/transfertype", "3"}});
     Open();
     EXPECT_TRUE(Form->cbUseFTP->isChecked());
     EXPECT_FALSE(Form->cbUseHTTP->isChecked());
@@ -93,7 +93,7 @@ TEST_F(ConfigDialog, UnknownTransferTypesOpenWithFtpChecked) {
 }
 
 TEST_F(ConfigDialog, MouseReleaseOverABoxClearsTheOtherWhateverItsState) {
-    StoreOnly({{"general/transfertype", "2"}});
+    StoreOnly({{"General/transfertype", "2"}});
     Open();
     Click(*Form->cbUseFTP);
     EXPECT_TRUE(Form->cbUseFTP->isChecked());
@@ -112,7 +112,7 @@ TEST_F(ConfigDialog, MouseReleaseOverABoxClearsTheOtherWhateverItsState) {
     ExpectEnabled(false, false);
     QTest::mouseClick(Form->btnOK.get(), Qt::LeftButton);
     EXPECT_FALSE(Form->isVisible());
-    EXPECT_EQ(Stored("general/transfertype"), QVariant("2"));
+    EXPECT_EQ(Stored("General/transfertype"), QVariant("2"));
 }
 
 TEST_F(ConfigDialog, ARightButtonReleaseAlsoClearsTheOtherBox) {
@@ -132,7 +132,7 @@ TEST_F(ConfigDialog, KeyboardTogglingChangesOneBoxAndNoEnabling) {
     ExpectEnabled(true, false);
     // OK with both checked means FTP.
     QTest::mouseClick(Form->btnOK.get(), Qt::LeftButton);
-    EXPECT_EQ(Stored("general/transfertype"), QVariant("1"));
+    EXPECT_EQ(Stored("General/transfertype"), QVariant("1"));
 }
 
 TEST_F(ConfigDialog, OkStoresTheTextsAsTyped) {

@@ -80,7 +80,7 @@ TEST_F(Store, ASaveWritesTwelveStringValuesInThreeSections) {
     LoadSettings();
     SaveSettings();
     QSettings ini(IniPath(), QSettings::IniFormat);
-    EXPECT_EQ(ini.childGroups(), (QStringList{"ftp", "general", "httppost"}));
+    EXPECT_EQ(ini.childGroups(), (QStringList{"General", "ftp", "httppost"}));
     ini.beginGroup("ftp");
     EXPECT_EQ(ini.childKeys(), (QStringList{"destdirectory", "hostname", "hostprefix", "passive",
                                             "passtype", "password", "port", "username"}));
@@ -88,7 +88,7 @@ TEST_F(Store, ASaveWritesTwelveStringValuesInThreeSections) {
     EXPECT_EQ(ini.value("passive"), QVariant("1"));
     EXPECT_EQ(ini.value("port"), QVariant("21"));
     ini.endGroup();
-    EXPECT_EQ(ini.value("general/transfertype"), QVariant("1"));
+    EXPECT_EQ(ini.value("General/transfertype"), QVariant("1"));
     ini.beginGroup("httppost");
     EXPECT_EQ(ini.childKeys(), (QStringList{"postserver", "posturl", "secretkey"}));
     EXPECT_EQ(ini.value("secretkey").toString().toStdString(), Settings.secretKey);
@@ -116,6 +116,34 @@ TEST_F(Store, EveryFieldSurvivesASaveAndALoadUnchanged) {
     ExpectSameFields(Settings, edited);
 }
 
+// What a later run of the program finds: the file as text, read afresh.
+TEST_F(Store, TheGeneralSectionIsFoundAgainByAFreshRead) {
+    LoadSettings();
+    Settings.transferType = 2;
+    SaveSettings();
+    QFile file(IniPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.contains("[%General]\ntransfertype=2\n")) << text.toStdString();
+
+    for (const char* written : {"[%General]\ntransfertype=2\n", "[general]\ntransfertype=2\n",
+                                "[ftp]\nport=2121\n\n[general]\ntransfertype=2\n"}) {
+        // A new file name each time, so nothing read before can answer.
+        qputenv("XDG_CONFIG_HOME",
+                (Scratch.path() + "/" + QString::number(qHash(QByteArray(written)))).toUtf8());
+        const QString dir =
+            QString::fromStdString(platform::TRegistry::SettingsFilePath("Brindlewick"));
+        QDir().mkpath(QFileInfo(dir).absolutePath());
+        QFile raw(dir);
+        ASSERT_TRUE(raw.open(QIODevice::WriteOnly));
+        raw.write(written);
+        raw.close();
+        Settings = configRecord{};
+        LoadSettings();
+        EXPECT_EQ(Settings.transferType, 2) << written;
+    }
+}
+
 TEST_F(Store, IntegerAndBooleanTextsFollowTheReadingRules) {
     struct Case {
         const char* transferType;
@@ -123,7 +151,7 @@ TEST_F(Store, IntegerAndBooleanTextsFollowTheReadingRules) {
     };
     for (Case c : {Case{"2", 2}, Case{"3", 3}, Case{"x", 1}, Case{"", 1}, Case{"-4", -4},
                    Case{"2x", 1}, Case{"99999999999", 1}}) {
-        StoreOnly({{"general/transfertype", c.transferType}});
+        StoreOnly({{"General/transfertype", c.transferType}});
         LoadSettings();
         EXPECT_EQ(Settings.transferType, c.expected) << c.transferType;
     }
@@ -185,7 +213,7 @@ TEST_F(Store, AValueThatIsNotAStringRaisesAfterTheFieldsBeforeIt) {
     // A list is not a string either; an integer read as text raises the same way.
     StoreOnly({{"httppost/posturl", QStringList{"a", "b"}}});
     EXPECT_EQ(ErrorOf(LoadSettings), "Invalid data type for 'posturl'");
-    StoreOnly({{"general/transfertype", QSize(2, 2)}});
+    StoreOnly({{"General/transfertype", QSize(2, 2)}});
     EXPECT_EQ(ErrorOf(LoadSettings), "Invalid data type for 'transfertype'");
 
     // Such a value without data reads as an empty string.
