@@ -106,6 +106,7 @@ void TfrmModifyCapture::FormCreate() {
 void TfrmModifyCapture::FormShow() {
     editor_.Load(CaptureFile);
     depthReported_ = false;
+    refusalShownOnMove_ = false;
     capture::TExtent window = capture::WindowSizeFor(editor_.PictureSize());
     resize(window.width, window.height);
     Redraw();
@@ -140,8 +141,6 @@ void TfrmModifyCapture::FormResize() {
 }
 
 void TfrmModifyCapture::FormMouseDown(int x, int y) {
-    // Cropping a shrunk picture is refused when the user tries it, not on
-    // every hover: a box on each move would leave no way back to the menu.
     if (!editor_.MouseDown(x, y)) {
         platform::dialogs().MessageBox(CropRefusedText);
         return;
@@ -150,6 +149,14 @@ void TfrmModifyCapture::FormMouseDown(int x, int y) {
 }
 
 void TfrmModifyCapture::FormMouseMove(int x, int y) {
+    // After a shrink the first move over the picture says that cropping is
+    // refused, and every press says it again. A box on every move would
+    // leave no way back to the menu.
+    if (editor_.Resized && !refusalShownOnMove_) {
+        refusalShownOnMove_ = true;
+        platform::dialogs().MessageBox(CropRefusedText);
+        return;
+    }
     editor_.MouseMove(x, y);
     Redraw();
 }

@@ -77,6 +77,8 @@ private:
     capture::TCaptureEditor editor_;
     QWidget* canvas_ = nullptr;
     bool depthReported_ = false;
+    // The refusal to crop a shrunk picture has met the first mouse move.
+    bool refusalShownOnMove_ = false;
 };
 
 // The program's one editor window, created at start.

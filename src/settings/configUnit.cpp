@@ -70,7 +70,9 @@ void OpenProductKey(TRegistry& reg) {
 
 void LoadSettings() {
     TRegistry reg;
-    OpenProductKey(reg);
+    // Settings that cannot be stored are missing, not an error: the defaults
+    // apply and saving the capture still works. Saving the settings reports it.
+    reg.OpenKey(settings::ProductKey, true);
     const SettingsReader read(reg);
     Settings.hostName = read.String("ftp", "hostname", settings::DefaultHostName);
     Settings.userName = read.String("ftp", "username", settings::DefaultUserName);

@@ -235,14 +235,17 @@ TEST_F(ModifyCaptureTest, ShrinkResizesTheWindowAndRefusesCropping) {
     EXPECT_EQ(form.Editor().PictureSize(), (TExtent{50, 38}));
     EXPECT_EQ(form.size(), QSize(120, 108));
 
-    // Hovering stays quiet; trying to start a crop is refused.
+    // The first move says cropping is refused, later hovering stays quiet,
+    // and trying to start a crop is refused again.
     QTest::mouseMove(form.Canvas(), QPoint(10, 10));
+    EXPECT_EQ(MessagesOf(CropRefused), 1);
     QTest::mouseMove(form.Canvas(), QPoint(20, 15));
-    EXPECT_EQ(MessagesOf(CropRefused), 0);
+    QTest::mouseMove(form.Canvas(), QPoint(25, 18));
+    EXPECT_EQ(MessagesOf(CropRefused), 1);
     QTest::mousePress(form.Canvas(), Qt::LeftButton, {}, QPoint(10, 10));
     QTest::mouseMove(form.Canvas(), QPoint(30, 20));
     QTest::mouseRelease(form.Canvas(), Qt::LeftButton, {}, QPoint(30, 20));
-    EXPECT_EQ(MessagesOf(CropRefused), 1);
+    EXPECT_EQ(MessagesOf(CropRefused), 2);
     EXPECT_FALSE(form.Editor().Selecting);
 
     dialogs->confirmAnswers = {true};

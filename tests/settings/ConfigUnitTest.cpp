@@ -277,10 +277,12 @@ TEST_F(Store, AFailedSaveRaisesAndLeavesTheStoredFileAsItWas) {
     EXPECT_EQ(Settings.userName, "next");
 }
 
-TEST_F(Store, AKeyThatCannotBeCreatedRaises) {
+TEST_F(Store, AKeyThatCannotBeCreatedLoadsDefaultsAndRaisesOnSave) {
     // A directory where the settings file belongs.
     QDir().mkpath(IniPath());
-    EXPECT_EQ(ErrorOf(LoadSettings), "Failed to create key \\Software\\Brindlewick");
+    Settings = configRecord{};
+    EXPECT_EQ(ErrorOf(LoadSettings), "(nothing raised)");
+    ExpectSameFields(Settings, Defaults(), false);
     EXPECT_EQ(ErrorOf(SaveSettings), "Failed to create key \\Software\\Brindlewick");
 }
 
