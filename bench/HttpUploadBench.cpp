@@ -8,6 +8,8 @@
 #include "ScriptedTcpServer.h"
 #include "kwHTTPUnit.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -153,17 +155,6 @@ double CpuWhileWaiting() {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     return (ThreadCpuMs() - cpu0) / seconds;
 }
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> Times;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.iterations > 0 && !run.error_occurred)
-                Times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 
 } // namespace
 

@@ -6,6 +6,8 @@
 #include "JpegEncoder.h"
 #include "JpegExport.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -102,17 +104,6 @@ void BM_CodecAlone(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(encoder.Encode(W, H, line, &rgb).size());
 }
 BENCHMARK(BM_CodecAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> Times;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.iterations > 0 && !run.error_occurred)
-                Times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 
 } // namespace
 

@@ -4,6 +4,8 @@
 #include "CaptureEditor.h"
 #include "FastDIB.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QImage>
@@ -72,16 +74,6 @@ void BM_QtSmoothScaleToView(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_QtSmoothScaleToView)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> Times;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.iterations > 0) Times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 
 } // namespace
 

@@ -3,6 +3,8 @@
 // the picture's bytes as the floor of what any pass over it costs.
 #include "FastDIB.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QImage>
@@ -75,17 +77,6 @@ void BM_CopyPictureBytes(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_CopyPictureBytes)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// Collects the mean real time per iteration of every run for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> Times;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.iterations > 0) Times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 
 } // namespace
 

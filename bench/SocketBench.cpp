@@ -4,6 +4,8 @@
 #include "Messages.h"
 #include "WSocket.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -158,16 +160,6 @@ void BM_WSocketReceive(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * Total);
 }
 BENCHMARK(BM_WSocketReceive)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> Times;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.iterations > 0) Times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 
 // CPU seconds spent while waiting five seconds for a flag a timer sets.
 double IdleWaitCpu() {
