@@ -45,18 +45,6 @@ struct Site {
     std::unique_ptr<PhpWebServer> server;
 } site;
 
-uint16_t FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 // A JPEG of noise padded to exactly 2 MiB: what a busy 4K screenshot weighs.
 std::string MakeJpeg() {
     constexpr int W = 1100, H = 800;
@@ -87,7 +75,7 @@ bool SetUpSite() {
     site.bodyPath = site.Root() + "body.txt";
     const std::string body = BuildPostForm("bench.jpg", Key, jpeg);
     std::ofstream(site.bodyPath, std::ios::binary).write(body.data(), std::streamsize(body.size()));
-    site.port = FreePort();
+    site.port = UnusedLoopbackPort();
     site.url = "http://127.0.0.1:" + std::to_string(site.port) + "/brwk_upload.php";
     site.server = std::make_unique<PhpWebServer>(site.Root(), site.port);
     return site.server->Running();

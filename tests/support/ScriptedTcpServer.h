@@ -56,3 +56,7 @@ private:
     std::string Bytes;
     std::thread Worker;
 };
+
+// A loopback port that nothing listens on: bound, read back and closed again.
+// Connecting to it is refused; a server may take it.
+uint16_t UnusedLoopbackPort();

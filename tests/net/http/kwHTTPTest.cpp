@@ -51,18 +51,6 @@ Lines Post(const std::vector<Server::Step>& answer, const std::string& body = "a
     return c.Replies;
 }
 
-uint16_t RefusingPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 } // namespace
 
 TEST(HttpRequest, BytesOnTheWireAreTheDesignedFormPost) {
@@ -154,7 +142,7 @@ TEST(HttpFailure, RefusedConnectionEndsWithOneEmptyLine) {
     kwHTTP c;
     std::vector<uint16_t> events;
     c.OnSessionEvent = [&](uint16_t e) { events.push_back(e); };
-    Prepare(c, RefusingPort());
+    Prepare(c, UnusedLoopbackPort());
     c.Connect();
     EXPECT_FALSE(c.Done) << "the connect completes from the event loop";
     c.WaitUntilDone();

@@ -13,17 +13,8 @@ using Server = ScriptedTcpServer;
 
 namespace {
 
-// A loopback port with nothing listening: bound, then closed.
 std::string RefusingPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return std::to_string(ntohs(a.sin_port));
+    return std::to_string(UnusedLoopbackPort());
 }
 
 void ConnectTo(TWSocket& s, const std::string& port) {
