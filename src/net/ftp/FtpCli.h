@@ -185,6 +185,7 @@ protected:
     void ControlSessionClosed(TCustomWSocket* Sender, uint16_t Error);
     void HandleControlLine();
     void QuitAfterReply();
+    static std::string ExceptionClassName(const std::exception& e);
 
     // Data connections and transfers.
     void StepGet();
@@ -261,8 +262,11 @@ protected:
     TProc FSequenceNext = nullptr;
     bool FFinalReplyOk = false, FGetDataClosed = false, FPutDataClosed = false;
     bool FPassive = false, FEndOfFile = false, FStorReplied = false, FDataOpened = false;
-    // A usage error was reported since the current synchronous operation began.
-    bool FUsageError = false;
+    // QUIT was answered, so the coming close is how the request ends.
+    bool FQuitReplied = false;
+    // Usage errors reported so far: an operation during which the count
+    // moved has failed, whatever the state says.
+    unsigned FUsageErrors = 0;
 
 private:
     // Expires when the client is destroyed: checked after calling out.

@@ -19,9 +19,9 @@ const char* ParseQuoted(const char* p, std::string& s);
 
 // How the protocol sees one complete line.
 struct ReplyLine {
-    bool HasCode = false;      // starts with a digit
-    int Code = 0;              // the leading number
-    bool Continuation = false; // '-' follows the number
+    bool HasCode = false;       // starts with a digit
+    int Code = 0;               // the leading number
+    bool Continuation = false;  // '-' follows the number
     const char* Rest = nullptr; // the text after the number
 };
 ReplyLine ClassifyLine(const std::string& line);

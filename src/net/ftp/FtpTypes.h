@@ -108,6 +108,11 @@ public:
     }
     bool Contains(TFtpStep s) const { return (Bits & Bit(s)) != 0; }
     void Remove(TFtpStep s) { Bits &= ~Bit(s); }
+    TFtpStepSet With(TFtpStep s) const {
+        TFtpStepSet r = *this;
+        r.Bits |= Bit(s);
+        return r;
+    }
     bool Empty() const { return Bits == 0; }
     bool operator==(const TFtpStepSet&) const = default;
 
