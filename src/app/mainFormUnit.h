@@ -11,6 +11,8 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class TCoolTrayIcon;
+class TCustomFtpCli;
+class TFtpClient;
 
 extern const char* const VersionText;
 
@@ -45,6 +47,8 @@ public:
     QPushButton* btnAbout;
     QLabel* lblVer;
     std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
+    // Used only by publishing over FTP; reconfigured at every publish.
+    std::unique_ptr<TFtpClient> FtpClient1;
 
     void FormCreate();
     void FormDestroy();
@@ -59,12 +63,15 @@ public:
     void btnCopyToClipClick();
     void btnAboutClick();
     void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
+    // The FTP client's usage errors.
+    void ftpError(TCustomFtpCli* Sender, std::string& Msg);
 
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
+    static std::unique_ptr<TFtpClient> CreateFtpClient();
     bool shownBefore_ = false;
 };
 
