@@ -1,19 +1,9 @@
 // "Publish" by HTTP POST, end to end: the main window, the real upload
 // script under PHP's web server on port 80, and scripted dialogs.
-#include "BmpBuilder.h"
 #include "HttpUpload.h"
-#include "ScriptedDialogs.h"
-#include "TempDirScope.h"
+#include "PublishFixture.h"
 #include "UploadSite.h"
-#include "WorkingFiles.h"
 #include "configUnit.h"
-#include "mainFormUnit.h"
-
-#include <gtest/gtest.h>
-
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,43 +12,16 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
 const char* const NoTransferOk = "HTTP posting failed, didn't receive 'transfer OK' string!";
 const std::string Prefix = "http://127.0.0.1/captures/";
 
-void WriteCapture(const std::string& path) {
-    BmpBuilder b;
-    b.width = 40;
-    b.height = 30;
-    b.bits = 24;
-    b.pixels = PackPixels(40, 30, 24, true, [](int x, int y) {
-        return uint32_t(x * 6) << 16 | uint32_t(y * 8) << 8 | uint32_t((x * y) & 0xFF);
-    });
-    b.WriteTo(path);
-}
-
-struct HttpPublishTest : testing::Test {
-    TempDirScope tmp;
-    QTemporaryDir config;
-    ScriptedDialogsScope dialogs;
-    TfrmMain w;
+struct HttpPublishTest : PublishFixture {
     UploadSite site;
-    // Button states seen from the event loop while the flow was busy.
-    std::vector<std::vector<bool>> busyStates;
-    QTimer watcher;
 
     void SetUp() override {
-        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-        WriteCapture(WorkingFilePath());
+        PublishFixture::SetUp();
         Configure(UploadSite::ScriptUrl, UploadSite::Key);
-        w.UpdateButtons();
-        QObject::connect(&watcher, &QTimer::timeout, [this] {
-            if (w.isBusy) busyStates.push_back(Buttons());
-        });
-        watcher.start(1);
     }
-    void TearDown() override { qunsetenv("XDG_CONFIG_HOME"); }
 
     void Configure(const std::string& url, const std::string& key) {
         LoadSettings();
@@ -68,32 +31,6 @@ struct HttpPublishTest : testing::Test {
         Settings.secretKey = key;
         SaveSettings();
     }
-
-    std::vector<bool> Buttons() {
-        return {w.btnConfig->isEnabled(),       w.btnCaptureScreen->isEnabled(),
-                w.btnTakeFromClip->isEnabled(), w.btnCrop->isEnabled(),
-                w.btnSaveLocal->isEnabled(),    w.btnPublish->isEnabled(),
-                w.btnCopyToClip->isEnabled(),   w.btnAbout->isEnabled()};
-    }
-
-    // Publishes under name; the dialogs shown after the name prompt.
-    std::vector<ScriptedDialogs::Shown> Publish(const std::string& name) {
-        dialogs->queryAnswers.push_back(name);
-        QTest::mouseClick(w.btnPublish, Qt::LeftButton);
-        EXPECT_FALSE(w.isBusy);
-        EXPECT_EQ(Buttons(), std::vector<bool>(8, true)) << "buttons enabled again";
-        EXPECT_GE(dialogs->shown.size(), 1u);
-        return {dialogs->shown.begin() + 1, dialogs->shown.end()};
-    }
-
-    // Every state seen while busy had only About enabled, and there was one.
-    void ExpectOnlyAboutWhileWaiting() {
-        const std::vector<bool> onlyAbout = {false, false, false, false, false, false, false, true};
-        ASSERT_FALSE(busyStates.empty()) << "the wait ran the event loop while busy";
-        for (const auto& s : busyStates) EXPECT_EQ(s, onlyAbout);
-    }
-
-    std::string Exported(const std::string& name) { return ReadWholeFile(tmp.File(name)); }
 };
 
 struct HttpPublishServedTest : HttpPublishTest {
@@ -107,12 +44,6 @@ struct HttpPublishServedTest : HttpPublishTest {
         ASSERT_TRUE(server->Running()) << server->Error();
     }
 };
-
-Texts MessagesOf(const std::vector<ScriptedDialogs::Shown>& shown) {
-    Texts out;
-    for (const auto& s : shown) out.push_back(s.kind == "message" ? s.text : s.kind);
-    return out;
-}
 
 // A listener on 127.0.0.1:80 that never accepts: the connection completes in
 // the kernel's backlog and then nothing is ever said.
@@ -168,7 +99,6 @@ TEST_F(HttpPublishServedTest, WrongKeyIsReportedAndNothingIsStored) {
 TEST_F(HttpPublishServedTest, NameTheScriptRefusesStoresNothing) {
     EXPECT_EQ(MessagesOf(Publish("shot.php")), Texts{NoTransferOk});
     // An "&" splits the form, so the script sees the name "a".
-    dialogs->shown.clear();
     EXPECT_EQ(MessagesOf(Publish("a&b.jpg")), Texts{NoTransferOk});
     EXPECT_TRUE(site.UploadedFiles().isEmpty());
 }
@@ -199,7 +129,6 @@ TEST_F(HttpPublishServedTest, SizeDifferenceIsReported) {
 TEST_F(HttpPublishTest, PostingUrlWithoutHttpSchemeSendsNothing) {
     for (const char* url : {"https://127.0.0.1/brwk_upload.php", "HTTP://127.0.0.1/brwk_upload.php",
                             "127.0.0.1/brwk_upload.php"}) {
-        dialogs->shown.clear();
         Configure(url, UploadSite::Key);
         EXPECT_EQ(MessagesOf(Publish("shot.jpg")),
                   Texts{"Missing http:// start from the posting URL!"})
@@ -210,7 +139,6 @@ TEST_F(HttpPublishTest, PostingUrlWithoutHttpSchemeSendsNothing) {
 
 TEST_F(HttpPublishTest, PostingUrlWithoutHostPart) {
     for (const char* url : {"http://127.0.0.1", "http:///brwk_upload.php", "http://  /x.php"}) {
-        dialogs->shown.clear();
         Configure(url, UploadSite::Key);
         EXPECT_EQ(MessagesOf(Publish("shot.jpg")),
                   Texts{"Cannot resolve host name, check that posting url is in format "
@@ -233,8 +161,7 @@ TEST_F(HttpPublishTest, RefusedConnection) {
         if (shown.kind == "message") whileShown = Buttons();
     };
     EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{NoTransferOk});
-    EXPECT_EQ(whileShown,
-              (std::vector<bool>{false, false, false, false, false, false, false, true}));
+    EXPECT_EQ(whileShown, OnlyAbout());
 }
 
 TEST_F(HttpPublishTest, StalledServerIsGivenUpAfterTheTimeOut) {
