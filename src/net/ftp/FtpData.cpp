@@ -328,14 +328,14 @@ void TCustomFtpCli::PutFinished() {
     ShowTransferStats();
     FResumeAt = 0;
     uint16_t result = FDataCloseError;
-    if (result == 0 && !FEndOfFile) {
+    if (!FEndOfFile) {
         // The data connection ended before the whole file went out (cut by
         // the server, a send error, an abort): the server's 226 then only
         // confirms a part.
         FLastResponse = "426 Data connection closed before the whole file was sent";
         FStatusCode = 426;
         KeepFirstError();
-        result = 426;
+        if (result == 0) result = 426;
     }
     FRequestResult = result;
     RequestDone(result);
