@@ -220,42 +220,81 @@ int shutdownSocket(SocketHandle s, int how) {
     return ::shutdown(Fd(s), posixHow) == 0 ? 0 : FailErrno();
 }
 
-int setOption(SocketHandle s, SocketOption option, int value) {
-    int level = SOL_SOCKET, name = 0;
-    const int flag = value != 0 ? 1 : 0;
-    const void* data = &flag;
-    socklen_t len = sizeof flag;
-    unsigned char ttl = static_cast<unsigned char>(value);
-    in_addr iface{};
+namespace {
+
+// Where an option lives and how its value is stored.
+struct OptionPlace {
+    int level;
+    int name;
+    enum Kind { Flag, Count, Byte, Address } kind;
+};
+
+OptionPlace PlaceOf(SocketOption option) {
     switch (option) {
     case SocketOption::ReuseAddr:
-        name = SO_REUSEADDR;
-        break;
+        return {SOL_SOCKET, SO_REUSEADDR, OptionPlace::Flag};
     case SocketOption::KeepAlive:
-        name = SO_KEEPALIVE;
-        break;
+        return {SOL_SOCKET, SO_KEEPALIVE, OptionPlace::Flag};
     case SocketOption::Broadcast:
-        name = SO_BROADCAST;
-        break;
+        return {SOL_SOCKET, SO_BROADCAST, OptionPlace::Flag};
     case SocketOption::TcpNoDelay:
-        level = IPPROTO_TCP;
-        name = TCP_NODELAY;
-        break;
+        return {IPPROTO_TCP, TCP_NODELAY, OptionPlace::Flag};
     case SocketOption::MulticastTtl:
-        level = IPPROTO_IP;
-        name = IP_MULTICAST_TTL;
-        data = &ttl;
-        len = sizeof ttl;
-        break;
+        return {IPPROTO_IP, IP_MULTICAST_TTL, OptionPlace::Byte};
     case SocketOption::MulticastInterface:
-        level = IPPROTO_IP;
-        name = IP_MULTICAST_IF;
-        iface.s_addr = uint32_t(value);
+        return {IPPROTO_IP, IP_MULTICAST_IF, OptionPlace::Address};
+    case SocketOption::SendBuffer:
+        return {SOL_SOCKET, SO_SNDBUF, OptionPlace::Count};
+    }
+    return {SOL_SOCKET, -1, OptionPlace::Flag};
+}
+
+} // namespace
+
+int setOption(SocketHandle s, SocketOption option, int value) {
+    const OptionPlace place = PlaceOf(option);
+    int number = place.kind == OptionPlace::Flag ? (value != 0 ? 1 : 0) : value;
+    unsigned char byte = static_cast<unsigned char>(value);
+    in_addr iface{};
+    iface.s_addr = uint32_t(value);
+    const void* data = &number;
+    socklen_t len = sizeof number;
+    if (place.kind == OptionPlace::Byte) {
+        data = &byte;
+        len = sizeof byte;
+    } else if (place.kind == OptionPlace::Address) {
         data = &iface;
         len = sizeof iface;
+    }
+    return ::setsockopt(Fd(s), place.level, place.name, data, len) == 0 ? 0 : FailErrno();
+}
+
+int getOption(SocketHandle s, SocketOption option, int& value) {
+    const OptionPlace place = PlaceOf(option);
+    // Big enough for every kind; the system writes only what the option holds.
+    union {
+        int number;
+        unsigned char byte;
+        in_addr iface;
+    } data{};
+    socklen_t len = sizeof data;
+    if (::getsockopt(Fd(s), place.level, place.name, &data, &len) != 0) return FailErrno();
+    switch (place.kind) {
+    case OptionPlace::Flag:
+        value = data.number != 0 ? 1 : 0;
+        break;
+    case OptionPlace::Count:
+        value = data.number;
+        break;
+    case OptionPlace::Byte:
+        // Linux answers the TTL as an int or a byte depending on the length.
+        value = len == 1 ? data.byte : data.number;
+        break;
+    case OptionPlace::Address:
+        value = int(data.iface.s_addr);
         break;
     }
-    return ::setsockopt(Fd(s), level, name, data, len) == 0 ? 0 : FailErrno();
+    return 0;
 }
 
 int setLinger(SocketHandle s, uint16_t onOff, uint16_t seconds) {

@@ -73,6 +73,7 @@ enum class SocketOption {
     Broadcast,
     MulticastTtl,
     MulticastInterface, // value: interface address, network order
+    SendBuffer,         // value: the send buffer's size in bytes (SO_SNDBUF)
 };
 
 // The calling thread's last socket error.
@@ -92,6 +93,10 @@ SocketHandle openSocket(int family, int type, int protocol);
 int closeSocket(SocketHandle s);
 int shutdownSocket(SocketHandle s, int how);
 int setOption(SocketHandle s, SocketOption option, int value);
+// The option's current value: 0 or 1 for the on/off options, a byte count
+// for SendBuffer (Linux reports twice what was set, its bookkeeping share
+// included). 0, or SOCKET_ERROR with lastError() set.
+int getOption(SocketHandle s, SocketOption option, int& value);
 int setLinger(SocketHandle s, uint16_t onOff, uint16_t seconds);
 int joinMulticastGroup(SocketHandle s, uint32_t group, uint32_t interfaceAddr);
 int bindSocket(SocketHandle s, const SockAddrIn& addr);

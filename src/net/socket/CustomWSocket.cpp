@@ -236,6 +236,8 @@ void TCustomWSocket::HandleEventException(const std::exception& e) {
 void TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options) {
     const std::weak_ptr<void> life = Life();
     try {
+        unsigned long before = 0;
+        if (ps::pendingBytes(FHSocket, before) != 0) before = ~0UL;
         for (;;) {
             FLastError = 0;
             if (!FireDataAvailable(error)) {
@@ -254,7 +256,10 @@ void TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options) {
                 FLastError = ps::lastError();
                 return;
             }
-            if (waiting == 0) return;
+            // A pass that took nothing would repeat forever; the next
+            // receive re-arms the read notice.
+            if (waiting == 0 || waiting >= before) return;
+            before = waiting;
         }
     } catch (...) {
         // A handler's failure ends this round of reading; the notice re-arms.
@@ -397,14 +402,12 @@ void TCustomWSocket::ApplyLinger() {
     if (FLingerOnOff == wsLingerNoSet) return;
     if (FHSocket == INVALID_SOCKET)
         return RaiseSocketException("Cannot set linger option at this time");
-    // wsLingerOff is how Abort asks for a reset; a zero linger time with
-    // lingering on would also reset here and drop data still queued in the
-    // system at every Close, so that case closes gracefully in the background.
-    uint16_t onOff = 1, seconds = 0;
-    if (FLingerOnOff == wsLingerOn) {
-        seconds = uint16_t(FLingerTimeout);
-        onOff = seconds > 0 ? 1 : 0;
-    }
+    // Every setting closes gracefully with the data still queued delivered in
+    // the background: on Linux lingering on with 0 s resets the connection and
+    // drops that data, and a linger time above 0 makes close() block the
+    // thread. Only Abort asks for the reset, itself.
+    const uint16_t onOff = 0;
+    const uint16_t seconds = uint16_t(FLingerTimeout);
     if (ps::setLinger(FHSocket, onOff, seconds) != 0) RaiseWinsockError("setsockopt(SO_LINGER)");
 }
 
@@ -453,7 +456,8 @@ void TCustomWSocket::Abort() {
     ClearSendQueue();
     if (FState == wsConnected && FProtoNumber == 6) {
         FLingerOnOff = wsLingerOff;
-        ApplyLinger();
+        // Lingering on with no time is what makes the close a reset.
+        if (ps::setLinger(FHSocket, 1, 0) != 0) RaiseWinsockError("setsockopt(SO_LINGER)");
     }
     DoClose(false, 0);
 }
@@ -525,6 +529,14 @@ void TCustomWSocket::RaiseWinsockError(const std::string& name) {
     }
     FLastError = code;
     RaiseSocketException(text);
+}
+
+void TCustomWSocket::ReleaseHandleAndRaise(const std::string& name) {
+    const int code = ps::lastError();
+    if (FHSocket != INVALID_SOCKET) ps::closeSocket(FHSocket);
+    FHSocket = INVALID_SOCKET;
+    ps::setLastError(code);
+    RaiseWinsockError(name);
 }
 
 // ---- events ---------------------------------------------------------------

@@ -127,6 +127,9 @@ protected:
     virtual int SendRaw(const void* data, int len);
     virtual void RaiseSocketException(const std::string& text);
     void RaiseWinsockError(const std::string& name);
+    // For a handle opened but not yet in any state: Close would not release
+    // it, so it is closed here before the error is raised.
+    void ReleaseHandleAndRaise(const std::string& name);
     virtual void HandleEventException(const std::exception& e);
     // True when a handler took the event.
     virtual bool FireDataAvailable(uint16_t error);

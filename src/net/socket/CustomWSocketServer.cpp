@@ -163,13 +163,9 @@ void TCustomWSocket::Listen() {
     FClosedFired = false;
     if (FSocketType == ps::SOCK_DGRAM_TYPE && ReuseAddr() &&
         ps::setOption(FHSocket, ps::SocketOption::ReuseAddr, -1) != 0)
-        return RaiseWinsockError("setsockopt(SO_REUSEADDR)");
+        return ReleaseHandleAndRaise("setsockopt(SO_REUSEADDR)");
+    if (ps::bindSocket(FHSocket, FSockAddr) != 0) return ReleaseHandleAndRaise("Bind");
     const std::weak_ptr<void> life = Life();
-    if (ps::bindSocket(FHSocket, FSockAddr) != 0) {
-        RaiseWinsockError("Bind");
-        if (!life.expired()) Close();
-        return;
-    }
     ChangeState(wsBound);
     if (life.expired() || FHSocket == INVALID_SOCKET) return;
     if (FSocketType == ps::SOCK_DGRAM_TYPE && MultiCast()) {

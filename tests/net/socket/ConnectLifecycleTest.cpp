@@ -152,6 +152,21 @@ TEST(ConnectLifecycle, DataIsDrainedWhenNoHandlerIsAssigned) {
         << "the close notice only follows once the data has been read";
 }
 
+TEST(ConnectLifecycle, HandlerThatReadsNothingIsNotCalledAgainAndAgain) {
+    Server peer({Server::Send(std::string(100, 'x')), Server::Stall()});
+    TWSocket s;
+    int calls = 0;
+    s.OnDataAvailable = [&](TCustomWSocket* x, uint16_t) {
+        // Reads at last so that a looping socket still comes back.
+        if (++calls == 1000) x->ReceiveStr();
+    };
+    ConnectTo(s, peer.PortText());
+    ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
+    PumpBriefly();
+    EXPECT_LE(calls, 2);
+    peer.Release();
+}
+
 TEST(ConnectLifecycle, StaleNoticeOfAnEarlierHandleIsIgnored) {
     Server peer({Server::Stall()});
     TWSocket s;
