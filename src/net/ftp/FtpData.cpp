@@ -5,7 +5,6 @@
 #include "System.h"
 
 #include <cerrno>
-#include <sys/socket.h>
 
 namespace {
 
@@ -13,12 +12,6 @@ constexpr int BlockSize = 1460;
 
 bool IsFirstDownloadReply(int code) {
     return (code >= 150 && code <= 159) || code == 125;
-}
-
-// The active-mode check of the accepted connection's send buffer.
-int QuerySendBuffer(TSocket s, int& value) {
-    socklen_t len = sizeof value;
-    return ::getsockopt(int(s), SOL_SOCKET, SO_SNDBUF, &value, &len) == 0 ? 0 : -1;
 }
 
 } // namespace
@@ -223,7 +216,8 @@ void TCustomFtpCli::PutDataAccepted(TCustomWSocket*, uint16_t) {
         return;
     }
     int sendBuffer = 0;
-    if (QuerySendBuffer(FDataSocket->HSocket(), sendBuffer) != 0)
+    if (platform::getOption(FDataSocket->HSocket(), platform::SocketOption::SendBuffer,
+                            sendBuffer) != 0)
         return ReportError("winsock.getsockopt(SO_SNDBUF) failed");
     FDataSocket->SetLingerOnOff(wsLingerOff);
     FDataSocket->SetLingerTimeout(10);
@@ -328,14 +322,14 @@ void TCustomFtpCli::PutFinished() {
     ShowTransferStats();
     FResumeAt = 0;
     uint16_t result = FDataCloseError;
-    if (result == 0 && !FEndOfFile) {
+    if (!FEndOfFile) {
         // The data connection ended before the whole file went out (cut by
         // the server, a send error, an abort): the server's 226 then only
         // confirms a part.
         FLastResponse = "426 Data connection closed before the whole file was sent";
         FStatusCode = 426;
         KeepFirstError();
-        result = 426;
+        if (result == 0) result = 426;
     }
     FRequestResult = result;
     RequestDone(result);

@@ -107,6 +107,10 @@ void TCustomFtpCli::NextSequenceStep() {
     // sequence is dropped so that the next request starts clean.
     auto abandonOnUsageError = [&] {
         if (FUsageErrors == usageErrors) return;
+        // After a 227 the client would otherwise wait for a transfer that
+        // never starts.
+        if (FState == ftpStPasvReply) SetState(ftpStStepDone);
+        if (FDataSocket->State() != wsClosed) FDataSocket->Close();
         FStepSet = {};
         FInSequence = false;
         FSequenceNext = nullptr;
