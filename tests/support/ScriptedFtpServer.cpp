@@ -188,6 +188,7 @@ void ScriptedFtpServer::Handle(const std::string& line) {
         verb == "STOR" || verb == "APPE" || verb == "RETR" || verb == "LIST" || verb == "NLST";
     if (transfer) return Transfer(verb, rule);
     Reply(rule.reply);
+    if (verb == "PORT" && ConnectOnPort && EarlyDataFd < 0) EarlyDataFd = OpenDataConnection();
     if (rule.closeAfter) {
         close(ControlFd);
         ControlFd = -1;
@@ -216,8 +217,9 @@ int ScriptedFtpServer::OpenDataConnection() {
 void ScriptedFtpServer::Transfer(const std::string& verb, const Rule& rule) {
     const bool upload = verb == "STOR" || verb == "APPE";
     const bool active = ActivePort != 0;
-    int data = -1;
-    if (DataMode != Data::NeverConnect && (!active || ConnectBeforeFirstReply))
+    int data = EarlyDataFd;
+    EarlyDataFd = -1;
+    if (data < 0 && DataMode != Data::NeverConnect && (!active || ConnectBeforeFirstReply))
         data = OpenDataConnection();
     Reply(rule.reply);
     if (rule.reply.empty() || rule.reply[0] != '1') {
