@@ -187,8 +187,13 @@ void ScriptedFtpServer::Handle(const std::string& line) {
     const bool transfer =
         verb == "STOR" || verb == "APPE" || verb == "RETR" || verb == "LIST" || verb == "NLST";
     if (transfer) return Transfer(verb, rule);
+    if (verb == "PORT" && ConnectOnPort && EarlyDataFd < 0) {
+        // Connected before the reply, as pyftpdlib does; the pause lets the
+        // client see the connection first.
+        EarlyDataFd = OpenDataConnection();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     Reply(rule.reply);
-    if (verb == "PORT" && ConnectOnPort && EarlyDataFd < 0) EarlyDataFd = OpenDataConnection();
     if (rule.closeAfter) {
         close(ControlFd);
         ControlFd = -1;
