@@ -187,6 +187,12 @@ void ScriptedFtpServer::Handle(const std::string& line) {
     const bool transfer =
         verb == "STOR" || verb == "APPE" || verb == "RETR" || verb == "LIST" || verb == "NLST";
     if (transfer) return Transfer(verb, rule);
+    if (verb == "PORT" && ConnectOnPort && EarlyDataFd < 0) {
+        // Connected before the reply, as pyftpdlib does; the pause lets the
+        // client see the connection first.
+        EarlyDataFd = OpenDataConnection();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     Reply(rule.reply);
     if (rule.closeAfter) {
         close(ControlFd);
@@ -216,8 +222,9 @@ int ScriptedFtpServer::OpenDataConnection() {
 void ScriptedFtpServer::Transfer(const std::string& verb, const Rule& rule) {
     const bool upload = verb == "STOR" || verb == "APPE";
     const bool active = ActivePort != 0;
-    int data = -1;
-    if (DataMode != Data::NeverConnect && (!active || ConnectBeforeFirstReply))
+    int data = EarlyDataFd;
+    EarlyDataFd = -1;
+    if (data < 0 && DataMode != Data::NeverConnect && (!active || ConnectBeforeFirstReply))
         data = OpenDataConnection();
     Reply(rule.reply);
     if (rule.reply.empty() || rule.reply[0] != '1') {

@@ -47,6 +47,8 @@ public:
     Data DataMode = Data::Normal;
     // Active mode: connect before the 150 reply instead of after it.
     bool ConnectBeforeFirstReply = false;
+    // Active mode: connect as soon as PORT is answered.
+    bool ConnectOnPort = false;
     // Send replies one byte at a time.
     bool Trickle = false;
     // SO_RCVBUF of the data connection (0 keeps the default).
@@ -78,6 +80,7 @@ private:
     int ListenFd = -1;
     int ControlFd = -1;
     int DataListenFd = -1;
+    int EarlyDataFd = -1;
     uint16_t DataListenPort = 0;
     uint32_t ActiveAddr = 0;
     uint16_t ActivePort = 0;

@@ -40,6 +40,7 @@ void TCustomFtpCli::CloseLocalFile() {
 void TCustomFtpCli::PortAsync() {
     // A PASV answered with anything but 227 must not reuse an old address.
     FPasvResponse.clear();
+    FDataOpened = false;
     uint16_t dataPort = 0;
     try {
         ResetDataSocket();
@@ -135,7 +136,10 @@ void TCustomFtpCli::StartUpload() {
     if (!FControlConnected) return ReportError("STOR/APPE: not connected");
     if (FLocalFileName.empty()) return ReportError("LocalFileName empty");
     if (!CheckLineSafe("HostFileName", FHostFileName)) return;
-    FFinalReplyOk = FPutDataClosed = FRequestDoneFlag = FDataOpened = FStorReplied = false;
+    FFinalReplyOk = FPutDataClosed = FRequestDoneFlag = FStorReplied = false;
+    // Some servers (pyftpdlib) connect as soon as they get PORT, so in
+    // active mode the data connection may already be open here.
+    FDataOpened = !FPassive && FDataOpened && FDataSocket->State() == wsConnected;
     FStartTime = 0;
     FByteCount = 0;
     FDataCloseError = 0;

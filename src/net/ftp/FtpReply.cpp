@@ -88,9 +88,10 @@ bool TFtpLineReader::NextLine(bool acceptLF, std::string& line) {
     int endLength = 0;
     int i = FindLineEnd(acceptLF, endLength);
     if (i <= 0) return false;
-    line.clear();
-    for (int k = 0; k < i - 1; ++k)
-        if (Buffer[k] != 0) line += Buffer[k];
+    // A NUL ends the text of the line, as it ends a C string; the rest up
+    // to the line end is dropped with it.
+    line.assign(Buffer, size_t(i - 1));
+    line.resize(std::strlen(line.c_str()));
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
     int used = i - 1 + endLength;
     Length -= used;

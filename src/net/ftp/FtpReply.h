@@ -39,7 +39,7 @@ public:
     int FreeSpace() const { return BufferSize - Length - 1; }
     void Commit(int count);
     // Takes the next complete line without its line end (trailing CR and LF
-    // removed, NUL bytes dropped). False when no complete line is held.
+    // removed, cut at a NUL byte). False when no complete line is held.
     bool NextLine(bool acceptLF, std::string& line);
     // The buffer is full and holds no complete line.
     bool Full(bool acceptLF) const;

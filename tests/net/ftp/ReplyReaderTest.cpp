@@ -33,7 +33,10 @@ TEST(FtpLineReader, SplitsLinesAsTheOptionSays) {
         {"lf only with the option", {"331 b\n"}, true, {"331 b"}},
         {"trailing CRs dropped", {"230 x\r\r\n"}, true, {"230 x"}},
         {"split across reads", {"22", "0 hel", "lo\r", "\n"}, false, {"220 hello"}},
-        {"NUL does not hide the end", {std::string("220 a\0b\r\n", 9)}, false, {"220 ab"}},
+        {"NUL ends the text, not the line",
+         {std::string("220 a\0b\r\n331 c\r\n", 16)},
+         false,
+         {"220 a", "331 c"}},
         {"empty line", {"\r\n250 ok\r\n"}, false, {"", "250 ok"}},
         {"lone CR is no end", {"200 a\rb\r\n"}, false, {"200 a\rb"}},
     };

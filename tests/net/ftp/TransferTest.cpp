@@ -37,20 +37,25 @@ TEST(FtpUpload, ArrivesWholeInBothModesAndAllOrders) {
         bool passive;
         size_t size;
         bool connectBefore150;
+        bool connectOnPort;
         const char* finalReply;
     } cases[] = {
-        {"passive", true, 10000, false, "226 Transfer complete\r\n"},
-        {"passive, final 250", true, 10000, false, "250 Stored\r\n"},
-        {"passive, empty file", true, 0, false, "226 Transfer complete\r\n"},
-        {"passive, one block exactly", true, 1460, false, "226 Transfer complete\r\n"},
-        {"active, 150 first", false, 10000, false, "226 Transfer complete\r\n"},
-        {"active, server connects first", false, 10000, true, "226 Transfer complete\r\n"},
-        {"active, empty file", false, 0, false, "226 Transfer complete\r\n"},
+        {"passive", true, 10000, false, false, "226 Transfer complete\r\n"},
+        {"passive, final 250", true, 10000, false, false, "250 Stored\r\n"},
+        {"passive, empty file", true, 0, false, false, "226 Transfer complete\r\n"},
+        {"passive, one block exactly", true, 1460, false, false, "226 Transfer complete\r\n"},
+        {"active, 150 first", false, 10000, false, false, "226 Transfer complete\r\n"},
+        {"active, server connects first", false, 10000, true, false, "226 Transfer complete\r\n"},
+        {"active, server connects on PORT", false, 10000, false, true, "226 Transfer complete\r\n"},
+        {"active, empty file", false, 0, false, false, "226 Transfer complete\r\n"},
+        {"active, empty file, connected on PORT", false, 0, false, true,
+         "226 Transfer complete\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Transfer t(c.passive, c.size);
         t.server.ConnectBeforeFirstReply = c.connectBefore150;
+        t.server.ConnectOnPort = c.connectOnPort;
         t.server.FinalReply = c.finalReply;
         std::vector<int> progress;
         t.r.Client.OnProgress = [&](TCustomFtpCli*, int n, bool&) { progress.push_back(n); };
