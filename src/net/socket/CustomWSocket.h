@@ -164,6 +164,10 @@ protected:
     long FSelectEvent = 0;
     int FLastError = 0;
     bool FClosedFired = false;
+    // Counts the handles this object has held. Messages it posts to itself
+    // carry it, because the system hands a closed descriptor number straight
+    // to the next socket opened and a number alone cannot tell sessions apart.
+    uintptr_t FSession = 0;
     bool FPaused = false;
     TSocket FAcceptedHandle = INVALID_SOCKET;
 

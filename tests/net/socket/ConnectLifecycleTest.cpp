@@ -183,6 +183,61 @@ TEST(ConnectLifecycle, StaleNoticeOfAnEarlierHandleIsIgnored) {
     peer.Release();
 }
 
+// The system gives a closed descriptor number to the next socket at once;
+// what was queued for the closed session must not reach the next one.
+TEST(ConnectLifecycle, QueuedNoticesOfAClosedSessionSkipTheNextOnTheSameDescriptor) {
+    Server first({Server::Send("x"), Server::Close()});
+    Server second({Server::Stall()});
+    TWSocket s;
+    EventLog log;
+    log.Attach(s);
+    int reads = 0;
+    TSocket firstHandle = INVALID_SOCKET;
+    s.OnDataAvailable = [&](TCustomWSocket* x, uint16_t) {
+        if (++reads > 1) return;
+        // Queued behind this notice: the close notice of this session, the
+        // completion of the empty send and the CloseLater.
+        PumpBriefly(50);
+        x->Send(nullptr, 0);
+        x->CloseLater();
+        x->Close();
+        log.events.clear();
+        ConnectTo(s, second.PortText());
+        EXPECT_EQ(s.HSocket(), firstHandle) << "the number is reused";
+    };
+    s.OnSessionConnected = [&](TCustomWSocket* x, uint16_t e) {
+        if (firstHandle == INVALID_SOCKET) firstHandle = x->HSocket();
+        log.Add("connected", e);
+    };
+    ConnectTo(s, first.PortText());
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("connected 0") && reads > 0; }));
+    PumpBriefly(200);
+    EXPECT_EQ(s.State(), wsConnected);
+    EXPECT_EQ(log.Count("closed 0"), 0);
+    EXPECT_EQ(log.IndexOf("sent 0"), log.IndexOf("connected 0") + 1)
+        << "only the new session's own write notice";
+    second.Release();
+}
+
+TEST(ConnectLifecycle, RetryFromAFailedConnectHandlerKeepsTheNewSession) {
+    const std::string refusing = RefusingPort();
+    Server peer({Server::Stall()});
+    TWSocket s;
+    std::vector<uint16_t> results;
+    s.OnSessionConnected = [&](TCustomWSocket* x, uint16_t e) {
+        results.push_back(e);
+        if (e == 0) return;
+        x->Close();
+        ConnectTo(s, peer.PortText());
+    };
+    ConnectTo(s, refusing);
+    ASSERT_TRUE(PumpUntil([&] { return results.size() == 2; }));
+    PumpBriefly();
+    EXPECT_EQ(results, (std::vector<uint16_t>{10061, 0}));
+    EXPECT_EQ(s.State(), wsConnected);
+    peer.Release();
+}
+
 TEST(ConnectLifecycle, HandlerMayDestroyItsSocketInsideAnEvent) {
     Server peer({Server::Send("x"), Server::Stall()});
     auto s = std::make_unique<TWSocket>();
