@@ -80,8 +80,10 @@ enum class SocketOption {
 // The calling thread's last socket error.
 int lastError();
 void setLastError(int code);
-// The Winsock code for an errno value.
+// The Winsock code for an errno value (10022 for one without its own).
 int winsockCodeOf(int errnoValue);
+// The text of a Winsock code; nullptr for a number that is none.
+const char* winsockText(int code);
 
 uint16_t hostToNet16(uint16_t v);
 uint16_t netToHost16(uint16_t v);
