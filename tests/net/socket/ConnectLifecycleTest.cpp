@@ -41,27 +41,10 @@ TEST(ConnectArguments, MissingPortOrAddressAreReported) {
     EXPECT_EQ(s.State(), wsClosed);
 }
 
-TEST(ConnectArguments, AddressTextIsTrimmedAndPropertiesHaveDefaults) {
+TEST(ConnectArguments, AddressTextIsTrimmed) {
     TWSocket s;
     s.SetAddr(" 10.0.0.1 ");
     EXPECT_EQ(s.Addr(), "10.0.0.1");
-    EXPECT_EQ(s.Proto(), "tcp");
-    EXPECT_EQ(s.LocalAddr(), "0.0.0.0");
-    s.SetLocalAddr("");
-    EXPECT_EQ(s.LocalAddr(), "0.0.0.0");
-    EXPECT_EQ(s.LocalPort(), "0");
-    EXPECT_EQ(s.PeerAddr(), "error");
-    EXPECT_EQ(s.PeerPort(), "error");
-    EXPECT_EQ(s.LingerOnOff(), wsLingerOn);
-    EXPECT_EQ(s.SendFlags(), wsSendNormal);
-    EXPECT_EQ(RaisedText([&] { s.SetSendFlags(TSocketSendFlags(7)); }), "Invalid SendFlags");
-    EXPECT_EQ(s.LineEnd(), "\r\n");
-    EXPECT_EQ(s.LineLimit(), 65536);
-    EXPECT_EQ(s.SocksLevel(), "5");
-    s.SetSocksLevel("4a");
-    EXPECT_EQ(s.SocksLevel(), "4A");
-    EXPECT_EQ(RaisedText([&] { s.SetSocksLevel("6"); }),
-              "Invalid socks level. Must be 4, 4A or 5.");
 }
 
 TEST(ConnectArguments, OnErrorReplacesTheException) {
