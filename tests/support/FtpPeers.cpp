@@ -1,4 +1,5 @@
 #include "FtpPeers.h"
+#include "Loopback.h"
 #include "ScriptedTcpServer.h"
 
 #include <arpa/inet.h>
@@ -30,10 +31,7 @@ bool Greets(uint16_t port) {
     if (fd < 0) return false;
     timeval t{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
+    const sockaddr_in a = LoopbackAddress(port);
     bool ok = false;
     if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
         char reply[4] = {};
