@@ -46,8 +46,6 @@ void TFastDIB::ResetGeometry() {
 
 void TFastDIB::Release() {
     OwnedPixels.reset();
-    OwnedSize = 0;
-    OwnsPixels = false;
     Pen = TPen{};
     BackColor = 0xFFFFFF;
     Brush = TBrush{};
@@ -75,7 +73,7 @@ bool TFastDIB::AllocateEx(void* external, int32_t width, int32_t height, int bit
         return false;
     }
 
-    if (!external && OwnsPixels && PixelData && width == h.biWidth && height == h.biHeight &&
+    if (!external && OwnsPixels() && width == h.biWidth && height == h.biHeight &&
         bits == h.biBitCount && red == RedBits && green == GreenBits && blue == BlueBits)
         return true;
 
@@ -128,8 +126,6 @@ bool TFastDIB::AllocateEx(void* external, int32_t width, int32_t height, int bit
 
     if (external) {
         OwnedPixels.reset();
-        OwnedSize = 0;
-        OwnsPixels = false;
         PixelData = static_cast<uint8_t*>(external);
     } else {
         // A new geometry starts black, like a fresh bitmap. calloc leaves big
@@ -140,13 +136,9 @@ bool TFastDIB::AllocateEx(void* external, int32_t width, int32_t height, int bit
         OwnedPixels.reset();
         OwnedPixels.reset(static_cast<uint8_t*>(std::calloc(std::max<size_t>(imageBytes, 1), 1)));
         if (!OwnedPixels) {
-            OwnedSize = 0;
-            OwnsPixels = false;
             ResetGeometry();
             return false;
         }
-        OwnedSize = imageBytes;
-        OwnsPixels = true;
         PixelData = OwnedPixels.get();
     }
     RowTable.resize(size_t(RowCount));
@@ -176,4 +168,9 @@ bool TFastDIB::AllocateFromHeader(const TBitmapInfo256& header) {
 
 uint32_t TFastDIB::Mask(int i) const {
     return ReadU32(&ColorTable[i].rgbBlue);
+}
+
+bool TFastDIB::IsBgrx() const {
+    return BitCount() == 32 && (Compression() == BI_RGB ||
+                                (Mask(0) == 0xFF0000 && Mask(1) == 0xFF00 && Mask(2) == 0xFF));
 }

@@ -69,9 +69,7 @@ QImage TFastDIB::MemoryImage() const {
     auto view = [&](QImage::Format f) { return QImage(PixelData, w, h, Stride, f); };
     switch (BitCount()) {
     case 32:
-        if (Compression() == BI_RGB ||
-            (Mask(0) == 0xFF0000 && Mask(1) == 0xFF00 && Mask(2) == 0xFF))
-            return view(QImage::Format_RGB32);
+        if (IsBgrx()) return view(QImage::Format_RGB32);
         break;
     case 24:
         return view(QImage::Format_BGR888);

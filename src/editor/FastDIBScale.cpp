@@ -30,32 +30,55 @@ struct ScaleJob {
     uint32_t yStep;
 };
 
-inline uint32_t Blend(uint32_t a0, uint32_t a1, uint32_t b0, uint32_t b1, uint32_t wA0,
-                      uint32_t wA1, uint32_t wB0, uint32_t wB1) {
-    return (a0 * wA0 + a1 * wA1 + b0 * wB0 + b1 * wB1) >> 16;
+// The two source rows a destination row samples, with their weights.
+struct SourceRows {
+    const uint8_t* A; // upper row
+    const uint8_t* B; // lower row; the upper one again at the bottom edge
+    uint32_t wA, wB;
+};
+
+SourceRows RowsFor(const ScaleJob& job, int r) {
+    const TFastDIB& S = *job.src;
+    const uint32_t y = uint32_t(r) * job.yStep;
+    const size_t iy = y >> 16;
+    const uint8_t* A = S.RowTable[iy];
+    const uint8_t* B = int(iy) < S.RowCount - 1 ? S.RowTable[iy + 1] : A;
+    const uint32_t fy = y & 0xFFFF;
+    return {A, B, 65536 - fy, fy + 1};
+}
+
+// The weights of a destination pixel's four samples: left and right in the
+// upper row, left and right in the lower row. They sum to 65,537 at most.
+struct SampleWeights {
+    uint32_t a0, a1, b0, b1;
+};
+
+inline SampleWeights WeightsFor(const SourceRows& rows, const ColumnStep& c) {
+    const uint32_t a1 = (rows.wA * c.fx) >> 16, b1 = (rows.wB * c.fx) >> 16;
+    return {rows.wA - a1, a1, rows.wB - b1, b1};
+}
+
+inline uint32_t Blend(uint32_t a0, uint32_t a1, uint32_t b0, uint32_t b1, const SampleWeights& w) {
+    return (a0 * w.a0 + a1 * w.a1 + b0 * w.b0 + b1 * w.b1) >> 16;
+}
+
+// Interpolates the first Channels bytes of one destination pixel.
+template <int Channels>
+inline void BlendPixel(const SourceRows& rows, const ColumnStep& c, uint8_t* out) {
+    const SampleWeights w = WeightsFor(rows, c);
+    const uint8_t *a = rows.A + c.offset, *an = rows.A + c.next;
+    const uint8_t *b = rows.B + c.offset, *bn = rows.B + c.next;
+    for (int k = 0; k < Channels; ++k) out[k] = uint8_t(Blend(a[k], an[k], b[k], bn[k], w));
 }
 
 // Scales destination rows [row0, row1) of 8-, 24- or 32-bit pictures; Channels
 // bytes of each Bytes-wide pixel are interpolated.
 template <int Bytes, int Channels> void ScaleBytes(const ScaleJob& job, int row0, int row1) {
-    const TFastDIB& S = *job.src;
-    TFastDIB& D = *job.dst;
-    const int last = S.RowCount - 1;
     for (int r = row0; r < row1; ++r) {
-        uint32_t y = uint32_t(r) * job.yStep;
-        int iy = int(y >> 16);
-        const uint8_t* A = S.RowTable[size_t(iy)];
-        const uint8_t* B = iy < last ? S.RowTable[size_t(iy) + 1] : A;
-        uint32_t fy = y & 0xFFFF;
-        uint32_t wA = 65536 - fy, wB = fy + 1;
-        uint8_t* out = D.RowTable[size_t(r)];
+        const SourceRows rows = RowsFor(job, r);
+        uint8_t* out = job.dst->RowTable[size_t(r)];
         for (const ColumnStep& c : job.cols) {
-            uint32_t wA1 = (wA * c.fx) >> 16, wA0 = wA - wA1;
-            uint32_t wB1 = (wB * c.fx) >> 16, wB0 = wB - wB1;
-            const uint8_t *a = A + c.offset, *an = A + c.next;
-            const uint8_t *b = B + c.offset, *bn = B + c.next;
-            for (int k = 0; k < Channels; ++k)
-                out[k] = uint8_t(Blend(a[k], an[k], b[k], bn[k], wA0, wA1, wB0, wB1));
+            BlendPixel<Channels>(rows, c, out);
             out += Bytes;
         }
     }
@@ -82,8 +105,6 @@ __attribute__((target("avx2"))) inline __m256i Weights(uint32_t lo, uint32_t hi)
 template <int Bytes>
 __attribute__((target("avx2"))) void ScaleBytesAvx2(const ScaleJob& job, int row0, int row1) {
     const TFastDIB& S = *job.src;
-    TFastDIB& D = *job.dst;
-    const int last = S.RowCount - 1;
     const size_t count = job.cols.size();
     // 24-bit samples are read four bytes at a time; the last bytes of a row
     // may lack the spare byte, so those columns take the scalar path.
@@ -92,30 +113,25 @@ __attribute__((target("avx2"))) void ScaleBytesAvx2(const ScaleJob& job, int row
         while (wide > 0 && job.cols[wide - 1].next + 4 > uint32_t(S.Stride)) --wide;
     wide &= ~size_t(1);
     for (int r = row0; r < row1; ++r) {
-        uint32_t y = uint32_t(r) * job.yStep;
-        int iy = int(y >> 16);
-        const uint8_t* A = S.RowTable[size_t(iy)];
-        const uint8_t* B = iy < last ? S.RowTable[size_t(iy) + 1] : A;
-        uint32_t fy = y & 0xFFFF;
-        uint32_t wA = 65536 - fy, wB = fy + 1;
-        uint8_t* out = D.RowTable[size_t(r)];
+        const SourceRows rows = RowsFor(job, r);
+        const uint8_t *A = rows.A, *B = rows.B;
+        uint8_t* out = job.dst->RowTable[size_t(r)];
         size_t j = 0;
         for (; j < wide; j += 2, out += 2 * Bytes) {
             const ColumnStep& c0 = job.cols[j];
             const ColumnStep& c1 = job.cols[j + 1];
-            uint32_t wA1a = (wA * c0.fx) >> 16, wA1b = (wA * c1.fx) >> 16;
-            uint32_t wB1a = (wB * c0.fx) >> 16, wB1b = (wB * c1.fx) >> 16;
+            const SampleWeights w0 = WeightsFor(rows, c0), w1 = WeightsFor(rows, c1);
             __m256i sum = _mm256_mullo_epi32(Widen(Load32(A + c0.offset), Load32(A + c1.offset)),
-                                             Weights(wA - wA1a, wA - wA1b));
+                                             Weights(w0.a0, w1.a0));
             sum = _mm256_add_epi32(
                 sum, _mm256_mullo_epi32(Widen(Load32(A + c0.next), Load32(A + c1.next)),
-                                        Weights(wA1a, wA1b)));
+                                        Weights(w0.a1, w1.a1)));
             sum = _mm256_add_epi32(
                 sum, _mm256_mullo_epi32(Widen(Load32(B + c0.offset), Load32(B + c1.offset)),
-                                        Weights(wB - wB1a, wB - wB1b)));
+                                        Weights(w0.b0, w1.b0)));
             sum = _mm256_add_epi32(
                 sum, _mm256_mullo_epi32(Widen(Load32(B + c0.next), Load32(B + c1.next)),
-                                        Weights(wB1a, wB1b)));
+                                        Weights(w0.b1, w1.b1)));
             sum = _mm256_srli_epi32(sum, 16);
             __m256i packed = _mm256_packus_epi16(_mm256_packus_epi32(sum, sum), sum);
             uint32_t p0 = uint32_t(_mm_cvtsi128_si32(_mm256_castsi256_si128(packed)));
@@ -131,15 +147,7 @@ __attribute__((target("avx2"))) void ScaleBytesAvx2(const ScaleJob& job, int row
                 std::memcpy(out + 3, &p1, 3);
             }
         }
-        for (; j < count; ++j, out += Bytes) {
-            const ColumnStep& c = job.cols[j];
-            uint32_t wA1 = (wA * c.fx) >> 16, wA0 = wA - wA1;
-            uint32_t wB1 = (wB * c.fx) >> 16, wB0 = wB - wB1;
-            const uint8_t *a = A + c.offset, *an = A + c.next;
-            const uint8_t *b = B + c.offset, *bn = B + c.next;
-            for (int k = 0; k < 3; ++k)
-                out[k] = uint8_t(Blend(a[k], an[k], b[k], bn[k], wA0, wA1, wB0, wB1));
-        }
+        for (; j < count; ++j, out += Bytes) BlendPixel<3>(rows, job.cols[j], out);
     }
 }
 
@@ -166,26 +174,16 @@ struct Tables16 {
 };
 
 void Scale16(const ScaleJob& job, const Tables16& t, int row0, int row1) {
-    const TFastDIB& S = *job.src;
-    TFastDIB& D = *job.dst;
-    const int last = S.RowCount - 1;
     for (int r = row0; r < row1; ++r) {
-        uint32_t y = uint32_t(r) * job.yStep;
-        int iy = int(y >> 16);
-        const uint8_t* A = S.RowTable[size_t(iy)];
-        const uint8_t* B = iy < last ? S.RowTable[size_t(iy) + 1] : A;
-        uint32_t fy = y & 0xFFFF;
-        uint32_t wA = 65536 - fy, wB = fy + 1;
-        uint8_t* out = D.RowTable[size_t(r)];
+        const SourceRows rows = RowsFor(job, r);
+        uint8_t* out = job.dst->RowTable[size_t(r)];
         for (const ColumnStep& c : job.cols) {
-            uint32_t wA1 = (wA * c.fx) >> 16, wA0 = wA - wA1;
-            uint32_t wB1 = (wB * c.fx) >> 16, wB0 = wB - wB1;
-            uint16_t a = ReadU16(A + c.offset), an = ReadU16(A + c.next);
-            uint16_t b = ReadU16(B + c.offset), bn = ReadU16(B + c.next);
-            uint32_t blue = Blend(t.blue[a], t.blue[an], t.blue[b], t.blue[bn], wA0, wA1, wB0, wB1);
-            uint32_t green =
-                Blend(t.green[a], t.green[an], t.green[b], t.green[bn], wA0, wA1, wB0, wB1);
-            uint32_t red = Blend(t.red[a], t.red[an], t.red[b], t.red[bn], wA0, wA1, wB0, wB1);
+            const SampleWeights w = WeightsFor(rows, c);
+            uint16_t a = ReadU16(rows.A + c.offset), an = ReadU16(rows.A + c.next);
+            uint16_t b = ReadU16(rows.B + c.offset), bn = ReadU16(rows.B + c.next);
+            uint32_t blue = Blend(t.blue[a], t.blue[an], t.blue[b], t.blue[bn], w);
+            uint32_t green = Blend(t.green[a], t.green[an], t.green[b], t.green[bn], w);
+            uint32_t red = Blend(t.red[a], t.red[an], t.red[b], t.red[bn], w);
             uint16_t v = uint16_t(t.packBlue[blue] | t.packGreen[green] | t.packRed[red]);
             out[0] = uint8_t(v);
             out[1] = uint8_t(v >> 8);
