@@ -4,6 +4,7 @@
 #include "FtpCli.h"
 #include "FtpPeers.h"
 #include "JpegEncoder.h"
+#include "ScriptedFtpServer.h"
 
 #include "RatioReporter.h"
 
@@ -13,8 +14,10 @@
 #include <QTemporaryDir>
 
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -81,6 +84,34 @@ std::string Name(const FtpPeer& peer, bool passive, const std::string& file, boo
            (passive ? "/passive/" : "/active/") + file;
 }
 
+double ThreadCpuMs() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+// CPU milliseconds per second of a synchronous operation waiting 2 s for a
+// reply that never comes.
+double CpuWhileWaiting() {
+    ScriptedFtpServer silent;
+    silent.On("CWD", ScriptedFtpServer::Rule{"", false, true});
+    TFtpClient c;
+    c.SetHostName("127.0.0.1");
+    c.SetPort(silent.PortText());
+    c.SetUserName("u");
+    c.SetPassWord("p");
+    c.SetHostDirName("d");
+    c.SetTimeout(2);
+    if (!c.Connect()) return -1;
+    const double cpu0 = ThreadCpuMs();
+    const auto t0 = std::chrono::steady_clock::now();
+    c.Cwd();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return (ThreadCpuMs() - cpu0) / seconds;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -131,6 +162,7 @@ int main(int argc, char** argv) {
     for (const auto& [ours, curl] : pairs)
         if (timeOf(curl) > 0)
             std::printf("%-32s %.2f\n", ours.substr(5).c_str(), timeOf(ours) / timeOf(curl));
+    std::printf("CPU while waiting on a silent server: %.1f ms per second\n", CpuWhileWaiting());
     peers.clear();
     benchmark::Shutdown();
     return 0;

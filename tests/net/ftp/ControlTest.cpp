@@ -267,6 +267,17 @@ TEST(FtpSession, StallsEndWithTheTimeout) {
     EXPECT_FALSE(s.r.Client.Cwd());
     EXPECT_EQ(s.r.Client.ErrorMessage(), "426 Timeout");
     EXPECT_EQ(s.r.Client.LastResponse(), "230 Logged in") << "the last line received stays";
+
+    // A terminating application does not wait at all, even without a limit.
+    Session ending(Rules{{"CWD", {"", false, true}}});
+    ending.r.Client.SetTimeout(0);
+    ASSERT_TRUE(ending.r.Client.Connect());
+    platform::setApplicationTerminating(true);
+    const bool result = ending.r.Client.Cwd();
+    platform::setApplicationTerminating(false);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(ending.r.Client.ErrorMessage(), "426 Timeout");
+    EXPECT_FALSE(ending.r.Client.Connected());
 }
 
 TEST(FtpSession, LineBreaksInNamesAreRefusedBeforeSending) {
