@@ -3,10 +3,11 @@
 // `curl -T` of the same file to the same server, for a 1 MB JPEG and 50 MB.
 #include "FtpCli.h"
 #include "FtpPeers.h"
-#include "JpegEncoder.h"
+#include "NoiseJpeg.h"
 #include "ScriptedFtpServer.h"
 
 #include "RatioReporter.h"
+#include "ThreadCpu.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,7 +15,6 @@
 #include <QTemporaryDir>
 
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -35,19 +35,8 @@ std::string Path(const std::string& name) {
 
 // A JPEG of noise padded to exactly 1 MiB, and 50 MiB of noise.
 void MakeFiles() {
-    constexpr int W = 700, H = 500;
-    std::vector<uint8_t> rgb(size_t(W) * H * 3);
+    std::ofstream(Path("1MB.jpg"), std::ios::binary) << NoiseJpeg(700, 500, 1 << 20);
     std::mt19937 random(5);
-    for (auto& b : rgb) b = uint8_t(random());
-    TJpegEncoder encoder;
-    auto row = [](const void* context, int y, uint8_t* out) noexcept {
-        const auto* all = static_cast<const std::vector<uint8_t>*>(context);
-        std::copy_n(all->data() + size_t(y) * W * 3, size_t(W) * 3, out);
-    };
-    const auto bytes = encoder.Encode(W, H, row, &rgb);
-    std::string jpeg(bytes.begin(), bytes.end());
-    jpeg.resize(1 << 20, '\0');
-    std::ofstream(Path("1MB.jpg"), std::ios::binary) << jpeg;
     std::string big(50 << 20, '\0');
     for (auto& c : big) c = char(random());
     std::ofstream(Path("50MB.bin"), std::ios::binary) << big;
@@ -84,13 +73,6 @@ std::string Name(const FtpPeer& peer, bool passive, const std::string& file, boo
            (passive ? "/passive/" : "/active/") + file;
 }
 
-double ThreadCpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_THREAD, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
-
 // CPU milliseconds per second of a synchronous operation waiting 2 s for a
 // reply that never comes.
 double CpuWhileWaiting() {
@@ -104,12 +86,7 @@ double CpuWhileWaiting() {
     c.SetHostDirName("d");
     c.SetTimeout(2);
     if (!c.Connect()) return -1;
-    const double cpu0 = ThreadCpuMs();
-    const auto t0 = std::chrono::steady_clock::now();
-    c.Cwd();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    return (ThreadCpuMs() - cpu0) / seconds;
+    return CpuMsPerSecond([&] { c.Cwd(); });
 }
 
 } // namespace

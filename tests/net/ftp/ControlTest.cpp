@@ -46,7 +46,7 @@ struct Session {
     }
     // The commands the server has seen once the client went quiet.
     std::vector<std::string> Sent() {
-        PumpUntil([] { return false; }, 50);
+        PumpBriefly(50);
         return server.Commands();
     }
 };
@@ -367,7 +367,7 @@ TEST(FtpSession, LifecycleOfAnAsynchronousLogin) {
     s.r.Client.OnResponse = [&](TCustomFtpCli*) { ++responses; };
     s.r.Client.ConnectAsync();
     ASSERT_TRUE(PumpUntil([&] { return !s.r.Done.empty(); })) << "watchdog";
-    PumpUntil([] { return false; }, 100);
+    PumpBriefly(100);
     ASSERT_EQ(s.r.Done.size(), 1u);
     EXPECT_EQ(s.r.Done[0], std::make_pair(ftpConnectAsync, uint16_t(0)));
     EXPECT_EQ(connected, 1);
@@ -381,7 +381,7 @@ TEST(FtpSession, LifecycleOfAnAsynchronousLogin) {
     s.server.On("SYST", "500 What?\r\n");
     s.r.Client.SystAsync();
     ASSERT_TRUE(PumpUntil([&] { return s.r.Done.size() == 2; })) << "watchdog";
-    PumpUntil([] { return false; }, 100);
+    PumpBriefly(100);
     EXPECT_EQ(s.r.Done.size(), 2u);
     EXPECT_EQ(s.r.Done[1], std::make_pair(ftpSystAsync, uint16_t(500)));
     // A request while one runs is refused and leaves the running one alone.

@@ -24,7 +24,7 @@ struct Transfer {
     }
     bool ConnectAndPut() { return r.Client.Connect() && r.Client.Put(); }
     std::vector<std::string> Sent() {
-        PumpUntil([] { return false; }, 50);
+        PumpBriefly(50);
         return server.Commands();
     }
     std::string TransferCommand() {
