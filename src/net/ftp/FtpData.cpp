@@ -236,11 +236,9 @@ void TCustomFtpCli::PutDataAvailable(TCustomWSocket*, uint16_t) {
 }
 
 void TCustomFtpCli::PutFirstReply() {
-    ShowLastResponse();
-    ftpreply::ReplyLine r = ftpreply::ClassifyLine(FLastResponse);
-    if (!r.HasCode || r.Continuation) return;
-    FStatusCode = r.Code;
-    if (r.Code == 150 || r.Code == 125) {
+    if (!TakeTransferReply()) return;
+    const int code = FStatusCode;
+    if (code == 150 || code == 125) {
         FStorReplied = true;
         FReplyHandler = &TCustomFtpCli::PutFinalReply;
         if (FPassive) {
@@ -253,13 +251,7 @@ void TCustomFtpCli::PutFirstReply() {
         }
         return;
     }
-    KeepFirstError();
-    FReplyHandler = nullptr;
-    CloseDataSocket();
-    CloseLocalFile();
-    FResumeAt = 0;
-    FRequestResult = FStatusCode;
-    RequestDone(uint16_t(FStatusCode));
+    FailTransfer(nullptr);
 }
 
 void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
@@ -298,26 +290,17 @@ void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
 }
 
 void TCustomFtpCli::PutFinalReply() {
-    ShowLastResponse();
-    ftpreply::ReplyLine r = ftpreply::ClassifyLine(FLastResponse);
-    if (!r.HasCode || r.Continuation) return;
-    FStatusCode = r.Code;
-    if (r.Code == 226 || r.Code == 250) {
+    if (!TakeTransferReply()) return;
+    const int code = FStatusCode;
+    if (code == 226 || code == 250) {
         FFinalReplyOk = true;
         return PutFinished();
     }
-    KeepFirstError();
-    CloseLocalFile();
-    CloseDataSocket();
-    NotifyDisplay("! STOR Failed");
-    FRequestResult = FStatusCode;
-    RequestDone(uint16_t(FStatusCode));
+    FailTransfer("! STOR Failed");
 }
 
 void TCustomFtpCli::PutDataClosed(TCustomWSocket*, uint16_t Error) {
-    CloseLocalFile();
-    FPutDataClosed = true;
-    FDataCloseError = Error;
+    NoteDataClosed(FPutDataClosed, Error);
     PutFinished();
 }
 
@@ -337,6 +320,31 @@ void TCustomFtpCli::PutFinished() {
     }
     FRequestResult = result;
     RequestDone(result);
+}
+
+bool TCustomFtpCli::TakeTransferReply() {
+    ShowLastResponse();
+    ftpreply::ReplyLine r = ftpreply::ClassifyLine(FLastResponse);
+    if (!r.HasCode || r.Continuation) return false;
+    FStatusCode = r.Code;
+    return true;
+}
+
+void TCustomFtpCli::FailTransfer(const char* note) {
+    KeepFirstError();
+    FReplyHandler = nullptr;
+    CloseDataSocket();
+    CloseLocalFile();
+    FResumeAt = 0;
+    if (note) NotifyDisplay(note);
+    FRequestResult = FStatusCode;
+    RequestDone(uint16_t(FStatusCode));
+}
+
+void TCustomFtpCli::NoteDataClosed(bool& closedFlag, uint16_t error) {
+    CloseLocalFile();
+    closedFlag = true;
+    FDataCloseError = error;
 }
 
 // ---- download --------------------------------------------------------------
@@ -471,44 +479,27 @@ void TCustomFtpCli::GetDataAvailable(TCustomWSocket*, uint16_t) {
 }
 
 void TCustomFtpCli::GetFirstReply() {
-    ShowLastResponse();
-    ftpreply::ReplyLine r = ftpreply::ClassifyLine(FLastResponse);
-    if (!r.HasCode || r.Continuation) return;
-    FStatusCode = r.Code;
-    if (IsFirstDownloadReply(r.Code)) {
+    if (!TakeTransferReply()) return;
+    const int code = FStatusCode;
+    if (IsFirstDownloadReply(code)) {
         FReplyHandler = &TCustomFtpCli::GetFinalReply;
         return;
     }
-    KeepFirstError();
-    FReplyHandler = nullptr;
-    CloseDataSocket();
-    CloseLocalFile();
-    FResumeAt = 0;
-    FRequestResult = FStatusCode;
-    RequestDone(uint16_t(FStatusCode));
+    FailTransfer(nullptr);
 }
 
 void TCustomFtpCli::GetFinalReply() {
-    ShowLastResponse();
-    ftpreply::ReplyLine r = ftpreply::ClassifyLine(FLastResponse);
-    if (!r.HasCode || r.Continuation) return;
-    FStatusCode = r.Code;
-    if (r.Code == 125 || r.Code == 226 || r.Code == 250) {
+    if (!TakeTransferReply()) return;
+    const int code = FStatusCode;
+    if (code == 125 || code == 226 || code == 250) {
         FFinalReplyOk = true;
         return GetFinished();
     }
-    KeepFirstError();
-    CloseLocalFile();
-    CloseDataSocket();
-    NotifyDisplay("! RETR/LIST/NLST Failed");
-    FRequestResult = FStatusCode;
-    RequestDone(uint16_t(FStatusCode));
+    FailTransfer("! RETR/LIST/NLST Failed");
 }
 
 void TCustomFtpCli::GetDataClosed(TCustomWSocket*, uint16_t Error) {
-    CloseLocalFile();
-    FGetDataClosed = true;
-    FDataCloseError = Error;
+    NoteDataClosed(FGetDataClosed, Error);
     GetFinished();
 }
 

@@ -4,6 +4,8 @@
 #include "FtpTestUtil.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -22,7 +24,7 @@ struct Transfer {
     }
     bool ConnectAndPut() { return r.Client.Connect() && r.Client.Put(); }
     std::vector<std::string> Sent() {
-        PumpUntil([] { return false; }, 50);
+        PumpBriefly(50);
         return server.Commands();
     }
     std::string TransferCommand() {
@@ -222,24 +224,29 @@ TEST(FtpUpload, ExclusiveShareModeRefusesAFileOpenForWriting) {
     Transfer t(true);
     ASSERT_TRUE(t.r.Client.Connect());
     const std::string path = t.r.Client.LocalFileName();
-    // Another process holds the file open for writing.
+    // Another process holds the file open for writing; it says so through a pipe.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
     pid_t child = fork();
     ASSERT_GE(child, 0);
-    int ready[2];
     if (child == 0) {
-        int fd = open(path.c_str(), O_WRONLY);
-        (void)fd;
+        const int fd = open(path.c_str(), O_WRONLY);
+        const char ok = fd >= 0 ? '1' : '0';
+        if (write(ready[1], &ok, 1) != 1) _exit(1);
         pause();
         _exit(0);
     }
-    PumpUntil([] { return false; }, 200);
+    char opened = 0;
+    ASSERT_EQ(read(ready[0], &opened, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    ASSERT_EQ(opened, '1');
     EXPECT_FALSE(t.r.Client.Put());
     EXPECT_EQ(t.r.Client.ErrorMessage(), "426 Unable to open local file " + path);
     t.r.Client.SetShareMode(ftpShareDenyNone);
     EXPECT_TRUE(t.r.Client.Put());
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-    (void)ready;
     t.r.Client.SetShareMode(ftpShareExclusive);
     EXPECT_TRUE(t.r.Client.Put()) << "the writer is gone";
 }
