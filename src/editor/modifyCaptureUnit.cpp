@@ -3,15 +3,20 @@
 #include "Dialogs.h"
 #include "ErrorReport.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
 
 TfrmModifyCapture* frmModifyCapture = nullptr;
 
@@ -107,12 +112,50 @@ void TfrmModifyCapture::FormShow() {
     editor_.Load(CaptureFile);
     depthReported_ = false;
     refusalShownOnMove_ = false;
-    capture::TExtent window = capture::WindowSizeFor(editor_.PictureSize());
-    resize(window.width, window.height);
+    FitToScreen();
+    fitPending_ = true;
     Redraw();
 }
 
+QMargins TfrmModifyCapture::FrameMargins() const {
+    auto marginsOf = [](const QWidget* w) {
+        const QRect inner = w->geometry(), outer = w->frameGeometry();
+        return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                        outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    };
+    if (windowHandle() && !windowHandle()->frameMargins().isNull())
+        return windowHandle()->frameMargins();
+    // Before the window manager has framed this window, the frame of the
+    // window that opened it is the best guess.
+    const QWidget* opener = QApplication::activeWindow();
+    return opener && opener != this ? marginsOf(opener) : QMargins();
+}
+
+void TfrmModifyCapture::FitToScreen() {
+    const QScreen* where = screen();
+    const QRect area = where ? where->availableGeometry() : QRect();
+    const QMargins frame = FrameMargins();
+    const QRect room = area.marginsRemoved(frame);
+    const capture::TWindowFit fit =
+        capture::FitWindow(editor_.PictureSize(), {room.width(), room.height()});
+    editor_.SetKeepProportions(fit.keepProportions);
+    resize(fit.window.width, fit.window.height);
+    if (area.isEmpty()) return;
+    // Moved only as far as it must be to come wholly onto the screen.
+    const QSize outer = size().grownBy(frame);
+    const QPoint at = geometry().topLeft() - QPoint(frame.left(), frame.top());
+    const int x = std::max(area.left(), std::min(at.x(), area.right() + 1 - outer.width()));
+    const int y = std::max(area.top(), std::min(at.y(), area.bottom() + 1 - outer.height()));
+    if (QPoint(x, y) != at) move(x, y);
+}
+
 void TfrmModifyCapture::FormActivate() {
+    // The first activation comes after the window manager has framed the
+    // window; with the real frame known, fit once more.
+    if (fitPending_ && windowHandle() && !windowHandle()->frameMargins().isNull()) {
+        fitPending_ = false;
+        FitToScreen();
+    }
     if (isVisible()) canvas_->repaint();
 }
 
@@ -168,8 +211,7 @@ void TfrmModifyCapture::FormMouseUp(int x, int y) {
 
 void TfrmModifyCapture::ResizeImage(double factor) {
     if (!editor_.ResizeImage(factor)) return;
-    capture::TExtent window = capture::WindowSizeFor(editor_.PictureSize());
-    resize(window.width, window.height);
+    FitToScreen();
     Redraw();
 }
 

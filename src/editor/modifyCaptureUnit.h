@@ -14,6 +14,7 @@
 
 class QAction;
 class QMenu;
+class QMargins;
 class QMenuBar;
 class QPainter;
 class QStatusBar;
@@ -73,12 +74,18 @@ protected:
 private:
     // Updates the view; tells the user once per showing when it cannot be shown.
     capture::TViewResult RebuildView();
+    // Sizes the window for the picture and keeps it, frame included, inside
+    // the screen's available area.
+    void FitToScreen();
+    QMargins FrameMargins() const;
 
     capture::TCaptureEditor editor_;
     QWidget* canvas_ = nullptr;
     bool depthReported_ = false;
     // The refusal to crop a shrunk picture has met the first mouse move.
     bool refusalShownOnMove_ = false;
+    // Shown, but not yet fitted with the window manager's real frame.
+    bool fitPending_ = false;
 };
 
 // The program's one editor window, created at start.
