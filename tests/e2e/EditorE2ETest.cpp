@@ -69,11 +69,11 @@ protected:
                 frame = client.marginsAdded(FrameExtents(x, editor));
                 return QRect(0, 0, 1024, 768).contains(frame) && frame == last;
             },
-            5000);
+            10000);
         ASSERT_TRUE(onScreen) << "frame " << frame.x() << "," << frame.y() << " " << frame.width()
                               << "x" << frame.height();
         // Let the view be painted before anyone looks or drags.
-        ASSERT_TRUE(WaitUntil([&] { return !x.Screenshot(editor).isNull(); }, 5000));
+        ASSERT_TRUE(WaitUntil([&] { return !x.Screenshot(editor).isNull(); }, 10000));
         viewWidth = client.width() - 5;
         viewHeight = client.height() - 65;
     }
