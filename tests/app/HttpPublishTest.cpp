@@ -2,6 +2,7 @@
 // script under PHP's web server on port 80, and scripted dialogs.
 #include "BmpBuilder.h"
 #include "HttpUpload.h"
+#include "Loopback.h"
 #include "ScriptedDialogs.h"
 #include "TempDirScope.h"
 #include "UploadSite.h"
@@ -123,10 +124,7 @@ public:
         Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(80);
+        sockaddr_in a = LoopbackAddress(80);
         if (bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(Fd, 4) != 0) {
             close(Fd);
             Fd = -1;
