@@ -106,6 +106,11 @@ void TfrmModifyCapture::FormCreate() {
     layout->setSizeConstraint(QLayout::SetNoConstraint);
 
     setGeometry(192, 107, 783, 540);
+
+    // The window manager tells of the frame by no event of its own.
+    frameTimer_ = new QTimer(this);
+    frameTimer_->setInterval(FramePollMs);
+    connect(frameTimer_, &QTimer::timeout, this, [this] { FitOnceFramed(); });
 }
 
 void TfrmModifyCapture::FormShow() {
@@ -114,6 +119,8 @@ void TfrmModifyCapture::FormShow() {
     refusalShownOnMove_ = false;
     FitToScreen();
     fitPending_ = true;
+    framePolls_ = 0;
+    frameTimer_->start();
     Redraw();
 }
 
@@ -146,16 +153,28 @@ void TfrmModifyCapture::FitToScreen() {
     const QPoint at = geometry().topLeft() - QPoint(frame.left(), frame.top());
     const int x = std::max(area.left(), std::min(at.x(), area.right() + 1 - outer.width()));
     const int y = std::max(area.top(), std::min(at.y(), area.bottom() + 1 - outer.height()));
-    if (QPoint(x, y) != at) move(x, y);
+    // Placed by the client area with the frame as reckoned here: move()
+    // would reckon with the toolkit's own idea of the frame, which lags
+    // behind the window manager's.
+    if (QPoint(x, y) != at)
+        setGeometry(QRect(QPoint(x + frame.left(), y + frame.top()), size()));
+}
+
+void TfrmModifyCapture::FitOnceFramed() {
+    // The frame is known once the window manager has put one round the
+    // window, some time after the showing: then fit once more with it.
+    if (!fitPending_) return;
+    if (isVisible() && windowHandle() && !windowHandle()->frameMargins().isNull()) {
+        fitPending_ = false;
+        FitToScreen();
+    } else if (++framePolls_ >= MaxFramePolls) {
+        fitPending_ = false; // no window manager frames it
+    }
+    if (!fitPending_) frameTimer_->stop();
 }
 
 void TfrmModifyCapture::FormActivate() {
-    // The first activation comes after the window manager has framed the
-    // window; with the real frame known, fit once more.
-    if (fitPending_ && windowHandle() && !windowHandle()->frameMargins().isNull()) {
-        fitPending_ = false;
-        FitToScreen();
-    }
+    FitOnceFramed();
     if (isVisible()) canvas_->repaint();
 }
 

@@ -18,6 +18,7 @@ class QMargins;
 class QMenuBar;
 class QPainter;
 class QStatusBar;
+class QTimer;
 
 class TfrmModifyCapture : public QDialog {
     Q_OBJECT
@@ -78,6 +79,7 @@ private:
     // the screen's available area.
     void FitToScreen();
     QMargins FrameMargins() const;
+    void FitOnceFramed();
 
     capture::TCaptureEditor editor_;
     QWidget* canvas_ = nullptr;
@@ -86,6 +88,10 @@ private:
     bool refusalShownOnMove_ = false;
     // Shown, but not yet fitted with the window manager's real frame.
     bool fitPending_ = false;
+    static constexpr int FramePollMs = 50;
+    static constexpr int MaxFramePolls = 200;
+    int framePolls_ = 0;
+    QTimer* frameTimer_ = nullptr;
 };
 
 // The program's one editor window, created at start.

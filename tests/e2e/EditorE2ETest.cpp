@@ -106,7 +106,7 @@ protected:
 // The window for a full-screen capture keeps the picture's proportions, and
 // the corner of the picture is within reach of the mouse.
 TEST_F(EditorE2E, FullScreenCaptureFitsAndItsCornerCanBeCropped) {
-    OpenEditorOnAScreenCapture();
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOnAScreenCapture());
     EXPECT_NEAR(double(viewWidth) / viewHeight, 1024.0 / 768.0, 0.01) << "proportions kept";
     const QImage shot = x.Screenshot();
     shot.save(QDir::temp().filePath("brwk-editor-fullscreen.png"));
@@ -138,7 +138,7 @@ TEST_F(EditorE2E, FullScreenCaptureFitsAndItsCornerCanBeCropped) {
 // A capture taken, a region dragged and filled in the editor, closed with
 // Yes: the working capture file holds the whole screen with that region black.
 TEST_F(EditorE2E, DragFillAndSaveBlackensTheDraggedRegion) {
-    OpenEditorOnAScreenCapture();
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOnAScreenCapture());
     Drag({200, 150}, {400, 300});
 
     // Modify > Fill area with black, by keyboard once the menu is open.
