@@ -54,6 +54,9 @@ check_tree() {
     [ -z "$out" ] || fail "desktop-file-validate: $out"
     grep -qx "Exec=brindlewick" "$desktop" || fail "the menu entry does not start bin/brindlewick"
     grep -qx "Icon=$id" "$desktop" || fail "the menu entry does not name the installed icon"
+    # Qt names the window class after the program file: the taskbar matches
+    # the running window to its menu entry by it.
+    grep -qx "StartupWMClass=brindlewick" "$desktop" || fail "StartupWMClass is not the program's"
     appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/$id.metainfo.xml" ||
         fail "appstreamcli validate"
     # The software centre's view: metainfo, desktop file and icons together.
