@@ -156,8 +156,7 @@ void TfrmModifyCapture::FitToScreen() {
     // Placed by the client area with the frame as reckoned here: move()
     // would reckon with the toolkit's own idea of the frame, which lags
     // behind the window manager's.
-    if (QPoint(x, y) != at)
-        setGeometry(QRect(QPoint(x + frame.left(), y + frame.top()), size()));
+    if (QPoint(x, y) != at) setGeometry(QRect(QPoint(x + frame.left(), y + frame.top()), size()));
 }
 
 void TfrmModifyCapture::FitOnceFramed() {
