@@ -8,7 +8,9 @@
 #include <string>
 
 class QFrame;
+class QAction;
 class QLabel;
+class QMenu;
 class QPushButton;
 class TCoolTrayIcon;
 class TCustomFtpCli;
@@ -50,6 +52,16 @@ public:
     // Used only by publishing over FTP; reconfigured at every publish.
     std::unique_ptr<TFtpClient> FtpClient1;
 
+    // The tray icon's menu: the window's commands within reach while the
+    // window is hidden. Each entry is enabled as its button is.
+    std::unique_ptr<QMenu> PopupMenu1;
+    QAction* CaptureScreen1 = nullptr;
+    QAction* TakeFromClip1 = nullptr;
+    QAction* Publish1 = nullptr;
+    QAction* Configure1 = nullptr;
+    QAction* Show1 = nullptr;
+    QAction* Quit1 = nullptr;
+
     void FormCreate();
     void FormDestroy();
     void FormShow();
@@ -65,6 +77,8 @@ public:
     void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
     // The FTP client's usage errors.
     void ftpError(TCustomFtpCli* Sender, std::string& Msg);
+    void Show1Click();
+    void Quit1Click();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -72,6 +86,9 @@ protected:
 
 private:
     static std::unique_ptr<TFtpClient> CreateFtpClient();
+    void CreateTrayMenu();
+    void UpdateTrayMenu();
+
     bool shownBefore_ = false;
 };
 

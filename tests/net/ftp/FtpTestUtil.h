@@ -3,7 +3,6 @@
 #pragma once
 
 #include "EventLoopWait.h"
-#include "FileBytes.h"
 #include "FtpCli.h"
 #include "Messages.h"
 #include "ScriptedFtpServer.h"

@@ -1,6 +1,6 @@
 // The publish chain against real servers, passive and active: the stored
 // file is byte-identical to the local one.
-#include "FileBytes.h"
+#include "FileContents.h"
 #include "FtpPeers.h"
 #include "FtpTestUtil.h"
 
@@ -51,7 +51,7 @@ TEST(FtpRealServers, UploadsArriveByteForByte) {
                                             << ::testing::PrintToString(r.Trace);
                 EXPECT_TRUE(r.Client.Quit()) << r.Client.LastResponse();
                 EXPECT_FALSE(r.Client.Connected());
-                const std::string stored = ReadFileBytes(peer->Root() + "/" + sub + "/" + file);
+                const std::string stored = ReadFileText(peer->Root() + "/" + sub + "/" + file);
                 EXPECT_EQ(stored.size(), content.size());
                 EXPECT_TRUE(stored == content);
                 EXPECT_TRUE(r.Errors.empty());

@@ -1,7 +1,7 @@
 // The FTP server fixtures: each one takes an upload by curl, passive and
 // active, and stores exactly the bytes sent where Root() says.
 #include "FtpPeers.h"
-#include "FileBytes.h"
+#include "FileContents.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ TEST(FtpPeers, CurlUploadsArriveByteForByte) {
                                     std::string(c.passive ? "" : "--ftp-port 127.0.0.1 ") + "-T " +
                                     local + " " + peer->Url() + "stored.bin";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        const std::string stored = ReadFileBytes(peer->Root() + "/stored.bin");
+        const std::string stored = ReadFileText(peer->Root() + "/stored.bin");
         EXPECT_EQ(stored.size(), data.size());
         EXPECT_TRUE(stored == data);
     }
