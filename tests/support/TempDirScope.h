@@ -1,5 +1,5 @@
-// Points the program's temporary directory ($TMPDIR) at a fresh scratch
-// directory for the lifetime of the object.
+// Points the program's private working directory ($XDG_CACHE_HOME/Brindlewick/)
+// at a fresh scratch directory for the lifetime of the object.
 #pragma once
 
 #include <QByteArray>
@@ -7,19 +7,26 @@
 
 #include <string>
 
+#include <sys/stat.h>
+
 class TempDirScope {
 public:
-    TempDirScope() : old_(qgetenv("TMPDIR")), hadOld_(qEnvironmentVariableIsSet("TMPDIR")) {
-        qputenv("TMPDIR", dir_.path().toLocal8Bit());
+    TempDirScope()
+        : old_(qgetenv("XDG_CACHE_HOME")), hadOld_(qEnvironmentVariableIsSet("XDG_CACHE_HOME")) {
+        qputenv("XDG_CACHE_HOME", dir_.path().toLocal8Bit());
+        // Made now, the way the program makes it, so tests can put files there first.
+        ::mkdir(Path().c_str(), 0700);
     }
     ~TempDirScope() {
         if (hadOld_)
-            qputenv("TMPDIR", old_);
+            qputenv("XDG_CACHE_HOME", old_);
         else
-            qunsetenv("TMPDIR");
+            qunsetenv("XDG_CACHE_HOME");
     }
-    // The directory with a trailing '/', as the program sees it.
-    std::string Path() const { return dir_.path().toStdString() + "/"; }
+    // The scratch directory that stands for $XDG_CACHE_HOME, with a trailing '/'.
+    std::string Base() const { return dir_.path().toStdString() + "/"; }
+    // The working directory with a trailing '/', as the program sees it.
+    std::string Path() const { return Base() + "Brindlewick/"; }
     std::string File(const std::string& name) const { return Path() + name; }
 
 private:
