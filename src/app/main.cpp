@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
         // A copy already runs for this user: it is shown instead, and this one
         // ends before it touches the working capture file.
         if (!instance->Acquire()) {
-            if (!instance->HandOver()) platform::dialogs().MessageBox("Brindlewick is already running.");
+            if (!instance->HandOver())
+                platform::dialogs().MessageBox("Brindlewick is already running.");
             return 0;
         }
     } catch (const std::exception& e) {

@@ -118,8 +118,7 @@ bool TInstanceLock::HandOver(unsigned timeoutMs) const {
                               ssize_t(std::strlen(ShowRequest));
             const uint32_t spent = TickCount() - start;
             const int left = spent < timeoutMs ? int(timeoutMs - spent) : 0;
-            const bool answered =
-                sent && ReadSome(fd, std::strlen(ShowAnswer), left) == ShowAnswer;
+            const bool answered = sent && ReadSome(fd, std::strlen(ShowAnswer), left) == ShowAnswer;
             ::close(fd);
             return answered;
         }
