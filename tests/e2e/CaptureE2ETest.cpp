@@ -9,6 +9,8 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+
 namespace {
 
 std::map<std::string, bool> Expected(bool outputs) {
@@ -51,6 +53,16 @@ TEST_F(CaptureE2E, StaleCaptureIsDeletedAtStart) {
     ASSERT_TRUE(program.Start());
     EXPECT_FALSE(QFile::exists(QString::fromStdString(stale)));
     EXPECT_EQ(program.ButtonStates(), Expected(false));
+}
+
+TEST_F(CaptureE2E, AWorkingFolderOthersCanOpenStopsTheStartWithAMessage) {
+    ::chmod(program.TempDir().c_str(), 0755);
+    QProcess* refused = program.Launch();
+    EXPECT_TRUE(program.DismissMessageBox()) << "the reason is shown";
+    ASSERT_TRUE(refused->waitForFinished(10000));
+    EXPECT_EQ(refused->exitCode(), 1);
+    EXPECT_TRUE(QDir(QString::fromStdString(program.TempDir())).isEmpty()) << "nothing written";
+    EXPECT_EQ(x.WaitForWindow("^Brindlewick!$", 1000), 0u) << "no main window";
 }
 
 TEST_F(CaptureE2E, ScreenCaptureHasTheScreensSizeAndDepthWithoutTheWindow) {

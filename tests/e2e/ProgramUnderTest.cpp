@@ -44,8 +44,12 @@ bool ProgramUnderTest::Start() {
     return window_ && WaitUntil([&] { return LooksEnabled("About"); }, 10000);
 }
 
+QProcess* ProgramUnderTest::Launch() {
+    return session_.Start(BRWK_PROGRAM, {}, Environment());
+}
+
 int ProgramUnderTest::RunAnotherCopy(int timeoutMs) {
-    QProcess* other = session_.Start(BRWK_PROGRAM, {}, Environment());
+    QProcess* other = Launch();
     if (!other->waitForFinished(timeoutMs)) return -1;
     return other->exitStatus() == QProcess::NormalExit ? other->exitCode() : -1;
 }

@@ -24,8 +24,10 @@ public:
     std::string TempDir() const { return tmp_.path().toStdString() + "/Brindlewick/"; }
     std::string WorkingFile() const { return TempDir() + "brindlewick_temp.bmp"; }
 
-    // Starts one more copy with the same environment and waits for it to
-    // end; its exit code, or -1 when it does not end within timeoutMs.
+    // Starts one more copy with the same environment, without waiting.
+    QProcess* Launch();
+    // Starts one more copy and waits for it to end; its exit code, or -1
+    // when it does not end within timeoutMs.
     int RunAnotherCopy(int timeoutMs = 20000);
     QProcess* Process() const { return process_; }
 
