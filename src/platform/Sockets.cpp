@@ -62,102 +62,6 @@ void setLastError(int code) {
     LastErrorCode = code;
 }
 
-int winsockCodeOf(int e) {
-    switch (e) {
-    case 0:
-        return 0;
-    case EINTR:
-        return 10004;
-    case EBADF:
-        return 10009;
-    case EACCES:
-        return 10013;
-    case EFAULT:
-        return 10014;
-    case EINVAL:
-        return 10022;
-    case EMFILE:
-        return 10024;
-    case EWOULDBLOCK:
-        return 10035;
-    case EINPROGRESS:
-        return 10036;
-    case EALREADY:
-        return 10037;
-    case ENOTSOCK:
-        return 10038;
-    case EDESTADDRREQ:
-        return 10039;
-    case EMSGSIZE:
-        return 10040;
-    case EPROTOTYPE:
-        return 10041;
-    case ENOPROTOOPT:
-        return 10042;
-    case EPROTONOSUPPORT:
-        return 10043;
-    case ESOCKTNOSUPPORT:
-        return 10044;
-    case EOPNOTSUPP:
-        return 10045;
-    case EPFNOSUPPORT:
-        return 10046;
-    case EAFNOSUPPORT:
-        return 10047;
-    case EADDRINUSE:
-        return 10048;
-    case EADDRNOTAVAIL:
-        return 10049;
-    case ENETDOWN:
-        return 10050;
-    case ENETUNREACH:
-        return 10051;
-    case ENETRESET:
-        return 10052;
-    case ECONNABORTED:
-        return 10053;
-    // A send after the peer's reset reports EPIPE here, a reset there.
-    case ECONNRESET:
-    case EPIPE:
-        return 10054;
-    case ENOBUFS:
-    case ENOMEM:
-        return 10055;
-    case EISCONN:
-        return 10056;
-    case ENOTCONN:
-        return 10057;
-    case ESHUTDOWN:
-        return 10058;
-    case ETOOMANYREFS:
-        return 10059;
-    case ETIMEDOUT:
-        return 10060;
-    case ECONNREFUSED:
-        return 10061;
-    case ELOOP:
-        return 10062;
-    case ENAMETOOLONG:
-        return 10063;
-    case EHOSTDOWN:
-        return 10064;
-    case EHOSTUNREACH:
-        return 10065;
-    case ENOTEMPTY:
-        return 10066;
-    case EUSERS:
-        return 10068;
-    case EDQUOT:
-        return 10069;
-    case ESTALE:
-        return 10070;
-    case EREMOTE:
-        return 10071;
-    default:
-        return 10022;
-    }
-}
-
 uint16_t hostToNet16(uint16_t v) {
     return htons(v);
 }
@@ -220,42 +124,81 @@ int shutdownSocket(SocketHandle s, int how) {
     return ::shutdown(Fd(s), posixHow) == 0 ? 0 : FailErrno();
 }
 
-int setOption(SocketHandle s, SocketOption option, int value) {
-    int level = SOL_SOCKET, name = 0;
-    const int flag = value != 0 ? 1 : 0;
-    const void* data = &flag;
-    socklen_t len = sizeof flag;
-    unsigned char ttl = static_cast<unsigned char>(value);
-    in_addr iface{};
+namespace {
+
+// Where an option lives and how its value is stored.
+struct OptionPlace {
+    int level;
+    int name;
+    enum Kind { Flag, Count, Byte, Address } kind;
+};
+
+OptionPlace PlaceOf(SocketOption option) {
     switch (option) {
     case SocketOption::ReuseAddr:
-        name = SO_REUSEADDR;
-        break;
+        return {SOL_SOCKET, SO_REUSEADDR, OptionPlace::Flag};
     case SocketOption::KeepAlive:
-        name = SO_KEEPALIVE;
-        break;
+        return {SOL_SOCKET, SO_KEEPALIVE, OptionPlace::Flag};
     case SocketOption::Broadcast:
-        name = SO_BROADCAST;
-        break;
+        return {SOL_SOCKET, SO_BROADCAST, OptionPlace::Flag};
     case SocketOption::TcpNoDelay:
-        level = IPPROTO_TCP;
-        name = TCP_NODELAY;
-        break;
+        return {IPPROTO_TCP, TCP_NODELAY, OptionPlace::Flag};
     case SocketOption::MulticastTtl:
-        level = IPPROTO_IP;
-        name = IP_MULTICAST_TTL;
-        data = &ttl;
-        len = sizeof ttl;
-        break;
+        return {IPPROTO_IP, IP_MULTICAST_TTL, OptionPlace::Byte};
     case SocketOption::MulticastInterface:
-        level = IPPROTO_IP;
-        name = IP_MULTICAST_IF;
-        iface.s_addr = uint32_t(value);
+        return {IPPROTO_IP, IP_MULTICAST_IF, OptionPlace::Address};
+    case SocketOption::SendBuffer:
+        return {SOL_SOCKET, SO_SNDBUF, OptionPlace::Count};
+    }
+    return {SOL_SOCKET, -1, OptionPlace::Flag};
+}
+
+} // namespace
+
+int setOption(SocketHandle s, SocketOption option, int value) {
+    const OptionPlace place = PlaceOf(option);
+    int number = place.kind == OptionPlace::Flag ? (value != 0 ? 1 : 0) : value;
+    unsigned char byte = static_cast<unsigned char>(value);
+    in_addr iface{};
+    iface.s_addr = uint32_t(value);
+    const void* data = &number;
+    socklen_t len = sizeof number;
+    if (place.kind == OptionPlace::Byte) {
+        data = &byte;
+        len = sizeof byte;
+    } else if (place.kind == OptionPlace::Address) {
         data = &iface;
         len = sizeof iface;
+    }
+    return ::setsockopt(Fd(s), place.level, place.name, data, len) == 0 ? 0 : FailErrno();
+}
+
+int getOption(SocketHandle s, SocketOption option, int& value) {
+    const OptionPlace place = PlaceOf(option);
+    // Big enough for every kind; the system writes only what the option holds.
+    union {
+        int number;
+        unsigned char byte;
+        in_addr iface;
+    } data{};
+    socklen_t len = sizeof data;
+    if (::getsockopt(Fd(s), place.level, place.name, &data, &len) != 0) return FailErrno();
+    switch (place.kind) {
+    case OptionPlace::Flag:
+        value = data.number != 0 ? 1 : 0;
+        break;
+    case OptionPlace::Count:
+        value = data.number;
+        break;
+    case OptionPlace::Byte:
+        // Linux answers the TTL as an int or a byte depending on the length.
+        value = len == 1 ? data.byte : data.number;
+        break;
+    case OptionPlace::Address:
+        value = int(data.iface.s_addr);
         break;
     }
-    return ::setsockopt(Fd(s), level, name, data, len) == 0 ? 0 : FailErrno();
+    return 0;
 }
 
 int setLinger(SocketHandle s, uint16_t onOff, uint16_t seconds) {

@@ -8,7 +8,8 @@
 // window-message service this stands in for, a read notice comes again after
 // each receive while bytes remain, a write notice follows the connection and
 // every send that reported would-block, an accept notice is re-armed by
-// accept, and a session gives at most one close notice. All socket calls
+// accept, and a session gives at most one close notice. A notice still queued
+// when its handle is closed is dropped, even if a new socket got the number. All socket calls
 // belong to the thread that runs the event loop; only the lookups' workers
 // run elsewhere.
 #pragma once
@@ -73,13 +74,16 @@ enum class SocketOption {
     Broadcast,
     MulticastTtl,
     MulticastInterface, // value: interface address, network order
+    SendBuffer,         // value: the send buffer's size in bytes (SO_SNDBUF)
 };
 
 // The calling thread's last socket error.
 int lastError();
 void setLastError(int code);
-// The Winsock code for an errno value.
+// The Winsock code for an errno value (10022 for one without its own).
 int winsockCodeOf(int errnoValue);
+// The text of a Winsock code; nullptr for a number that is none.
+const char* winsockText(int code);
 
 uint16_t hostToNet16(uint16_t v);
 uint16_t netToHost16(uint16_t v);
@@ -92,6 +96,10 @@ SocketHandle openSocket(int family, int type, int protocol);
 int closeSocket(SocketHandle s);
 int shutdownSocket(SocketHandle s, int how);
 int setOption(SocketHandle s, SocketOption option, int value);
+// The option's current value: 0 or 1 for the on/off options, a byte count
+// for SendBuffer (Linux reports twice what was set, its bookkeeping share
+// included). 0, or SOCKET_ERROR with lastError() set.
+int getOption(SocketHandle s, SocketOption option, int& value);
 int setLinger(SocketHandle s, uint16_t onOff, uint16_t seconds);
 int joinMulticastGroup(SocketHandle s, uint32_t group, uint32_t interfaceAddr);
 int bindSocket(SocketHandle s, const SockAddrIn& addr);

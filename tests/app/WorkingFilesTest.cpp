@@ -28,29 +28,6 @@ std::string ErrorOfTempDirectory() {
     return "(nothing raised)";
 }
 
-// Sets or clears an environment variable while in scope.
-class EnvScope {
-public:
-    EnvScope(const char* name, const char* value)
-        : name_(name), old_(qgetenv(name)), had_(qEnvironmentVariableIsSet(name)) {
-        if (value)
-            qputenv(name, value);
-        else
-            qunsetenv(name);
-    }
-    ~EnvScope() {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    QByteArray old_;
-    bool had_;
-};
-
 } // namespace
 
 TEST(WorkingFile, LivesInTheTemporaryDirectory) {
@@ -71,7 +48,7 @@ TEST(WorkingDirectory, IsAPrivateFolderOfTheUsersOwnMadeWhenMissing) {
     TempDirScope tmp;
     QTemporaryDir shared;
     ::chmod(shared.path().toLocal8Bit().constData(), 01777);
-    EnvScope sharedTmp("TMPDIR", shared.path().toLocal8Bit().constData());
+    EnvScope sharedTmp("TMPDIR", shared.path().toLocal8Bit());
     EXPECT_EQ(TempDirectory(), tmp.Path());
 
     const std::string deeper = tmp.Base() + "new/cache";
@@ -81,10 +58,10 @@ TEST(WorkingDirectory, IsAPrivateFolderOfTheUsersOwnMadeWhenMissing) {
         std::string expected;
     } cases[] = {
         {deeper.c_str(), deeper + "/Brindlewick/"},
-        {nullptr, home + "/.cache/Brindlewick/"},
+        {"", home + "/.cache/Brindlewick/"},
         {"relative/cache", home + "/.cache/Brindlewick/"},
     };
-    EnvScope homeDir("HOME", home.c_str());
+    EnvScope homeDir("HOME", QByteArray::fromStdString(home));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
         EnvScope cache("XDG_CACHE_HOME", c.cache);

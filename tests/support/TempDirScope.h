@@ -2,7 +2,8 @@
 // at a fresh scratch directory for the lifetime of the object.
 #pragma once
 
-#include <QByteArray>
+#include "EnvScope.h"
+
 #include <QTemporaryDir>
 
 #include <string>
@@ -11,18 +12,8 @@
 
 class TempDirScope {
 public:
-    TempDirScope()
-        : old_(qgetenv("XDG_CACHE_HOME")), hadOld_(qEnvironmentVariableIsSet("XDG_CACHE_HOME")) {
-        qputenv("XDG_CACHE_HOME", dir_.path().toLocal8Bit());
-        // Made now, the way the program makes it, so tests can put files there first.
-        ::mkdir(Path().c_str(), 0700);
-    }
-    ~TempDirScope() {
-        if (hadOld_)
-            qputenv("XDG_CACHE_HOME", old_);
-        else
-            qunsetenv("XDG_CACHE_HOME");
-    }
+    // Made now, the way the program makes it, so tests can put files there first.
+    TempDirScope() { ::mkdir(Path().c_str(), 0700); }
     // The scratch directory that stands for $XDG_CACHE_HOME, with a trailing '/'.
     std::string Base() const { return dir_.path().toStdString() + "/"; }
     // The working directory with a trailing '/', as the program sees it.
@@ -31,6 +22,5 @@ public:
 
 private:
     QTemporaryDir dir_;
-    QByteArray old_;
-    bool hadOld_;
+    EnvScope env_{"XDG_CACHE_HOME", dir_.path().toLocal8Bit()};
 };

@@ -151,7 +151,10 @@ intptr_t TCustomWSocket::WndProc(unsigned msg, uintptr_t wParam, intptr_t lParam
         AddrLookupDone(wParam, lParam);
         return 0;
     case WM_SOCKET_CLOSE_LATER:
-        Close();
+        if (wParam == FSession) Close();
+        return 0;
+    case WM_SOCKET_SENT_LATER:
+        if (wParam == FSession && FHSocket != INVALID_SOCKET) EventNotice(FHSocket, ps::FD_WRITE);
         return 0;
     case WM_SOCKET_FREE_LATER:
         delete this;
@@ -171,14 +174,16 @@ void TCustomWSocket::EventNotice(uintptr_t wParam, intptr_t lParam) {
     // Each step re-checks the handle: a handler may have closed the socket,
     // and a close gives the handle number back to the system for reuse.
     const TSocket handle = FHSocket;
-    auto stillOurs = [&] { return !life.expired() && FHSocket == handle; };
+    const uintptr_t session = FSession;
+    auto stillOurs = [&] { return !life.expired() && FSession == session && FHSocket == handle; };
 
     if (events & ps::FD_CONNECT) {
         if (FState != wsConnected) {
             ChangeState(wsConnected);
             if (life.expired()) return;
             FireSessionConnected(error);
-            if (life.expired()) return;
+            // The handler may have closed and started the next session.
+            if (!stillOurs()) return;
             if (error != 0 && FState != wsClosed) Close();
         }
         if (!stillOurs()) return;
@@ -236,6 +241,8 @@ void TCustomWSocket::HandleEventException(const std::exception& e) {
 void TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options) {
     const std::weak_ptr<void> life = Life();
     try {
+        unsigned long before = 0;
+        if (ps::pendingBytes(FHSocket, before) != 0) before = ~0UL;
         for (;;) {
             FLastError = 0;
             if (!FireDataAvailable(error)) {
@@ -254,7 +261,10 @@ void TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options) {
                 FLastError = ps::lastError();
                 return;
             }
-            if (waiting == 0) return;
+            // A pass that took nothing would repeat forever; the next
+            // receive re-arms the read notice.
+            if (waiting == 0 || waiting >= before) return;
+            before = waiting;
         }
     } catch (...) {
         // A handler's failure ends this round of reading; the notice re-arms.
@@ -341,6 +351,7 @@ void TCustomWSocket::Connect() {
     ClearSendQueue();
     FHSocket = ps::openSocket(FAddressFamily, FSocketType, FProtoNumber);
     if (FHSocket == INVALID_SOCKET) return RaiseWinsockError("Connect (socket)");
+    ++FSession;
     // A session ended by an error code kept the flag; this session is new.
     FClosedFired = false;
     const std::weak_ptr<void> life = Life();
@@ -397,14 +408,12 @@ void TCustomWSocket::ApplyLinger() {
     if (FLingerOnOff == wsLingerNoSet) return;
     if (FHSocket == INVALID_SOCKET)
         return RaiseSocketException("Cannot set linger option at this time");
-    // wsLingerOff is how Abort asks for a reset; a zero linger time with
-    // lingering on would also reset here and drop data still queued in the
-    // system at every Close, so that case closes gracefully in the background.
-    uint16_t onOff = 1, seconds = 0;
-    if (FLingerOnOff == wsLingerOn) {
-        seconds = uint16_t(FLingerTimeout);
-        onOff = seconds > 0 ? 1 : 0;
-    }
+    // Every setting closes gracefully with the data still queued delivered in
+    // the background: on Linux lingering on with 0 s resets the connection and
+    // drops that data, and a linger time above 0 makes close() block the
+    // thread. Only Abort asks for the reset, itself.
+    const uint16_t onOff = 0;
+    const uint16_t seconds = uint16_t(FLingerTimeout);
     if (ps::setLinger(FHSocket, onOff, seconds) != 0) RaiseWinsockError("setsockopt(SO_LINGER)");
 }
 
@@ -453,13 +462,14 @@ void TCustomWSocket::Abort() {
     ClearSendQueue();
     if (FState == wsConnected && FProtoNumber == 6) {
         FLingerOnOff = wsLingerOff;
-        ApplyLinger();
+        // Lingering on with no time is what makes the close a reset.
+        if (ps::setLinger(FHSocket, 1, 0) != 0) RaiseWinsockError("setsockopt(SO_LINGER)");
     }
     DoClose(false, 0);
 }
 
 void TCustomWSocket::CloseLater() {
-    ps::postMessage(FWindowHandle, WM_SOCKET_CLOSE_LATER, 0, 0);
+    ps::postMessage(FWindowHandle, WM_SOCKET_CLOSE_LATER, FSession, 0);
 }
 
 void TCustomWSocket::FreeLater() {
@@ -525,6 +535,14 @@ void TCustomWSocket::RaiseWinsockError(const std::string& name) {
     }
     FLastError = code;
     RaiseSocketException(text);
+}
+
+void TCustomWSocket::ReleaseHandleAndRaise(const std::string& name) {
+    const int code = ps::lastError();
+    if (FHSocket != INVALID_SOCKET) ps::closeSocket(FHSocket);
+    FHSocket = INVALID_SOCKET;
+    ps::setLastError(code);
+    RaiseWinsockError(name);
 }
 
 // ---- events ---------------------------------------------------------------

@@ -160,16 +160,13 @@ void TCustomWSocket::Listen() {
         return RaiseSocketException("Listen: Socket already in use");
     FHSocket = ps::openSocket(FAddressFamily, FSocketType, FProtoNumber);
     if (FHSocket == INVALID_SOCKET) return RaiseWinsockError("socket");
+    ++FSession;
     FClosedFired = false;
     if (FSocketType == ps::SOCK_DGRAM_TYPE && ReuseAddr() &&
         ps::setOption(FHSocket, ps::SocketOption::ReuseAddr, -1) != 0)
-        return RaiseWinsockError("setsockopt(SO_REUSEADDR)");
+        return ReleaseHandleAndRaise("setsockopt(SO_REUSEADDR)");
+    if (ps::bindSocket(FHSocket, FSockAddr) != 0) return ReleaseHandleAndRaise("Bind");
     const std::weak_ptr<void> life = Life();
-    if (ps::bindSocket(FHSocket, FSockAddr) != 0) {
-        RaiseWinsockError("Bind");
-        if (!life.expired()) Close();
-        return;
-    }
     ChangeState(wsBound);
     if (life.expired() || FHSocket == INVALID_SOCKET) return;
     if (FSocketType == ps::SOCK_DGRAM_TYPE && MultiCast()) {
@@ -218,6 +215,7 @@ void TCustomWSocket::Dup(TSocket newHandle) {
         if (life.expired()) return;
     }
     FHSocket = newHandle;
+    ++FSession;
     FClosedFired = false;
     ApplyLinger();
     FSelectEvent = ps::FD_READ | ps::FD_WRITE | ps::FD_CONNECT | ps::FD_CLOSE;

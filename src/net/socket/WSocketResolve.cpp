@@ -2,6 +2,7 @@
 #include "WSocketTypes.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace {
@@ -91,9 +92,12 @@ int WSocketResolveProto(const std::string& s) {
         throw ESocketException("WSocketResolveProto: Invalid Protocol.");
     const std::string t = Trim(s);
     if (!t.empty() && IsDigit(t[0])) {
-        int value = 0;
-        for (size_t i = 0; i < t.size() && IsDigit(t[i]); ++i) value = value * 10 + (t[i] - '0');
-        return value;
+        // A number beyond int stays the largest int: wrapping could turn it
+        // into a real protocol's number.
+        long long value = 0;
+        for (size_t i = 0; i < t.size() && IsDigit(t[i]) && value <= INT_MAX; ++i)
+            value = value * 10 + (t[i] - '0');
+        return value > INT_MAX ? INT_MAX : int(value);
     }
     int number = 0;
     const int code = platform::protocolByName(t, number);

@@ -151,10 +151,13 @@ TEST(ErrorTextBind, ListenOnAPortAlreadyListenedOn) {
     log.Attach(s);
     s.SetAddr("127.0.0.1");
     s.SetPort(held);
+    const int descriptors = OpenDescriptorCount();
     EXPECT_EQ(RaisedText([&] { s.Listen(); }),
               "Error 10048 in function Bind\r\nAddress already in use");
     EXPECT_EQ(s.LastError(), 10048);
     EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(s.HSocket(), INVALID_SOCKET);
+    EXPECT_EQ(OpenDescriptorCount(), descriptors) << "the handle of the failed bind is released";
     EXPECT_TRUE(log.events.empty()) << "no state change before the bind";
 
     // The same socket can still listen on a free port.

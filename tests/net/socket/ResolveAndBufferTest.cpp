@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <cstring>
 
 TEST(IsDottedIP, AcceptsFourGroupsWithSurroundingSpaces) {
@@ -59,6 +61,9 @@ TEST(WSocketResolveProto, NumbersAndNames) {
     EXPECT_EQ(WSocketResolveProto("tcp"), 6);
     EXPECT_EQ(WSocketResolveProto("udp"), 17);
     EXPECT_EQ(WSocketResolveProto(" 17 "), 17);
+    // Too long for an int: never wrapped round into a real protocol (2^32 + 6).
+    EXPECT_EQ(WSocketResolveProto("99999999999"), INT_MAX);
+    EXPECT_EQ(WSocketResolveProto("4294967302"), INT_MAX);
     EXPECT_EQ(RaisedText([] { WSocketResolveProto(""); }),
               "WSocketResolveProto: Invalid Protocol.");
     EXPECT_EQ(RaisedText([] { WSocketResolveProto("bogus"); }),

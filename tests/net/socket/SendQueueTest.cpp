@@ -143,3 +143,35 @@ TEST(SendQueue, FlushWaitsUntilTheQueueIsEmpty) {
     ASSERT_TRUE(peer.WaitDone(5000));
     EXPECT_EQ(peer.Received().size(), data.size());
 }
+
+TEST(SendQueue, CloseLaterAfterALargeSendDeliversEveryByteWithoutAReset) {
+    // The upload's end of file: queue everything, then close with lingering
+    // off. The peer reads slowly so most bytes are still in the system.
+    const std::string data = Pattern(2 * 1024 * 1024);
+    for (TSocketLingerOnOff linger : {wsLingerOff, wsLingerOn}) {
+        Server peer({Server::Sleep(200), Server::ReadUntilClose()}, 16384);
+        TWSocket s;
+        EventLog log;
+        Connected(s, log, peer);
+        s.SetLingerOnOff(linger);
+        s.ApplyLinger();
+        s.Send(data.data(), int(data.size()));
+        s.OnDataSent = [&](TCustomWSocket* x, uint16_t) { x->CloseLater(); };
+        ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }, 20000));
+        ASSERT_TRUE(peer.WaitDone(20000));
+        EXPECT_EQ(peer.Received().size(), data.size()) << "linger " << int(linger);
+        EXPECT_TRUE(peer.Received() == data) << "linger " << int(linger);
+    }
+}
+
+TEST(SendQueue, AbortResetsTheConnection) {
+    Server peer({Server::Sleep(200), Server::ReadUntilClose()}, 16384);
+    TWSocket s;
+    EventLog log;
+    Connected(s, log, peer);
+    const std::string data = Pattern(2 * 1024 * 1024);
+    s.Send(data.data(), int(data.size()));
+    s.Abort();
+    ASSERT_TRUE(peer.WaitDone(20000));
+    EXPECT_LT(peer.Received().size(), data.size()) << "queued bytes are dropped";
+}

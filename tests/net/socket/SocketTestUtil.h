@@ -5,6 +5,7 @@
 #include "WSocket.h"
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,6 +24,13 @@ inline bool PumpUntil(const std::function<bool()>& done, int ms = 5000) {
 inline void PumpBriefly(int ms = 100) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end) platform::waitForMessages(10);
+}
+
+// Descriptors the process holds open now.
+inline int OpenDescriptorCount() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
 }
 
 // Records the events of one socket as short texts, in order.

@@ -1,0 +1,229 @@
+#include "FtpPeers.h"
+#include "Loopback.h"
+#include "ScriptedTcpServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// True when a connection to the port is greeted with a 220 line.
+bool Greets(uint16_t port) {
+    const int fd = ConnectToLoopback(port);
+    if (fd < 0) return false;
+    char reply[4] = {};
+    const bool ok = recv(fd, reply, 3, MSG_WAITALL) == 3 && std::string(reply, 3) == "220";
+    close(fd);
+    return ok;
+}
+
+// Runs a shell command quietly; true when it succeeded.
+bool Quietly(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+} // namespace
+
+FtpPeer::FtpPeer(std::string name) : ServerName(std::move(name)) {}
+
+FtpPeer::~FtpPeer() {
+    Stop();
+    std::error_code ignored;
+    if (!Scratch.empty()) fs::remove_all(Scratch, ignored);
+}
+
+std::string FtpPeer::Url() const {
+    return "ftp://" + UserName + ":" + UserPassword + "@" + Host() + ":" +
+           std::to_string(ListenPort) + "/";
+}
+
+bool FtpPeer::Prepare() {
+    // Not $TMPDIR: a test may point it into a directory the vsftpd user
+    // cannot pass through.
+    std::string pattern = "/tmp/brwk-ftp-XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+        Failure = "cannot make a scratch directory";
+        return false;
+    }
+    Scratch = pattern;
+    ListenPort = UnusedLoopbackPort();
+    PasvLow = UnusedLoopbackPort();
+    PasvHigh = uint16_t(PasvLow > 65535 - 15 ? 65535 : PasvLow + 15);
+    return true;
+}
+
+bool FtpPeer::Start(const char* const* argv) {
+    const std::string log = Scratch + "/server.log";
+    Pid = fork();
+    if (Pid == 0) {
+        setpgid(0, 0); // so that Stop reaches the sessions it forks too
+        const int null = open("/dev/null", O_RDONLY);
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        dup2(null, 0);
+        dup2(out, 1);
+        dup2(out, 2);
+        execv(argv[0], const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    if (Pid < 0) {
+        Failure = "fork failed";
+        return false;
+    }
+    setpgid(Pid, Pid);
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < end) {
+        int status = 0;
+        if (waitpid(Pid, &status, WNOHANG) == Pid) {
+            Pid = -1;
+            std::ifstream in(log);
+            std::string text((std::istreambuf_iterator<char>(in)), {});
+            Failure = ServerName + " exited: " + text.substr(0, 400);
+            return false;
+        }
+        if (Greets(ListenPort)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Stop();
+    Failure = ServerName + " did not greet on port " + std::to_string(ListenPort);
+    return false;
+}
+
+void FtpPeer::Stop() {
+    if (Pid <= 0) return;
+    kill(-Pid, SIGTERM);
+    int status = 0;
+    waitpid(Pid, &status, 0);
+    kill(-Pid, SIGKILL); // sessions that outlived their listener
+    Pid = -1;
+}
+
+// ---- pyftpdlib -------------------------------------------------------------
+
+bool PyFtpdServer::Available() {
+    return Quietly("/usr/bin/python3 -c 'import pyftpdlib'");
+}
+
+PyFtpdServer::PyFtpdServer() : FtpPeer("pyftpdlib") {
+    if (!Prepare()) return;
+    RootDir = Scratch + "/root";
+    fs::create_directory(RootDir);
+    UserName = "tester";
+    UserPassword = "secret";
+    const std::string port = std::to_string(ListenPort);
+    const std::string range = std::to_string(PasvLow) + "-" + std::to_string(PasvHigh);
+    const char* argv[] = {"/usr/bin/python3",
+                          "-m",
+                          "pyftpdlib",
+                          "-i",
+                          "127.0.0.1",
+                          "-p",
+                          port.c_str(),
+                          "-w",
+                          "-d",
+                          RootDir.c_str(),
+                          "-u",
+                          UserName.c_str(),
+                          "-P",
+                          UserPassword.c_str(),
+                          "-r",
+                          range.c_str(),
+                          nullptr};
+    Start(argv);
+}
+
+// ---- vsftpd ----------------------------------------------------------------
+
+bool VsftpdServer::Available() {
+    return geteuid() == 0 && access("/usr/sbin/vsftpd", X_OK) == 0 &&
+           access("/usr/sbin/useradd", X_OK) == 0;
+}
+
+VsftpdServer::VsftpdServer() : FtpPeer("vsftpd") {
+    if (!Available()) {
+        Failure = "vsftpd needs root and the vsftpd package";
+        return;
+    }
+    if (!Prepare() || !CreateUser()) return;
+    // vsftpd refuses to start without its empty secure directory (on tmpfs).
+    std::error_code ignored;
+    fs::create_directories("/var/run/vsftpd/empty", ignored);
+    const std::string conf = Scratch + "/vs.conf";
+    {
+        const int fd = open(conf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            Failure = "cannot write " + conf;
+            return;
+        }
+        const std::string text =
+            "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(ListenPort) +
+            "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
+            "local_umask=022\npam_service_name=vsftpd\npasv_min_port=" +
+            std::to_string(PasvLow) + "\npasv_max_port=" + std::to_string(PasvHigh) +
+            "\nxferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\n"
+            "vsftpd_log_file=" +
+            Scratch + "/vs.log\n";
+        const bool written = write(fd, text.data(), text.size()) == ssize_t(text.size());
+        close(fd);
+        if (!written) {
+            Failure = "cannot write " + conf;
+            return;
+        }
+    }
+    const char* argv[] = {"/usr/sbin/vsftpd", conf.c_str(), nullptr};
+    Start(argv);
+}
+
+VsftpdServer::~VsftpdServer() {
+    Stop();
+    // userdel refuses while a session of the user still runs; Stop ended them.
+    if (UserCreated) Quietly("/usr/sbin/userdel " + UserName);
+}
+
+bool VsftpdServer::CreateUser() {
+    // One user per object: two test processes never share or delete each
+    // other's user. The name stays within useradd's 32 characters.
+    static std::atomic<int> serial{0};
+    UserName = "brwkftp" + std::to_string(getpid()) + "x" + std::to_string(serial++);
+    UserPassword = "Secr3t!" + std::to_string(getpid());
+    // The home's parent must let the user pass; nobody else may write there.
+    chmod(Scratch.c_str(), 0711);
+    RootDir = Scratch + "/home";
+    const std::string add = "/usr/sbin/useradd -m -d " + RootDir + " -s /bin/bash " + UserName;
+    // useradd fails while another process holds the password file's lock.
+    for (int attempt = 0; attempt < 50 && !UserCreated; ++attempt) {
+        UserCreated = Quietly(add);
+        if (!UserCreated) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!UserCreated) {
+        Failure = "useradd " + UserName + " failed";
+        return false;
+    }
+    bool passwordSet = false;
+    for (int attempt = 0; attempt < 50 && !passwordSet; ++attempt) {
+        FILE* pipe = popen("/usr/sbin/chpasswd >/dev/null 2>&1", "w");
+        if (!pipe) break;
+        fprintf(pipe, "%s:%s\n", UserName.c_str(), UserPassword.c_str());
+        passwordSet = pclose(pipe) == 0;
+        if (!passwordSet) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!passwordSet) Failure = "chpasswd for " + UserName + " failed";
+    return passwordSet;
+}
