@@ -228,9 +228,9 @@ TEST_F(Store, TheDefaultKeyCannotBeGuessedFromTheTimeOrTheGenerator) {
 // same: the file it points to is made, and kept, readable by its owner only.
 TEST_F(Store, ALinkedSettingsFileIsKeptPrivateWhereverItPoints) {
     UmaskScope usual(022);
-    const QString target = Scratch.path() + "/dotfiles/brindlewick.ini";
+    const QString target = Scratch.Path() + "/dotfiles/brindlewick.ini";
     QDir().mkpath(Dir());
-    QDir().mkpath(Scratch.path() + "/dotfiles");
+    QDir().mkpath(Scratch.Path() + "/dotfiles");
     ASSERT_TRUE(QFile::link(target, IniPath()));
     LoadSettings();
     Settings.password = "pass-word";
