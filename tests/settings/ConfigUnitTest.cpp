@@ -254,10 +254,9 @@ TEST_F(Store, ASaveWritesTheFileOnce) {
     ASSERT_GE(::inotify_add_watch(watch, Dir().toLocal8Bit().constData(), IN_CREATE | IN_MOVED_TO),
               0);
     // Every value new, so that each one has to reach the file.
-    for (std::string* text :
-         {&Settings.hostName, &Settings.userName, &Settings.password, &Settings.port,
-          &Settings.destDirectory, &Settings.hostPrefix, &Settings.postUrl, &Settings.postServer,
-          &Settings.secretKey})
+    for (std::string* text : {&Settings.hostName, &Settings.userName, &Settings.password,
+                              &Settings.port, &Settings.destDirectory, &Settings.hostPrefix,
+                              &Settings.postUrl, &Settings.postServer, &Settings.secretKey})
         *text += "-changed";
     Settings.passive = !Settings.passive;
     Settings.transferType = 2;
