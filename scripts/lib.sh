@@ -2,7 +2,8 @@
 
 BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev php-cli xvfb xauth trayer
-  xdotool xclip x11-utils openbox imagemagick libjpeg-turbo-progs python3-pyftpdlib vsftpd curl"
+  xdotool xclip x11-utils openbox imagemagick libjpeg-turbo-progs python3-pyftpdlib vsftpd curl
+  desktop-file-utils appstream dpkg-dev"
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi

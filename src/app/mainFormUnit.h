@@ -8,7 +8,9 @@
 #include <string>
 
 class QFrame;
+class QAction;
 class QLabel;
+class QMenu;
 class QPushButton;
 class TCoolTrayIcon;
 
@@ -49,6 +51,16 @@ public:
     QLabel* lblVer;
     std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
 
+    // The tray icon's menu: the window's commands within reach while the
+    // window is hidden. Each entry is enabled as its button is.
+    std::unique_ptr<QMenu> PopupMenu1;
+    QAction* CaptureScreen1 = nullptr;
+    QAction* TakeFromClip1 = nullptr;
+    QAction* Publish1 = nullptr;
+    QAction* Configure1 = nullptr;
+    QAction* Show1 = nullptr;
+    QAction* Quit1 = nullptr;
+
     void FormCreate();
     void FormDestroy();
     void FormShow();
@@ -62,12 +74,17 @@ public:
     void btnCopyToClipClick();
     void btnAboutClick();
     void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
+    void Show1Click();
+    void Quit1Click();
 
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
+    void CreateTrayMenu();
+    void UpdateTrayMenu();
+
     bool shownBefore_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -87,6 +88,24 @@ bool postMessage(WindowId window, unsigned msg, uintptr_t wParam, intptr_t lPara
 intptr_t sendMessage(WindowId window, unsigned msg, uintptr_t wParam, intptr_t lParam) {
     std::shared_ptr<WindowProc> proc = Hub().Find(window);
     return proc ? (*proc)(msg, wParam, lParam) : 0;
+}
+
+namespace {
+std::atomic<bool> terminating{false};
+std::once_flag quitHook;
+} // namespace
+
+bool applicationTerminating() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QCoreApplication::closingDown()) return true;
+    std::call_once(quitHook, [app] {
+        QObject::connect(app, &QCoreApplication::aboutToQuit, [] { terminating = true; });
+    });
+    return terminating;
+}
+
+void setApplicationTerminating(bool value) {
+    terminating = value;
 }
 
 void pumpMessages() {

@@ -34,4 +34,11 @@ void pumpMessages();
 // Idle waiting costs no CPU.
 void waitForMessages(unsigned ms);
 
+// True once the application is shutting down: waits give up instead of
+// holding the program open. Set by setApplicationTerminating (the owner
+// calls it when its main window closes) and when the event loop is about
+// to quit or the application object is going away.
+bool applicationTerminating();
+void setApplicationTerminating(bool terminating);
+
 } // namespace platform

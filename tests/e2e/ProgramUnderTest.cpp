@@ -82,3 +82,10 @@ bool ProgramUnderTest::DismissMessageBox(int timeoutMs) const {
     session_.Key(box, "Return");
     return WaitUntil([&] { return !session_.WindowMapped(box); }, 5000);
 }
+
+int ProgramUnderTest::WaitForExit(int timeoutMs) const {
+    if (!process_) return -1;
+    if (process_->state() != QProcess::NotRunning && !process_->waitForFinished(timeoutMs))
+        return -1;
+    return process_->exitStatus() == QProcess::NormalExit ? process_->exitCode() : -1;
+}

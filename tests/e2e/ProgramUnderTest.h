@@ -38,6 +38,9 @@ public:
     // Waits for a message box of the program and closes it with Return;
     // false when none appears.
     bool DismissMessageBox(int timeoutMs = 10000) const;
+    // Waits for the program to end; its exit code, or -1 when it crashed or
+    // still runs.
+    int WaitForExit(int timeoutMs = 10000) const;
 
 private:
     QProcessEnvironment Environment() const;

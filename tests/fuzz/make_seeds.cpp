@@ -67,19 +67,32 @@ void BmpSeeds(const std::string& dir) {
     put(os2);
 }
 
-// Replies of upload scripts: the first byte picks the piece sizes.
-void ReplySeeds(const std::string& dir) {
-    const std::vector<std::string> replies = {
-        "\x03HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n##TRANSFER_OK##\r\n",
-        "\x07HTTP/1.0 404 Not Found\n\n<html>Not Found</html>",
-        "\x01a<br>b\n\rc\rd\r\n\r\n\n\r",
-    };
+void WriteSeeds(const std::string& dir, const std::vector<std::string>& replies) {
     int n = 0;
     for (const std::string& r : replies)
         if (FILE* f = std::fopen((dir + "/seed" + std::to_string(n++)).c_str(), "wb")) {
             std::fwrite(r.data(), 1, r.size(), f);
             std::fclose(f);
         }
+}
+
+// Replies of upload scripts: the first byte picks the piece sizes.
+void ReplySeeds(const std::string& dir) {
+    WriteSeeds(dir, {
+                        "\x03HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n##TRANSFER_OK##\r\n",
+                        "\x07HTTP/1.0 404 Not Found\n\n<html>Not Found</html>",
+                        "\x01a<br>b\n\rc\rd\r\n\r\n\n\r",
+                    });
+}
+
+// FTP control replies: the first byte picks the piece sizes and the line-end rule.
+void FtpReplySeeds(const std::string& dir) {
+    WriteSeeds(dir, {
+                        "\x05" "220-Welcome\r\n220 Ready\r\n331 Password\r\n230 In\r\n",
+                        "\x20" "227 Entering Passive Mode (127,0,0,1,184,97).\r\n",
+                        "\x11" "257 \"/a\"\"b\" created\n213 1234\n",
+                        "\x02" "\r\nText\r\n550-x\n550 y\r\n227 (300,1,2,3,4,5)\r\n",
+                    });
 }
 
 } // namespace
@@ -92,5 +105,6 @@ int main(int argc, char** argv) {
     std::string target = argv[1], dir = argv[2];
     if (target == "fuzz_bmp") BmpSeeds(dir);
     if (target == "fuzz_dataqueue") ReplySeeds(dir);
+    if (target == "fuzz_ftpreply") FtpReplySeeds(dir);
     return 0;
 }
