@@ -275,6 +275,10 @@ void TCustomSslWSocket::Decrypt() {
         }
         const int code = SSL_get_error(e.ssl, n);
         if (code == SSL_ERROR_ZERO_RETURN) {
+            // The peer's TLS close ends the session as its TCP close would;
+            // some peers wait for ours before they close theirs.
+            if (!FSslCloseNotified)
+                ps::postMessage(WindowHandle(), WM_SOCKET_EVENT, HSocket(), ps::FD_CLOSE);
             FSslCloseNotified = true;
         } else if (code != SSL_ERROR_WANT_READ) {
             // A broken record: nothing after it can be read.
