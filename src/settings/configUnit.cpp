@@ -87,6 +87,10 @@ void LoadSettings() {
     // A fresh default on every load, so every load draws once.
     const std::string key = DefaultSecretKey();
     Settings.secretKey = read.String("httppost", "secretkey", key);
+    const int32_t encryption = read.Integer("ftp", "encryption", 0);
+    Settings.ftpEncryption = encryption >= 0 && encryption <= 2 ? encryption : 0;
+    Settings.ftpCertFingerprint = read.String("ftp", "certfingerprint", "");
+    Settings.httpCertFingerprint = read.String("httppost", "certfingerprint", "");
 }
 
 void SaveSettings() {
@@ -104,4 +108,14 @@ void SaveSettings() {
     Write(reg, "httppost", "posturl", Settings.postUrl);
     Write(reg, "httppost", "postserver", Settings.postServer);
     Write(reg, "httppost", "secretkey", Settings.secretKey);
+    // Values of the encryption settings appear once they were used, so the
+    // file of a user who never chose them stays as it always was.
+    auto writeUsed = [&](const char* section, const char* name, const std::string& value,
+                         const std::string& def) {
+        if (value != def || (reg.SubKeyExists(section) && reg.ValueExists(section, name)))
+            Write(reg, section, name, value);
+    };
+    writeUsed("ftp", "encryption", std::to_string(Settings.ftpEncryption), "0");
+    writeUsed("ftp", "certfingerprint", Settings.ftpCertFingerprint, "");
+    writeUsed("httppost", "certfingerprint", Settings.httpCertFingerprint, "");
 }

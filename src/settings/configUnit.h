@@ -19,6 +19,12 @@ struct configRecord {
     std::string postUrl;
     std::string postServer;
     std::string secretKey;
+    // 0 plain FTP, 1 explicit TLS (AUTH TLS), 2 implicit TLS.
+    int32_t ftpEncryption = 0;
+    // SHA-256 fingerprints of certificates the user chose to trust although
+    // they did not verify; empty for none.
+    std::string ftpCertFingerprint;
+    std::string httpCertFingerprint;
 };
 
 extern configRecord Settings;
@@ -35,7 +41,8 @@ public:
 // A stored value that is not a string raises ERegistryException; the fields
 // read before it keep their new values.
 void LoadSettings();
-// Writes every field (and "passtype" = "1"). A failed write raises
+// Writes every field (and "passtype" = "1"); the encryption fields only once
+// they differ from their defaults or are stored already. A failed write raises
 // ERegistryException; values written before it stay written.
 void SaveSettings();
 

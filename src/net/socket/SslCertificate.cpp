@@ -2,6 +2,7 @@
 // and fingerprint.
 #include "SslCertificate.h"
 
+#include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -37,10 +38,15 @@ std::string Fingerprint(X509* cert) {
 
 std::string Subject(X509* cert) {
     if (!cert) return {};
-    char line[512];
-    // The one-line form ("/CN=..."), cut at a sane length: it is shown to people.
-    if (!X509_NAME_oneline(X509_get_subject_name(cert), line, sizeof line)) return {};
-    std::string text = line;
+    BIO* out = BIO_new(BIO_s_mem());
+    if (!out) return {};
+    // "CN=host,O=maker": the form people see in browsers' certificate views.
+    X509_NAME_print_ex(out, X509_get_subject_name(cert), 0, XN_FLAG_RFC2253);
+    char* bytes = nullptr;
+    const long size = BIO_get_mem_data(out, &bytes);
+    // Cut at a sane length: it is shown to people.
+    std::string text(bytes, size_t(std::clamp(size, 0L, 400L)));
+    BIO_free(out);
     // A control character could forge lines of the explanation.
     std::replace_if(
         text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }, '?');

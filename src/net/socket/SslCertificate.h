@@ -11,7 +11,7 @@ namespace ssltext {
 
 // SHA-256 as upper-case hex pairs joined by ":"; empty without a certificate.
 std::string Fingerprint(X509* cert);
-// The subject in OpenSSL's one-line form, control characters replaced.
+// The subject as "CN=...,O=...", control characters replaced.
 std::string Subject(X509* cert);
 // A short reason for an X509_V_ERR_* code.
 std::string Reason(int verifyError);

@@ -41,7 +41,9 @@ struct TSslCertProblem {
     // SHA-256 of the certificate, upper-case hex pairs joined by ":".
     std::string Fingerprint;
 
-    bool Empty() const { return Fingerprint.empty() && Reasons.empty(); }
+    // The certificate was refused (Subject and Fingerprint are also kept for
+    // one that was accepted).
+    bool Refused() const { return !Reasons.empty(); }
     // Several lines a person can read: what is wrong, with what.
     std::string Text() const;
 };
