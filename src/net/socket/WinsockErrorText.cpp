@@ -55,6 +55,10 @@ std::string WinsockErrorText(int code) {
         {11002, "Non-authoritative host not found"},
         {11003, "Non-recoverable error"},
         {11004, "No Data"},
+        // The TLS layer's own codes.
+        {12100, "TLS handshake failed"},
+        {12101, "Certificate not trusted"},
+        {12102, "Connection closed without a TLS close"},
     };
     auto it = texts.find(code);
     return it == texts.end() ? "Not a WinSock error" : it->second;
