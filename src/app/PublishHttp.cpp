@@ -4,7 +4,6 @@
 #include "Dialogs.h"
 #include "HttpUpload.h"
 #include "JpegExport.h"
-#include "WorkingFiles.h"
 #include "configUnit.h"
 #include "kwHTTPUnit.h"
 #include "mainFormUnit.h"
@@ -42,7 +41,7 @@ void TfrmMain::PublishHttp(const std::string& name) {
         return;
     }
 
-    const std::string path = TempDirectory() + name;
+    const std::string path = ExportFilePath(name);
     if (ExpandLongPath(path).empty()) dialogs.MessageBox("Not found: " + path);
     const std::string form = BuildPostForm(name, Settings.secretKey, ReadWholeFile(path));
 

@@ -28,6 +28,7 @@ struct Watch {
     bool readArmed = true;
     bool writeWanted = false;
     bool closeNoticed = false;
+    uint32_t serial = 0; // tells this handle from later ones with its number
     std::unique_ptr<QSocketNotifier> readable;
     std::unique_ptr<QSocketNotifier> writable;
 };
@@ -42,9 +43,23 @@ Watch* Find(SocketHandle s) {
     return it == Watches().end() ? nullptr : it->second.get();
 }
 
+// Notices go out through this window, which drops those whose handle was
+// closed meanwhile: the system gives a closed number to the next socket at
+// once, and the notice would otherwise reach that socket's owner.
+WindowId Relay() {
+    static const WindowId relay = createMessageWindow([](unsigned msg, uintptr_t s, intptr_t l) {
+        const auto it = Watches().find(SocketHandle(s));
+        if (it == Watches().end() || it->second->serial != uint32_t(uint64_t(l) >> 32))
+            return intptr_t(0);
+        return sendMessage(it->second->window, msg, s, intptr_t(uint64_t(l) & 0xFFFFFFFFu));
+    });
+    return relay;
+}
+
 void Post(Watch& w, long bit, int error) {
     if (!(w.mask & bit)) return;
-    postMessage(w.window, w.msg, w.handle, intptr_t(bit | (long(error) << 16)));
+    const uint64_t event = uint64_t(bit | (long(error) << 16)) & 0xFFFFFFFFu;
+    postMessage(Relay(), w.msg, w.handle, intptr_t(event | (uint64_t(w.serial) << 32)));
 }
 
 void OnReadable(SocketHandle s);
@@ -129,8 +144,10 @@ void OnWritable(SocketHandle s) {
 namespace notices {
 
 void opened(SocketHandle s, bool stream) {
+    static uint32_t serials = 0;
     auto w = std::make_unique<Watch>();
     w->handle = s;
+    w->serial = ++serials;
     w->stream = stream;
     // A datagram socket can receive as soon as it exists.
     w->phase = stream ? Phase::Fresh : Phase::Connected;

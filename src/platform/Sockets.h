@@ -8,7 +8,8 @@
 // window-message service this stands in for, a read notice comes again after
 // each receive while bytes remain, a write notice follows the connection and
 // every send that reported would-block, an accept notice is re-armed by
-// accept, and a session gives at most one close notice. All socket calls
+// accept, and a session gives at most one close notice. A notice still queued
+// when its handle is closed is dropped, even if a new socket got the number. All socket calls
 // belong to the thread that runs the event loop; only the lookups' workers
 // run elsewhere.
 #pragma once
@@ -79,8 +80,10 @@ enum class SocketOption {
 // The calling thread's last socket error.
 int lastError();
 void setLastError(int code);
-// The Winsock code for an errno value.
+// The Winsock code for an errno value (10022 for one without its own).
 int winsockCodeOf(int errnoValue);
+// The text of a Winsock code; nullptr for a number that is none.
+const char* winsockText(int code);
 
 uint16_t hostToNet16(uint16_t v);
 uint16_t netToHost16(uint16_t v);

@@ -1,7 +1,9 @@
 // "Publish" by HTTP POST, end to end: the main window, the real upload
 // script under PHP's web server on port 80, and scripted dialogs.
-#include "BmpBuilder.h"
+#include "ConfigDirScope.h"
 #include "HttpUpload.h"
+#include "Loopback.h"
+#include "MainWindowFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempDirScope.h"
 #include "TestCertificates.h"
@@ -29,30 +31,20 @@ using Texts = std::vector<std::string>;
 const char* const NoTransferOk = "HTTP posting failed, didn't receive 'transfer OK' string!";
 const std::string Prefix = "http://127.0.0.1/captures/";
 
-void WriteCapture(const std::string& path) {
-    BmpBuilder b;
-    b.width = 40;
-    b.height = 30;
-    b.bits = 24;
-    b.pixels = PackPixels(40, 30, 24, true, [](int x, int y) {
-        return uint32_t(x * 6) << 16 | uint32_t(y * 8) << 8 | uint32_t((x * y) & 0xFF);
-    });
-    b.WriteTo(path);
-}
-
 struct HttpPublishTest : testing::Test {
     TempDirScope tmp;
-    QTemporaryDir config;
+    ConfigDirScope config;
     ScriptedDialogsScope dialogs;
     TfrmMain w;
     UploadSite site;
     // Button states seen from the event loop while the flow was busy.
-    std::vector<std::vector<bool>> busyStates;
+    std::vector<ButtonStates> busyStates;
     QTimer watcher;
 
     void SetUp() override {
-        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-        WriteCapture(WorkingFilePath());
+        WriteCapture(WorkingFilePath(), 40, 30, [](int x, int y) {
+            return uint32_t(x * 6) << 16 | uint32_t(y * 8) << 8 | uint32_t((x * y) & 0xFF);
+        });
         Configure(UploadSite::ScriptUrl, UploadSite::Key);
         w.UpdateButtons();
         QObject::connect(&watcher, &QTimer::timeout, [this] {
@@ -60,7 +52,6 @@ struct HttpPublishTest : testing::Test {
         });
         watcher.start(1);
     }
-    void TearDown() override { qunsetenv("XDG_CONFIG_HOME"); }
 
     void Configure(const std::string& url, const std::string& key) {
         LoadSettings();
@@ -71,26 +62,21 @@ struct HttpPublishTest : testing::Test {
         SaveSettings();
     }
 
-    std::vector<bool> Buttons() {
-        return {w.btnConfig->isEnabled(),       w.btnCaptureScreen->isEnabled(),
-                w.btnTakeFromClip->isEnabled(), w.btnCrop->isEnabled(),
-                w.btnSaveLocal->isEnabled(),    w.btnPublish->isEnabled(),
-                w.btnCopyToClip->isEnabled(),   w.btnAbout->isEnabled()};
-    }
+    ButtonStates Buttons() const { return ::Buttons(w); }
 
     // Publishes under name; the dialogs shown after the name prompt.
     std::vector<ScriptedDialogs::Shown> Publish(const std::string& name) {
         dialogs->queryAnswers.push_back(name);
         QTest::mouseClick(w.btnPublish, Qt::LeftButton);
         EXPECT_FALSE(w.isBusy);
-        EXPECT_EQ(Buttons(), std::vector<bool>(8, true)) << "buttons enabled again";
+        EXPECT_EQ(Buttons(), ExpectedButtons(true, true)) << "buttons enabled again";
         EXPECT_GE(dialogs->shown.size(), 1u);
         return {dialogs->shown.begin() + 1, dialogs->shown.end()};
     }
 
     // Every state seen while busy had only About enabled, and there was one.
     void ExpectOnlyAboutWhileWaiting() {
-        const std::vector<bool> onlyAbout = {false, false, false, false, false, false, false, true};
+        const ButtonStates onlyAbout = ExpectedButtons(false, false);
         ASSERT_FALSE(busyStates.empty()) << "the wait ran the event loop while busy";
         for (const auto& s : busyStates) EXPECT_EQ(s, onlyAbout);
     }
@@ -125,10 +111,7 @@ public:
         Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(80);
+        sockaddr_in a = LoopbackAddress(80);
         if (bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(Fd, 4) != 0) {
             close(Fd);
             Fd = -1;
@@ -230,13 +213,12 @@ TEST_F(HttpPublishTest, RefusedConnection) {
     ASSERT_TRUE(PhpWebServer::WaitPortFree(80, 20000));
     // A refusal can come back before any timer runs, so the state is taken
     // while the failure is shown, still inside the publish.
-    std::vector<bool> whileShown;
+    ButtonStates whileShown;
     dialogs->whileOpen = [&](const ScriptedDialogs::Shown& shown) {
         if (shown.kind == "message") whileShown = Buttons();
     };
     EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{NoTransferOk});
-    EXPECT_EQ(whileShown,
-              (std::vector<bool>{false, false, false, false, false, false, false, true}));
+    EXPECT_EQ(whileShown, ExpectedButtons(false, false));
 }
 
 TEST_F(HttpPublishTest, StalledServerIsGivenUpAfterTheTimeOut) {

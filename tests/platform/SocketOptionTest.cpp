@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <string>
+
 using namespace platform;
 
 namespace {
@@ -55,4 +58,29 @@ TEST(SocketOption, FailuresCarryTheWinsockCode) {
     EXPECT_EQ(getOption(SocketHandle(987654), SocketOption::SendBuffer, value), SOCKET_ERROR);
     EXPECT_EQ(lastError(), WSAEBADF);
     EXPECT_EQ(value, 77); // untouched on failure
+}
+
+TEST(WinsockCodes, ErrnoValuesMapToCodesWithTheirTexts) {
+    struct Case {
+        int errnoValue;
+        int code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, 0, "No Error"},
+        {EWOULDBLOCK, 10035, "Operation would block"},
+        {ECONNRESET, 10054, "Connection reset by peer"},
+        {EPIPE, 10054, "Connection reset by peer"},
+        {ENOBUFS, 10055, "No buffer space available"},
+        {ENOMEM, 10055, "No buffer space available"},
+        {EREMOTE, 10071, "Too many levels of remote in path"},
+        {ENOENT, 10022, "Invalid argument"}, // no code of its own
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(winsockCodeOf(c.errnoValue), c.code) << c.errnoValue;
+        ASSERT_NE(winsockText(c.code), nullptr) << c.code;
+        EXPECT_STREQ(winsockText(c.code), c.text);
+    }
+    EXPECT_EQ(winsockText(11004), std::string("No Data"));
+    EXPECT_EQ(winsockText(10000), nullptr);
 }

@@ -1,4 +1,5 @@
 #include "FtpPeers.h"
+#include "Loopback.h"
 #include "ScriptedTcpServer.h"
 
 #include <arpa/inet.h>
@@ -26,34 +27,19 @@ using Clock = std::chrono::steady_clock;
 
 // True when a connection to the port is greeted with a 220 line.
 bool Greets(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ConnectToLoopback(port);
     if (fd < 0) return false;
-    timeval t{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    bool ok = false;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
-        char reply[4] = {};
-        ok = recv(fd, reply, 3, MSG_WAITALL) == 3 && std::string(reply, 3) == "220";
-    }
+    char reply[4] = {};
+    const bool ok = recv(fd, reply, 3, MSG_WAITALL) == 3 && std::string(reply, 3) == "220";
     close(fd);
     return ok;
 }
 
 // True when the port takes a connection.
 bool Accepts(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
+    const int fd = ConnectToLoopback(port);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
 }
 
 // Runs a shell command quietly; true when it succeeded.

@@ -1,4 +1,5 @@
 #include "PhpWebServer.h"
+#include "Loopback.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -18,32 +19,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    return a;
-}
-
 // True when a GET of path gets back a reply that holds token.
 bool Answers(uint16_t port, const std::string& path, const std::string& token) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ConnectToLoopback(port);
     if (fd < 0) return false;
-    timeval t{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
-    const sockaddr_in a = Loopback(port);
-    bool ok = false;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
-        const std::string get = "GET /" + path + " HTTP/1.0\r\n\r\n";
-        std::string reply;
-        if (send(fd, get.data(), get.size(), MSG_NOSIGNAL) == ssize_t(get.size())) {
-            char chunk[512];
-            for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;)
-                reply.append(chunk, size_t(n));
-        }
-        ok = reply.find(token) != std::string::npos;
+    const std::string get = "GET /" + path + " HTTP/1.0\r\n\r\n";
+    std::string reply;
+    if (send(fd, get.data(), get.size(), MSG_NOSIGNAL) == ssize_t(get.size())) {
+        char chunk[512];
+        for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) reply.append(chunk, size_t(n));
     }
+    const bool ok = reply.find(token) != std::string::npos;
     close(fd);
     return ok;
 }
@@ -60,7 +46,7 @@ bool PhpWebServer::WaitPortFree(uint16_t port, unsigned ms) {
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        const sockaddr_in a = Loopback(port);
+        const sockaddr_in a = LoopbackAddress(port);
         const bool free = bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
         close(fd);
         if (free) return true;

@@ -1,4 +1,5 @@
 #include "ScriptedTcpServer.h"
+#include "Loopback.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -31,9 +32,7 @@ ScriptedTcpServer::ScriptedTcpServer(std::vector<Step> script, int receiveBuffer
     if (ListenFd < 0) throw std::runtime_error("ScriptedTcpServer: socket");
     if (ReceiveBuffer > 0)
         setsockopt(ListenFd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = LoopbackAddress();
     socklen_t len = sizeof a;
     if (bind(ListenFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         listen(ListenFd, 1) != 0 ||
@@ -126,9 +125,7 @@ void ScriptedTcpServer::Run() {
 
 uint16_t UnusedLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = LoopbackAddress();
     socklen_t len = sizeof a;
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);

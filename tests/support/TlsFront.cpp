@@ -1,4 +1,5 @@
 #include "TlsFront.h"
+#include "Loopback.h"
 #include "ScriptedTcpServer.h"
 
 #include <arpa/inet.h>
@@ -14,21 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-
-namespace {
-
-bool Accepts(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
-}
-
-} // namespace
 
 bool TlsFront::Available() {
     return access("/usr/bin/stunnel4", X_OK) == 0;
@@ -70,7 +56,10 @@ TlsFront::TlsFront(uint16_t backendPort, const std::string& certFile, const std:
             Failure = "stunnel exited: " + std::string(std::istreambuf_iterator<char>(in), {});
             return;
         }
-        if (Accepts(ListenPort)) return;
+        if (const int fd = ConnectToLoopback(ListenPort); fd >= 0) {
+            close(fd);
+            return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     Stop();

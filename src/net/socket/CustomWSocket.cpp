@@ -151,7 +151,10 @@ intptr_t TCustomWSocket::WndProc(unsigned msg, uintptr_t wParam, intptr_t lParam
         AddrLookupDone(wParam, lParam);
         return 0;
     case WM_SOCKET_CLOSE_LATER:
-        Close();
+        if (wParam == FSession) Close();
+        return 0;
+    case WM_SOCKET_SENT_LATER:
+        if (wParam == FSession && FHSocket != INVALID_SOCKET) EventNotice(FHSocket, ps::FD_WRITE);
         return 0;
     case WM_SOCKET_FREE_LATER:
         delete this;
@@ -171,14 +174,16 @@ void TCustomWSocket::EventNotice(uintptr_t wParam, intptr_t lParam) {
     // Each step re-checks the handle: a handler may have closed the socket,
     // and a close gives the handle number back to the system for reuse.
     const TSocket handle = FHSocket;
-    auto stillOurs = [&] { return !life.expired() && FHSocket == handle; };
+    const uintptr_t session = FSession;
+    auto stillOurs = [&] { return !life.expired() && FSession == session && FHSocket == handle; };
 
     if (events & ps::FD_CONNECT) {
         if (FState != wsConnected) {
             ChangeState(wsConnected);
             if (life.expired()) return;
             FireSessionConnected(error);
-            if (life.expired()) return;
+            // The handler may have closed and started the next session.
+            if (!stillOurs()) return;
             if (error != 0 && FState != wsClosed) Close();
         }
         if (!stillOurs()) return;
@@ -346,6 +351,7 @@ void TCustomWSocket::Connect() {
     ClearSendQueue();
     FHSocket = ps::openSocket(FAddressFamily, FSocketType, FProtoNumber);
     if (FHSocket == INVALID_SOCKET) return RaiseWinsockError("Connect (socket)");
+    ++FSession;
     // A session ended by an error code kept the flag; this session is new.
     FClosedFired = false;
     const std::weak_ptr<void> life = Life();
@@ -463,7 +469,7 @@ void TCustomWSocket::Abort() {
 }
 
 void TCustomWSocket::CloseLater() {
-    ps::postMessage(FWindowHandle, WM_SOCKET_CLOSE_LATER, 0, 0);
+    ps::postMessage(FWindowHandle, WM_SOCKET_CLOSE_LATER, FSession, 0);
 }
 
 void TCustomWSocket::FreeLater() {

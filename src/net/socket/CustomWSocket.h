@@ -100,6 +100,7 @@ public:
     virtual int Send(const void* data, int len);
     virtual int SendTo(const platform::SockAddrIn& dest, const void* data, int len);
     virtual int SendStr(const std::string& text);
+    // IPv4 only: a host with nothing but IPv6 addresses fails with 11004.
     virtual void DnsLookup(const std::string& hostName);
     virtual void ReverseDnsLookup(const std::string& hostAddr);
     virtual void CancelDnsLookup();
@@ -109,7 +110,10 @@ public:
     virtual std::string GetBoundPort();
     virtual std::string GetBoundAddr();
     virtual int GetSockName(platform::SockAddrIn& name);
+    // Adopts a connected handle; its first write notice fires OnDataSent(0)
+    // once, which is when a data connection may start sending.
     virtual void Dup(TSocket newHandle);
+    // Shutdown(2) on our side gives the close notice like a peer's close.
     virtual void Shutdown(int how);
     virtual void Pause();
     virtual void Resume();
@@ -167,6 +171,10 @@ protected:
     long FSelectEvent = 0;
     int FLastError = 0;
     bool FClosedFired = false;
+    // Counts the handles this object has held. Messages it posts to itself
+    // carry it, because the system hands a closed descriptor number straight
+    // to the next socket opened and a number alone cannot tell sessions apart.
+    uintptr_t FSession = 0;
     bool FPaused = false;
     TSocket FAcceptedHandle = INVALID_SOCKET;
 

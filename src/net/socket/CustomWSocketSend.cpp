@@ -38,7 +38,7 @@ int TCustomWSocket::Send(const void* data, int len) {
     if (life.expired()) return result;
     // Completion is reported from the loop, never from inside Send.
     if (FAllSent && FHSocket != INVALID_SOCKET)
-        ps::postMessage(FWindowHandle, WM_SOCKET_EVENT, FHSocket, ps::FD_WRITE);
+        ps::postMessage(FWindowHandle, WM_SOCKET_SENT_LATER, FSession, 0);
     return result;
 }
 

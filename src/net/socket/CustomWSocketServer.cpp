@@ -160,6 +160,7 @@ void TCustomWSocket::Listen() {
         return RaiseSocketException("Listen: Socket already in use");
     FHSocket = ps::openSocket(FAddressFamily, FSocketType, FProtoNumber);
     if (FHSocket == INVALID_SOCKET) return RaiseWinsockError("socket");
+    ++FSession;
     FClosedFired = false;
     if (FSocketType == ps::SOCK_DGRAM_TYPE && ReuseAddr() &&
         ps::setOption(FHSocket, ps::SocketOption::ReuseAddr, -1) != 0)
@@ -214,6 +215,7 @@ void TCustomWSocket::Dup(TSocket newHandle) {
         if (life.expired()) return;
     }
     FHSocket = newHandle;
+    ++FSession;
     FClosedFired = false;
     ApplyLinger();
     FSelectEvent = ps::FD_READ | ps::FD_WRITE | ps::FD_CONNECT | ps::FD_CLOSE;

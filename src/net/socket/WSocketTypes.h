@@ -82,4 +82,6 @@ constexpr unsigned WM_ADDR_LOOKUP_DONE = platform::WM_USER + 3;
 constexpr unsigned WM_SOCKET_CLOSE_LATER = platform::WM_USER + 4;
 constexpr unsigned WM_SOCKET_FREE_LATER = platform::WM_USER + 5;
 constexpr unsigned WM_SOCKET_TEST_EXCEPTION = platform::WM_USER + 6;
+// The send completion that Send posts; WParam is the session it belongs to.
+constexpr unsigned WM_SOCKET_SENT_LATER = platform::WM_USER + 7;
 constexpr unsigned WM_LINE_DATA_PENDING = platform::WM_USER + 20;

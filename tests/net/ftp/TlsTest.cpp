@@ -1,22 +1,15 @@
 // FTP over TLS: vsftpd with the test certificates (explicit and implicit,
 // passive and active, its default demand that data connections resume the
 // control session), and scripted servers that refuse or cut TLS.
+#include "FileContents.h"
 #include "FtpPeers.h"
 #include "FtpTestUtil.h"
 #include "TestCertificates.h"
 
 #include <algorithm>
 #include <memory>
-#include <sstream>
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 bool Sent(const FtpClientRecorder& r, const std::string& command) {
     return r.TraceHas("> " + command);
@@ -63,7 +56,7 @@ TEST_F(FtpOverTls, VsftpdTakesUploadsByteForByteExplicitAndImplicitPassiveAndAct
                 ASSERT_TRUE(r.Client.Put()) << r.Client.LastResponse() << "\n"
                                             << ::testing::PrintToString(r.Trace);
                 EXPECT_TRUE(r.Client.Quit()) << r.Client.LastResponse();
-                EXPECT_TRUE(ReadAll(peer.Root() + "/" + file) == content);
+                EXPECT_TRUE(ReadFileText(peer.Root() + "/" + file) == content);
                 EXPECT_EQ(Sent(r, "AUTH TLS"), explicitTls);
                 EXPECT_TRUE(Sent(r, "PBSZ 0") && Sent(r, "PROT P"));
                 EXPECT_TRUE(r.Errors.empty());
@@ -117,7 +110,7 @@ TEST_F(FtpOverTls, RefusedCertificateStopsBeforeTheLoginUntilItIsTrusted) {
         EXPECT_TRUE(trusted.Client.Put()) << trusted.Client.LastResponse();
         EXPECT_TRUE(trusted.Client.Quit()) << trusted.Client.LastResponse();
         EXPECT_FALSE(trusted.Client.CertProblem().Refused());
-        EXPECT_EQ(ReadAll(peer.Root() + "/t.bin"), "trusted bytes");
+        EXPECT_EQ(ReadFileText(peer.Root() + "/t.bin"), "trusted bytes");
     }
 }
 

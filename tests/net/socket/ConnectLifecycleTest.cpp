@@ -41,27 +41,10 @@ TEST(ConnectArguments, MissingPortOrAddressAreReported) {
     EXPECT_EQ(s.State(), wsClosed);
 }
 
-TEST(ConnectArguments, AddressTextIsTrimmedAndPropertiesHaveDefaults) {
+TEST(ConnectArguments, AddressTextIsTrimmed) {
     TWSocket s;
     s.SetAddr(" 10.0.0.1 ");
     EXPECT_EQ(s.Addr(), "10.0.0.1");
-    EXPECT_EQ(s.Proto(), "tcp");
-    EXPECT_EQ(s.LocalAddr(), "0.0.0.0");
-    s.SetLocalAddr("");
-    EXPECT_EQ(s.LocalAddr(), "0.0.0.0");
-    EXPECT_EQ(s.LocalPort(), "0");
-    EXPECT_EQ(s.PeerAddr(), "error");
-    EXPECT_EQ(s.PeerPort(), "error");
-    EXPECT_EQ(s.LingerOnOff(), wsLingerOn);
-    EXPECT_EQ(s.SendFlags(), wsSendNormal);
-    EXPECT_EQ(RaisedText([&] { s.SetSendFlags(TSocketSendFlags(7)); }), "Invalid SendFlags");
-    EXPECT_EQ(s.LineEnd(), "\r\n");
-    EXPECT_EQ(s.LineLimit(), 65536);
-    EXPECT_EQ(s.SocksLevel(), "5");
-    s.SetSocksLevel("4a");
-    EXPECT_EQ(s.SocksLevel(), "4A");
-    EXPECT_EQ(RaisedText([&] { s.SetSocksLevel("6"); }),
-              "Invalid socks level. Must be 4, 4A or 5.");
 }
 
 TEST(ConnectArguments, OnErrorReplacesTheException) {
@@ -179,6 +162,61 @@ TEST(ConnectLifecycle, StaleNoticeOfAnEarlierHandleIsIgnored) {
                           platform::FD_CLOSE | platform::FD_READ);
     PumpBriefly();
     EXPECT_EQ(log.events.size(), before);
+    EXPECT_EQ(s.State(), wsConnected);
+    peer.Release();
+}
+
+// The system gives a closed descriptor number to the next socket at once;
+// what was queued for the closed session must not reach the next one.
+TEST(ConnectLifecycle, QueuedNoticesOfAClosedSessionSkipTheNextOnTheSameDescriptor) {
+    Server first({Server::Send("x"), Server::Close()});
+    Server second({Server::Stall()});
+    TWSocket s;
+    EventLog log;
+    log.Attach(s);
+    int reads = 0;
+    TSocket firstHandle = INVALID_SOCKET;
+    s.OnDataAvailable = [&](TCustomWSocket* x, uint16_t) {
+        if (++reads > 1) return;
+        // Queued behind this notice: the close notice of this session, the
+        // completion of the empty send and the CloseLater.
+        PumpBriefly(50);
+        x->Send(nullptr, 0);
+        x->CloseLater();
+        x->Close();
+        log.events.clear();
+        ConnectTo(s, second.PortText());
+        EXPECT_EQ(s.HSocket(), firstHandle) << "the number is reused";
+    };
+    s.OnSessionConnected = [&](TCustomWSocket* x, uint16_t e) {
+        if (firstHandle == INVALID_SOCKET) firstHandle = x->HSocket();
+        log.Add("connected", e);
+    };
+    ConnectTo(s, first.PortText());
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("connected 0") && reads > 0; }));
+    PumpBriefly(200);
+    EXPECT_EQ(s.State(), wsConnected);
+    EXPECT_EQ(log.Count("closed 0"), 0);
+    EXPECT_EQ(log.IndexOf("sent 0"), log.IndexOf("connected 0") + 1)
+        << "only the new session's own write notice";
+    second.Release();
+}
+
+TEST(ConnectLifecycle, RetryFromAFailedConnectHandlerKeepsTheNewSession) {
+    const std::string refusing = RefusingPort();
+    Server peer({Server::Stall()});
+    TWSocket s;
+    std::vector<uint16_t> results;
+    s.OnSessionConnected = [&](TCustomWSocket* x, uint16_t e) {
+        results.push_back(e);
+        if (e == 0) return;
+        x->Close();
+        ConnectTo(s, peer.PortText());
+    };
+    ConnectTo(s, refusing);
+    ASSERT_TRUE(PumpUntil([&] { return results.size() == 2; }));
+    PumpBriefly();
+    EXPECT_EQ(results, (std::vector<uint16_t>{10061, 0}));
     EXPECT_EQ(s.State(), wsConnected);
     peer.Release();
 }

@@ -1,5 +1,6 @@
 // Lookups, listening, accepting and handing a connection to another socket.
 #include "SocketTestUtil.h"
+#include "WSocketResolve.h"
 
 #include <gtest/gtest.h>
 
@@ -174,6 +175,43 @@ TEST(Listening, AcceptAndDupCarryAWholeConversation) {
     EXPECT_EQ(server.State(), wsListening);
     server.Close();
     EXPECT_EQ(server.State(), wsClosed);
+}
+
+// What the FTP client's data connections rely on.
+TEST(Listening, AdoptedHandleReportsRoomToSendOnceAndALocalShutdownCloses) {
+    TWSocket server;
+    std::unique_ptr<TWSocket> session;
+    EventLog sessionLog;
+    server.OnSessionAvailable = [&](TCustomWSocket* sender, uint16_t) {
+        session = std::make_unique<TWSocket>();
+        sessionLog.Attach(*session);
+        session->Dup(sender->Accept());
+    };
+    server.SetAddr("127.0.0.1");
+    server.SetPort("0");
+    server.Listen();
+    TWSocket client;
+    EventLog clientLog;
+    clientLog.Attach(client);
+    client.SetAddr("127.0.0.1");
+    client.SetPort(server.GetBoundPort());
+    client.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return sessionLog.Has("sent 0"); }));
+    PumpBriefly();
+    EXPECT_EQ(sessionLog.Count("sent 0"), 1);
+
+    session->Shutdown(2);
+    ASSERT_TRUE(PumpUntil([&] { return sessionLog.Has("closed 0"); }));
+    EXPECT_EQ(session->State(), wsClosed);
+    EXPECT_EQ(sessionLog.Count("closed 0"), 1);
+    ASSERT_TRUE(PumpUntil([&] { return clientLog.Has("closed 0"); }));
+}
+
+TEST(DnsLookup, OnlyIPv4AddressesAreLookedUp) {
+    // An IPv6 address names no IPv4 host; a name with only IPv6 addresses
+    // gives 11004 (no data) the same way.
+    EXPECT_EQ(RaisedText([] { WSocketResolveHost("::1"); }),
+              "WSocketResolveHost: Cannot convert host address '::1', Error #11001");
 }
 
 TEST(Listening, PauseHoldsNoticesUntilResume) {
