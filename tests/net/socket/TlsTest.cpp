@@ -1,11 +1,17 @@
 // TLS on the socket against stunnel with the test certificates, and against
 // scripted peers that do not speak TLS or stop halfway.
+#include "Loopback.h"
 #include "ScriptedTcpServer.h"
 #include "SocketTestUtil.h"
 #include "TestCertificates.h"
 #include "TlsFront.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using Server = ScriptedTcpServer;
 
@@ -153,6 +159,104 @@ TEST_F(TlsSocket, PeersThatDoNotFinishTheHandshakeFailIt) {
         EXPECT_EQ(run.received, "");
         EXPECT_TRUE(run.problem.Reasons.empty());
     }
+}
+
+namespace {
+
+// `openssl s_server` for one client, sending what is written to Input().
+// Kill() ends it the hard way: the connection closes with no TLS close.
+class OpenSslServer {
+public:
+    OpenSslServer(const TestCertificate& cert) : Port(UnusedLoopbackPort()) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        const std::string accept = "127.0.0.1:" + std::to_string(Port);
+        Pid = fork();
+        if (Pid == 0) {
+            dup2(fds[0], 0);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("openssl", "openssl", "s_server", "-quiet", "-naccept", "2", "-accept",
+                   accept.c_str(), "-cert", cert.Cert.c_str(), "-key", cert.Key.c_str(),
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[0]);
+        In = fds[1];
+        for (int i = 0; i < 100; ++i) {
+            if (const int fd = ConnectToLoopback(Port); fd >= 0) {
+                close(fd); // this probe takes the first of its two connections
+                return;
+            }
+            usleep(50000);
+        }
+    }
+    ~OpenSslServer() {
+        if (In >= 0) close(In);
+        Kill();
+    }
+    void Send(const std::string& text) const {
+        if (write(In, text.data(), text.size()) < 0) ADD_FAILURE() << "pipe to s_server";
+    }
+    void Kill() {
+        if (Pid <= 0) return;
+        kill(Pid, SIGKILL);
+        waitpid(Pid, nullptr, 0);
+        Pid = -1;
+    }
+    const uint16_t Port;
+
+private:
+    pid_t Pid = -1;
+    int In = -1;
+};
+
+} // namespace
+
+TEST_F(TlsSocket, StrictCloseTellsAPeerCutFromATlsClose) {
+    for (const bool strict : {true, false}) {
+        OpenSslServer server(Certs().Server);
+        TWSocket s;
+        s.SetSslEnable(true);
+        s.SetSslStrictClose(strict);
+        std::string received;
+        int closed = -1;
+        s.OnDataAvailable = [&](TCustomWSocket*, uint16_t) {
+            char buf[64];
+            for (int n; (n = s.Receive(buf, sizeof buf)) > 0;) received.append(buf, size_t(n));
+        };
+        s.OnSessionClosed = [&](TCustomWSocket*, uint16_t e) { closed = e; };
+        s.SetAddr("127.0.0.1");
+        s.SetPort(std::to_string(server.Port));
+        s.Connect();
+        ASSERT_TRUE(PumpUntil([&] { return s.SslState() == sslEstablished; }));
+        server.Send("part of a file\n");
+        ASSERT_TRUE(PumpUntil([&] { return received == "part of a file\n"; }));
+        server.Kill();
+        ASSERT_TRUE(PumpUntil([&] { return closed >= 0; }));
+        EXPECT_EQ(closed, strict ? SslErrorTruncated : 0);
+        EXPECT_FALSE(s.SslCloseNotified());
+    }
+    // An orderly end: stunnel passes its backend's close on as a TLS close.
+    Server backend({Server::Send("whole\r\n"), Server::Close()});
+    TlsFront front(backend.Port(), Certs().Server.Cert, Certs().Server.Key);
+    ASSERT_TRUE(front.Running()) << front.Error();
+    TWSocket s;
+    s.SetSslEnable(true);
+    s.SetSslStrictClose(true);
+    int closed = -1;
+    s.OnDataAvailable = [&](TCustomWSocket*, uint16_t) {
+        char buf[64];
+        while (s.Receive(buf, sizeof buf) > 0) {
+        }
+    };
+    s.OnSessionClosed = [&](TCustomWSocket*, uint16_t e) { closed = e; };
+    s.SetAddr("127.0.0.1");
+    s.SetPort(std::to_string(front.Port()));
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return closed >= 0; }, 10000));
+    EXPECT_EQ(closed, 0);
 }
 
 TEST(TlsSocketSettings, OffByDefaultAndFixedWhileOpen) {
