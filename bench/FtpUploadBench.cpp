@@ -3,7 +3,7 @@
 // `curl -T` of the same file to the same server, for a 1 MB JPEG and 50 MB.
 #include "FtpCli.h"
 #include "FtpPeers.h"
-#include "JpegEncoder.h"
+#include "NoiseJpeg.h"
 
 #include "RatioReporter.h"
 
@@ -32,18 +32,9 @@ std::string Path(const std::string& name) {
 
 // A JPEG of noise padded to exactly 1 MiB, and 50 MiB of noise.
 void MakeFiles() {
-    constexpr int W = 700, H = 500;
-    std::vector<uint8_t> rgb(size_t(W) * H * 3);
-    std::mt19937 random(5);
-    for (auto& b : rgb) b = uint8_t(random());
-    TJpegEncoder encoder;
-    auto row = [](const void* context, int y, uint8_t* out) noexcept {
-        const auto* all = static_cast<const std::vector<uint8_t>*>(context);
-        std::copy_n(all->data() + size_t(y) * W * 3, size_t(W) * 3, out);
-    };
-    const auto bytes = encoder.Encode(W, H, row, &rgb);
-    std::string jpeg(bytes.begin(), bytes.end());
+    std::string jpeg = NoiseJpeg(700, 500, 1 << 20);
     jpeg.resize(1 << 20, '\0');
+    std::mt19937 random(5);
     std::ofstream(Path("1MB.jpg"), std::ios::binary) << jpeg;
     std::string big(50 << 20, '\0');
     for (auto& c : big) c = char(random());

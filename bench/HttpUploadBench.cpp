@@ -3,7 +3,7 @@
 // posting a prepared identical body over HTTP/1.0 to the same server, and the
 // CPU the client uses while it waits on a server that takes its time.
 #include "HttpUpload.h"
-#include "JpegEncoder.h"
+#include "NoiseJpeg.h"
 #include "PhpWebServer.h"
 #include "ScriptedTcpServer.h"
 #include "kwHTTPUnit.h"
@@ -47,19 +47,7 @@ struct Site {
 
 // A JPEG of noise padded to exactly 2 MiB: what a busy 4K screenshot weighs.
 std::string MakeJpeg() {
-    constexpr int W = 1100, H = 800;
-    std::vector<uint8_t> rgb(size_t(W) * H * 3);
-    std::mt19937 random(5);
-    for (auto& b : rgb) b = uint8_t(random());
-    TJpegEncoder encoder;
-    auto row = [](const void* context, int y, uint8_t* out) noexcept {
-        const auto* all = static_cast<const std::vector<uint8_t>*>(context);
-        std::copy_n(all->data() + size_t(y) * W * 3, size_t(W) * 3, out);
-    };
-    const auto bytes = encoder.Encode(W, H, row, &rgb);
-    std::string jpeg(bytes.begin(), bytes.end());
-    if (jpeg.size() < JpegBytes) jpeg.resize(JpegBytes, '\0');
-    return jpeg;
+    return NoiseJpeg(1100, 800, JpegBytes);
 }
 
 bool SetUpSite() {

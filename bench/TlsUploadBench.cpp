@@ -5,7 +5,7 @@
 #include "FtpCli.h"
 #include "FtpPeers.h"
 #include "HttpUpload.h"
-#include "JpegEncoder.h"
+#include "NoiseJpeg.h"
 #include "PhpWebServer.h"
 #include "ScriptedTcpServer.h"
 #include "TestCertificates.h"
@@ -46,17 +46,7 @@ std::string jpegPath, bodyPath, postUrl;
 
 // A JPEG of noise padded to exactly 1 MiB.
 void MakeFiles() {
-    constexpr int W = 700, H = 500;
-    std::vector<uint8_t> rgb(size_t(W) * H * 3);
-    std::mt19937 random(5);
-    for (auto& b : rgb) b = uint8_t(random());
-    TJpegEncoder encoder;
-    auto row = [](const void* context, int y, uint8_t* out) noexcept {
-        const auto* all = static_cast<const std::vector<uint8_t>*>(context);
-        std::copy_n(all->data() + size_t(y) * W * 3, size_t(W) * 3, out);
-    };
-    const auto bytes = encoder.Encode(W, H, row, &rgb);
-    std::string jpeg(bytes.begin(), bytes.end());
+    std::string jpeg = NoiseJpeg(700, 500, 1 << 20);
     jpeg.resize(1 << 20, '\0');
     jpegPath = Root() + "1MB.jpg";
     std::ofstream(jpegPath, std::ios::binary) << jpeg;
