@@ -163,15 +163,7 @@ int main(int argc, char** argv) {
     if (pairs.empty()) return 1;
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto timeOf = [&](const std::string& name) {
-        for (const auto& [key, time] : reporter.Times)
-            if (key.rfind(name + "/", 0) == 0) return time;
-        return 0.0;
-    };
-    std::printf("\nRatios, ours / curl (lower is faster):\n");
-    for (const auto& [ours, curl] : pairs)
-        if (timeOf(curl) > 0)
-            std::printf("%-12s %.2f\n", ours.substr(4).c_str(), timeOf(ours) / timeOf(curl));
+    reporter.PrintRatios(pairs, 4);
     ftps.reset();
     https.reset();
     php.reset();
