@@ -4,8 +4,10 @@
 #include "FtpCli.h"
 #include "FtpPeers.h"
 #include "NoiseJpeg.h"
+#include "ScriptedFtpServer.h"
 
 #include "RatioReporter.h"
+#include "ThreadCpu.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +17,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -32,10 +35,8 @@ std::string Path(const std::string& name) {
 
 // A JPEG of noise padded to exactly 1 MiB, and 50 MiB of noise.
 void MakeFiles() {
-    std::string jpeg = NoiseJpeg(700, 500, 1 << 20);
-    jpeg.resize(1 << 20, '\0');
+    std::ofstream(Path("1MB.jpg"), std::ios::binary) << NoiseJpeg(700, 500, 1 << 20);
     std::mt19937 random(5);
-    std::ofstream(Path("1MB.jpg"), std::ios::binary) << jpeg;
     std::string big(50 << 20, '\0');
     for (auto& c : big) c = char(random());
     std::ofstream(Path("50MB.bin"), std::ios::binary) << big;
@@ -70,6 +71,22 @@ bool CurlUpload(const FtpPeer& peer, bool passive, const std::string& file) {
 std::string Name(const FtpPeer& peer, bool passive, const std::string& file, bool ours) {
     return std::string(ours ? "Ours/" : "Curl/") + peer.Name() +
            (passive ? "/passive/" : "/active/") + file;
+}
+
+// CPU milliseconds per second of a synchronous operation waiting 2 s for a
+// reply that never comes.
+double CpuWhileWaiting() {
+    ScriptedFtpServer silent;
+    silent.On("CWD", ScriptedFtpServer::Rule{"", false, true});
+    TFtpClient c;
+    c.SetHostName("127.0.0.1");
+    c.SetPort(silent.PortText());
+    c.SetUserName("u");
+    c.SetPassWord("p");
+    c.SetHostDirName("d");
+    c.SetTimeout(2);
+    if (!c.Connect()) return -1;
+    return CpuMsPerSecond([&] { c.Cwd(); });
 }
 
 } // namespace
@@ -113,6 +130,7 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatios(pairs, 5);
+    std::printf("CPU while waiting on a silent server: %.1f ms per second\n", CpuWhileWaiting());
     peers.clear();
     benchmark::Shutdown();
     return 0;

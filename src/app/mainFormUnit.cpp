@@ -19,6 +19,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -113,6 +114,7 @@ TfrmMain::TfrmMain() {
     CoolTrayIcon1->IconIndex = 0;
     CoolTrayIcon1->MinimizeToTray = true;
     CoolTrayIcon1->OnDblClick = [this](TCoolTrayIcon* sender) { CoolTrayIcon1DblClick(sender); };
+    CreateTrayMenu();
 
     FormCreate();
 }
@@ -166,6 +168,16 @@ void TfrmMain::UpdateButtons() {
         for (QPushButton* b : {btnCrop, btnSaveLocal, btnPublish, btnCaptureScreen, btnConfig,
                                btnCopyToClip, btnTakeFromClip})
             b->setEnabled(false);
+    UpdateTrayMenu();
+}
+
+void TfrmMain::BringToFront() {
+    if (!isVisible() || isMinimized()) {
+        CoolTrayIcon1->RestoreMainWindow();
+        return; // it raises and activates the window once it is mapped again
+    }
+    raise();
+    activateWindow();
 }
 
 void TfrmMain::btnConfigClick() {

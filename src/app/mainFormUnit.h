@@ -8,7 +8,9 @@
 #include <string>
 
 class QFrame;
+class QAction;
 class QLabel;
+class QMenu;
 class QPushButton;
 class TCoolTrayIcon;
 
@@ -22,6 +24,9 @@ public:
 
     // Enables the buttons from the working capture file and isBusy.
     void UpdateButtons();
+    // Shows the window, from the tray or the minimised state too, and puts
+    // it in front of the others: what another start of the program asks for.
+    void BringToFront();
     // Replaces the working capture file by a picture of the primary screen.
     void CaptureScreen();
     // The publishing methods, after the export of the file name.
@@ -46,6 +51,16 @@ public:
     QLabel* lblVer;
     std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
 
+    // The tray icon's menu: the window's commands within reach while the
+    // window is hidden. Each entry is enabled as its button is.
+    std::unique_ptr<QMenu> PopupMenu1;
+    QAction* CaptureScreen1 = nullptr;
+    QAction* TakeFromClip1 = nullptr;
+    QAction* Publish1 = nullptr;
+    QAction* Configure1 = nullptr;
+    QAction* Show1 = nullptr;
+    QAction* Quit1 = nullptr;
+
     void FormCreate();
     void FormDestroy();
     void FormShow();
@@ -59,12 +74,17 @@ public:
     void btnCopyToClipClick();
     void btnAboutClick();
     void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
+    void Show1Click();
+    void Quit1Click();
 
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
+    void CreateTrayMenu();
+    void UpdateTrayMenu();
+
     bool shownBefore_ = false;
 };
 
