@@ -33,7 +33,7 @@ extern char** environ;
 
 namespace {
 
-const char* const Key = "bench-key";
+const char* const Key = "bench-key-at-least-16-long";
 QTemporaryDir scratch;
 std::string Root() {
     return scratch.path().toStdString() + "/";
