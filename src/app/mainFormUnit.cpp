@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "ErrorReport.h"
 #include "FastDIB.h"
+#include "FtpCli.h"
 #include "JpegExport.h"
 #include "Messages.h"
 #include "Screen.h"
@@ -115,6 +116,7 @@ TfrmMain::TfrmMain() {
     CoolTrayIcon1->MinimizeToTray = true;
     CoolTrayIcon1->OnDblClick = [this](TCoolTrayIcon* sender) { CoolTrayIcon1DblClick(sender); };
     CreateTrayMenu();
+    FtpClient1 = CreateFtpClient();
 
     FormCreate();
 }

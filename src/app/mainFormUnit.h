@@ -13,6 +13,8 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class TCoolTrayIcon;
+class TCustomFtpCli;
+class TFtpClient;
 
 extern const char* const VersionText;
 
@@ -47,6 +49,8 @@ public:
     QPushButton* btnAbout;
     QLabel* lblVer;
     std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
+    // Used only by publishing over FTP; reconfigured at every publish.
+    std::unique_ptr<TFtpClient> FtpClient1;
 
     // The tray icon's menu: the window's commands within reach while the
     // window is hidden. Each entry is enabled as its button is.
@@ -73,6 +77,8 @@ public:
     void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
     void Show1Click();
     void Quit1Click();
+    // The FTP client's usage errors.
+    void ftpError(TCustomFtpCli* Sender, std::string& Msg);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -82,6 +88,7 @@ private:
     void CreateTrayMenu();
     void UpdateTrayMenu();
 
+    static std::unique_ptr<TFtpClient> CreateFtpClient();
     bool shownBefore_ = false;
 };
 

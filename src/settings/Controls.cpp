@@ -38,6 +38,13 @@ void TLabeledEdit::changeEvent(QEvent* event) {
     QLineEdit::changeEvent(event);
 }
 
+// Qt counts only the indicator and the text as the box; a release beside
+// the text would then clear the other box without checking this one, and
+// publishing would quietly switch methods.
+bool TMouseUpCheckBox::hitButton(const QPoint& pos) const {
+    return rect().contains(pos);
+}
+
 void TMouseUpCheckBox::mouseReleaseEvent(QMouseEvent* event) {
     QCheckBox::mouseReleaseEvent(event);
     emit mouseUp(event);

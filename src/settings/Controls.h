@@ -29,7 +29,8 @@ protected:
 };
 
 // A check box that signals each release of a mouse button over it, after the
-// box has handled the release (so a click has already toggled it).
+// box has handled the release (so a click has already toggled it). A click
+// anywhere on its area toggles it, not only on the indicator and the text.
 class TMouseUpCheckBox : public QCheckBox {
     Q_OBJECT
 public:
@@ -39,6 +40,7 @@ signals:
     void mouseUp(QMouseEvent* event);
 
 protected:
+    bool hitButton(const QPoint& pos) const override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 

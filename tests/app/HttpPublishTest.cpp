@@ -1,21 +1,10 @@
 // "Publish" by HTTP POST, end to end: the main window, the real upload
 // script under PHP's web server on port 80, and scripted dialogs.
-#include "ConfigDirScope.h"
 #include "HttpUpload.h"
 #include "Loopback.h"
-#include "MainWindowFixture.h"
-#include "ScriptedDialogs.h"
-#include "TempDirScope.h"
+#include "PublishFixture.h"
 #include "UploadSite.h"
-#include "WorkingFiles.h"
 #include "configUnit.h"
-#include "mainFormUnit.h"
-
-#include <gtest/gtest.h>
-
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -24,31 +13,15 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
 const char* const NoTransferOk = "HTTP posting failed, didn't receive 'transfer OK' string!";
 const std::string Prefix = "http://127.0.0.1/captures/";
 
-struct HttpPublishTest : testing::Test {
-    TempDirScope tmp;
-    ConfigDirScope config;
-    ScriptedDialogsScope dialogs;
-    TfrmMain w;
+struct HttpPublishTest : PublishFixture {
     UploadSite site;
-    // Button states seen from the event loop while the flow was busy.
-    std::vector<ButtonStates> busyStates;
-    QTimer watcher;
 
     void SetUp() override {
-        WriteCapture(WorkingFilePath(), 40, 30, [](int x, int y) {
-            return uint32_t(x * 6) << 16 | uint32_t(y * 8) << 8 | uint32_t((x * y) & 0xFF);
-        });
+        PublishFixture::SetUp();
         Configure(UploadSite::ScriptUrl, UploadSite::Key);
-        w.UpdateButtons();
-        QObject::connect(&watcher, &QTimer::timeout, [this] {
-            if (w.isBusy) busyStates.push_back(Buttons());
-        });
-        watcher.start(1);
     }
 
     void Configure(const std::string& url, const std::string& key) {
@@ -59,27 +32,6 @@ struct HttpPublishTest : testing::Test {
         Settings.secretKey = key;
         SaveSettings();
     }
-
-    ButtonStates Buttons() const { return ::Buttons(w); }
-
-    // Publishes under name; the dialogs shown after the name prompt.
-    std::vector<ScriptedDialogs::Shown> Publish(const std::string& name) {
-        dialogs->queryAnswers.push_back(name);
-        QTest::mouseClick(w.btnPublish, Qt::LeftButton);
-        EXPECT_FALSE(w.isBusy);
-        EXPECT_EQ(Buttons(), ExpectedButtons(true, true)) << "buttons enabled again";
-        EXPECT_GE(dialogs->shown.size(), 1u);
-        return {dialogs->shown.begin() + 1, dialogs->shown.end()};
-    }
-
-    // Every state seen while busy had only About enabled, and there was one.
-    void ExpectOnlyAboutWhileWaiting() {
-        const ButtonStates onlyAbout = ExpectedButtons(false, false);
-        ASSERT_FALSE(busyStates.empty()) << "the wait ran the event loop while busy";
-        for (const auto& s : busyStates) EXPECT_EQ(s, onlyAbout);
-    }
-
-    std::string Exported(const std::string& name) { return ReadWholeFile(tmp.File(name)); }
 };
 
 struct HttpPublishServedTest : HttpPublishTest {
@@ -93,12 +45,6 @@ struct HttpPublishServedTest : HttpPublishTest {
         ASSERT_TRUE(server->Running()) << server->Error();
     }
 };
-
-Texts MessagesOf(const std::vector<ScriptedDialogs::Shown>& shown) {
-    Texts out;
-    for (const auto& s : shown) out.push_back(s.kind == "message" ? s.text : s.kind);
-    return out;
-}
 
 // A listener on 127.0.0.1:80 that never accepts: the connection completes in
 // the kernel's backlog and then nothing is ever said.
@@ -151,7 +97,6 @@ TEST_F(HttpPublishServedTest, WrongKeyIsReportedAndNothingIsStored) {
 TEST_F(HttpPublishServedTest, NameTheScriptRefusesStoresNothing) {
     EXPECT_EQ(MessagesOf(Publish("shot.php")), Texts{NoTransferOk});
     // An "&" splits the form, so the script sees the name "a".
-    dialogs->shown.clear();
     EXPECT_EQ(MessagesOf(Publish("a&b.jpg")), Texts{NoTransferOk});
     EXPECT_TRUE(site.UploadedFiles().isEmpty());
 }
@@ -182,7 +127,6 @@ TEST_F(HttpPublishServedTest, SizeDifferenceIsReported) {
 TEST_F(HttpPublishTest, PostingUrlWithoutHttpSchemeSendsNothing) {
     for (const char* url : {"https://127.0.0.1/brwk_upload.php", "HTTP://127.0.0.1/brwk_upload.php",
                             "127.0.0.1/brwk_upload.php"}) {
-        dialogs->shown.clear();
         Configure(url, UploadSite::Key);
         EXPECT_EQ(MessagesOf(Publish("shot.jpg")),
                   Texts{"Missing http:// start from the posting URL!"})
@@ -193,7 +137,6 @@ TEST_F(HttpPublishTest, PostingUrlWithoutHttpSchemeSendsNothing) {
 
 TEST_F(HttpPublishTest, PostingUrlWithoutHostPart) {
     for (const char* url : {"http://127.0.0.1", "http:///brwk_upload.php", "http://  /x.php"}) {
-        dialogs->shown.clear();
         Configure(url, UploadSite::Key);
         EXPECT_EQ(MessagesOf(Publish("shot.jpg")),
                   Texts{"Cannot resolve host name, check that posting url is in format "
@@ -216,7 +159,7 @@ TEST_F(HttpPublishTest, RefusedConnection) {
         if (shown.kind == "message") whileShown = Buttons();
     };
     EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{NoTransferOk});
-    EXPECT_EQ(whileShown, ExpectedButtons(false, false));
+    EXPECT_EQ(whileShown, OnlyAbout());
 }
 
 TEST_F(HttpPublishTest, StalledServerIsGivenUpAfterTheTimeOut) {

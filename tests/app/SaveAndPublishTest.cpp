@@ -1,9 +1,11 @@
 #include "ConfigDirScope.h"
 #include "MainWindowFixture.h"
 #include "ScriptedDialogs.h"
+#include "ScriptedTcpServer.h"
 #include "TempDirScope.h"
 #include "WorkingFiles.h"
 #include "configFormUnit.h"
+#include "configUnit.h"
 #include "mainFormUnit.h"
 #include "modifyCaptureUnit.h"
 
@@ -86,9 +88,20 @@ TEST_F(SaveAndPublishTest, CancelledPublishPromptExportsNothing) {
 }
 
 TEST_F(SaveAndPublishTest, PublishExportsUnderTheConfirmedName) {
+    // An FTP publish to a port where nothing listens; the export is looked
+    // at while the failure is shown, before the flow removes it.
+    LoadSettings();
+    Settings.transferType = settings::TransferFtp;
+    Settings.hostName = "127.0.0.1";
+    Settings.port = std::to_string(UnusedLoopbackPort());
+    SaveSettings();
+    QImage jpeg;
+    dialogs->whileOpen = [&](const ScriptedDialogs::Shown& s) {
+        if (s.kind == "message" && jpeg.isNull())
+            jpeg = QImage(QString::fromStdString(tmp.File("my picture.png")), "JPEG");
+    };
     dialogs->queryAnswers.push_back("my picture.png");
     QTest::mouseClick(w.btnPublish, Qt::LeftButton);
-    const QImage jpeg(QString::fromStdString(tmp.File("my picture.png")), "JPEG");
     EXPECT_EQ(jpeg.size(), QSize(6, 4)) << "a JPEG whatever the extension";
     EXPECT_FALSE(w.isBusy);
 }

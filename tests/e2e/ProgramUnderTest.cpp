@@ -28,6 +28,7 @@ ProgramUnderTest::~ProgramUnderTest() {
 bool ProgramUnderTest::Start() {
     QProcessEnvironment env;
     env.insert("TMPDIR", tmp_.path());
+    env.insert("XDG_CONFIG_HOME", config_.path());
     process_ = session_.Start(BRWK_PROGRAM, {}, env);
     window_ = session_.WaitForWindow("^Brindlewick!$");
     // Let the first paint finish before anyone looks.

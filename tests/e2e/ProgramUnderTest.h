@@ -1,5 +1,5 @@
 // The real program running on a test desktop, with its own temporary
-// directory, and what a person would see of its main window.
+// directory and settings, and what a person would see of its main window.
 #pragma once
 
 #include "XSession.h"
@@ -22,6 +22,10 @@ public:
     unsigned long MainWindow() const { return window_; }
     std::string TempDir() const { return tmp_.path().toStdString() + "/"; }
     std::string WorkingFile() const { return TempDir() + "brindlewick_temp.bmp"; }
+    // The settings file the program reads; write it before Start.
+    std::string SettingsFile() const {
+        return config_.path().toStdString() + "/Brindlewick/Brindlewick.ini";
+    }
 
     void Press(const std::string& button) const;
     // Whether a button looks enabled: its caption is drawn in dark text.
@@ -37,6 +41,7 @@ public:
 private:
     XSession& session_;
     QTemporaryDir tmp_;
+    QTemporaryDir config_;
     QProcess* process_ = nullptr;
     unsigned long window_ = 0;
 };

@@ -115,6 +115,27 @@ TEST_F(ConfigDialog, MouseReleaseOverABoxClearsTheOtherWhateverItsState) {
     EXPECT_EQ(Stored("General/transfertype"), QVariant("2"));
 }
 
+TEST_F(ConfigDialog, AClickAnywhereOnAUseBoxTogglesIt) {
+    StoreOnly({{"General/transfertype", "2"}});
+    Open();
+    // The whole 97 x 17 area is the box: the indicator, the text, the room
+    // right of the text, the corners.
+    const QPoint places[] = {{0, 0}, {6, 8}, {30, 8}, {60, 8}, {96, 16}};
+    for (const QPoint& at : places) {
+        QTest::mouseClick(Form->cbUseFTP.get(), Qt::LeftButton, {}, at);
+        EXPECT_TRUE(Form->cbUseFTP->isChecked()) << at.x() << "," << at.y();
+        EXPECT_FALSE(Form->cbUseHTTP->isChecked());
+        QTest::mouseClick(Form->cbUseHTTP.get(), Qt::LeftButton, {}, at);
+        EXPECT_TRUE(Form->cbUseHTTP->isChecked()) << at.x() << "," << at.y();
+        EXPECT_FALSE(Form->cbUseFTP->isChecked());
+    }
+    // Right of the text, the FTP box is chosen and the choice is stored.
+    QTest::mouseClick(Form->cbUseFTP.get(), Qt::LeftButton, {}, QPoint(80, 8));
+    ExpectEnabled(true, false);
+    QTest::mouseClick(Form->btnOK.get(), Qt::LeftButton);
+    EXPECT_EQ(Stored("General/transfertype"), QVariant("1"));
+}
+
 TEST_F(ConfigDialog, ARightButtonReleaseAlsoClearsTheOtherBox) {
     Open();
     Click(*Form->cbUseHTTP, Qt::RightButton);

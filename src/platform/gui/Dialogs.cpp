@@ -5,6 +5,9 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace platform {
 namespace {
@@ -12,6 +15,11 @@ namespace {
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+// The input dialog's edit box is as wide as on the designed platform, or
+// wider where its text needs the room (frame and inner margins).
+constexpr int MinEditWidth = 250;
+constexpr int EditTextMargin = 16;
 
 QWidget* Owner() {
     return QApplication::activeWindow();
@@ -36,6 +44,13 @@ public:
         if (auto* edit = dialog.findChild<QLineEdit*>()) {
             edit->setMaxLength(255);
             edit->selectAll();
+            // Wide enough to show the whole text (a published URL is read
+            // from here), within the screen.
+            const int text = edit->fontMetrics().horizontalAdvance(edit->text());
+            int width = std::max(MinEditWidth, text + EditTextMargin);
+            if (const QScreen* screen = dialog.screen())
+                width = std::min(width, screen->availableGeometry().width() * 3 / 4);
+            edit->setMinimumWidth(width);
         }
         if (dialog.exec() != QDialog::Accepted) return false;
         value = dialog.textValue().toStdString();

@@ -1,0 +1,343 @@
+// "Publish" over FTP, end to end: the main window, scripted dialogs, and
+// real FTP servers (pyftpdlib, vsftpd) in passive and active mode.
+#include "FtpCli.h"
+#include "FtpPeers.h"
+#include "PublishFixture.h"
+#include "ScriptedFtpServer.h"
+#include "ScriptedTcpServer.h"
+#include "configUnit.h"
+
+#include <functional>
+#include <memory>
+#include <ostream>
+
+namespace {
+
+const char* const Failed = "Publishing failed - check settings and network connection!";
+const std::string Prefix = "http://127.0.0.1/~tester/captures/";
+
+struct FtpAccount {
+    std::string host = "127.0.0.1";
+    std::string port;
+    std::string user = "tester";
+    std::string password = "secret";
+    std::string directory = "captures";
+    bool passive = true;
+};
+
+struct FtpPublishTest : PublishFixture {
+    void Configure(const FtpAccount& a) {
+        LoadSettings();
+        Settings.transferType = settings::TransferFtp;
+        Settings.hostName = a.host;
+        Settings.port = a.port;
+        Settings.userName = a.user;
+        Settings.password = a.password;
+        Settings.destDirectory = a.directory;
+        Settings.passive = a.passive;
+        Settings.hostPrefix = Prefix;
+        SaveSettings();
+    }
+    bool ExportGone(const std::string& name) {
+        return !QFile::exists(QString::fromStdString(tmp.File(name)));
+    }
+};
+
+enum class Server { Pyftpdlib, Vsftpd };
+struct RealCase {
+    Server server;
+    bool passive;
+};
+
+std::string CaseName(const testing::TestParamInfo<RealCase>& info) {
+    return std::string(info.param.server == Server::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
+           (info.param.passive ? "Passive" : "Active");
+}
+
+struct FtpPublishRealServer : FtpPublishTest, testing::WithParamInterface<RealCase> {
+    std::unique_ptr<FtpPeer> server;
+
+    void SetUp() override {
+        if (GetParam().server == Server::Pyftpdlib) {
+            if (!PyFtpdServer::Available()) GTEST_SKIP() << "python3-pyftpdlib is not installed";
+            server = std::make_unique<PyFtpdServer>();
+        } else {
+            if (!VsftpdServer::Available()) GTEST_SKIP() << "vsftpd cannot run here";
+            server = std::make_unique<VsftpdServer>();
+        }
+        ASSERT_TRUE(server->Running()) << server->Error();
+        FtpPublishTest::SetUp();
+        FtpAccount a;
+        a.port = std::to_string(server->Port());
+        a.user = server->User();
+        a.password = server->Password();
+        a.passive = GetParam().passive;
+        Configure(a);
+    }
+    std::string Stored(const std::string& name) {
+        return ReadFileText(server->Root() + "/captures/" + name);
+    }
+};
+
+} // namespace
+
+// The second publish finds the directory there already: the refused MKD is
+// ignored and the upload goes on.
+TEST_P(FtpPublishRealServer, StoresTheExportedJpegAndShowsItsUrl) {
+    const std::string capture = ReadFileText(WorkingFilePath());
+    std::string exported;
+    dialogs->whileOpen = [&](const ScriptedDialogs::Shown& s) {
+        if (s.kind == "inputbox") exported = Exported(s.text.substr(Prefix.size()));
+    };
+    for (const std::string name : {"shot_1.jpg", "shot 2.jpg"}) {
+        exported.clear();
+        const auto shown = Publish(name);
+        ASSERT_EQ(shown.size(), 1u) << testing::PrintToString(MessagesOf(shown));
+        EXPECT_EQ(shown[0].kind, "inputbox");
+        EXPECT_EQ(shown[0].caption, "Transfer succeeded!");
+        EXPECT_EQ(shown[0].prompt, "URL for capture");
+        EXPECT_EQ(shown[0].text, Prefix + name);
+        ASSERT_GT(exported.size(), 100u) << "the JPEG is there while the URL is shown";
+        EXPECT_EQ(Stored(name), exported) << "byte-identical on the server";
+        EXPECT_TRUE(ExportGone(name));
+        EXPECT_FALSE(w.FtpClient1->Connected());
+    }
+    EXPECT_EQ(ReadFileText(WorkingFilePath()), capture) << "the working capture is unchanged";
+    ExpectOnlyAboutWhileWaiting();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpPublishRealServer,
+                         testing::Values(RealCase{Server::Pyftpdlib, true},
+                                         RealCase{Server::Pyftpdlib, false},
+                                         RealCase{Server::Vsftpd, true},
+                                         RealCase{Server::Vsftpd, false}),
+                         CaseName);
+
+namespace {
+
+const char* const Password = "s3cret-pw";
+
+// One publish against the scripted server: how it is set up, the dialogs
+// after the name prompt ("inputbox" for the URL box; a trailing "*" matches
+// any rest of the text), and the exact command lines the server received.
+struct FaultCase {
+    const char* name;
+    std::function<void(ScriptedFtpServer&, FtpAccount&)> arrange;
+    Texts messages;
+    Texts commands;
+};
+
+std::ostream& operator<<(std::ostream& os, const FaultCase& c) {
+    return os << c.name;
+}
+
+bool Matches(const Texts& expected, const Texts& seen) {
+    if (expected.size() != seen.size()) return false;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        const std::string& e = expected[i];
+        if (!e.empty() && e.back() == '*') {
+            if (seen[i].compare(0, e.size() - 1, e, 0, e.size() - 1) != 0) return false;
+        } else if (e != seen[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const Texts LoggedIn = {"USER tester", std::string("PASS ") + Password};
+
+Texts Commands(std::initializer_list<std::string> tail, bool loggedIn = true) {
+    Texts all = loggedIn ? LoggedIn : Texts{};
+    all.insert(all.end(), tail);
+    return all;
+}
+
+struct FtpPublishScripted : FtpPublishTest, testing::WithParamInterface<FaultCase> {
+    std::unique_ptr<ScriptedFtpServer> server;
+    FtpAccount account;
+
+    void SetUp() override {
+        FtpPublishTest::SetUp();
+        w.FtpClient1->SetTimeoutMs(400);
+        account.password = Password;
+    }
+    void Start(const std::string& banner = "220 Scripted FTP ready\r\n") {
+        server = std::make_unique<ScriptedFtpServer>(banner);
+        account.port = server->PortText();
+    }
+};
+
+} // namespace
+
+TEST_P(FtpPublishScripted, EndsWithTheDesignedMessages) {
+    const FaultCase& c = GetParam();
+    Start();
+    c.arrange(*server, account);
+    Configure(account);
+    std::vector<ButtonStates> whileShown;
+    dialogs->whileOpen = [&](const ScriptedDialogs::Shown& s) {
+        if (s.kind != "query") whileShown.push_back(Buttons());
+    };
+    const Texts seen = MessagesOf(Publish("shot.jpg"));
+    for (const auto& buttons : whileShown) EXPECT_EQ(buttons, OnlyAbout()) << "busy meanwhile";
+    EXPECT_TRUE(Matches(c.messages, seen)) << testing::PrintToString(seen);
+    for (const std::string& text : seen)
+        EXPECT_EQ(text.find(Password), std::string::npos) << "the password is never shown";
+    EXPECT_TRUE(ExportGone("shot.jpg"));
+    EXPECT_FALSE(w.FtpClient1->Connected());
+    if (!c.commands.empty()) {
+        EXPECT_TRUE(server->WaitClosed(2000)) << "the control connection is closed";
+    }
+    const Texts commands = server->Commands();
+    EXPECT_TRUE(Matches(c.commands, commands)) << testing::PrintToString(commands);
+}
+
+using Rule = ScriptedFtpServer::Rule;
+using Account = FtpAccount;
+using Srv = ScriptedFtpServer;
+
+const Texts Uploaded =
+    Commands({"MKD captures", "CWD captures", "TYPE I", "PASV", "STOR shot.jpg", "QUIT"});
+const Texts ActiveUploaded = Commands(
+    {"MKD captures", "CWD captures", "TYPE I", "PORT 127,0,0,1,*", "STOR shot.jpg", "QUIT"});
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FtpPublishScripted,
+    testing::Values(
+        FaultCase{"Success", [](Srv&, Account&) {}, {"inputbox"}, Uploaded},
+        FaultCase{"ActiveSuccess",
+                  [](Srv&, Account& a) { a.passive = false; },
+                  {"inputbox"},
+                  ActiveUploaded},
+        FaultCase{"ExistingDirectory",
+                  [](Srv& s, Account&) { s.On("MKD", "550 File exists.\r\n"); },
+                  {"inputbox"},
+                  Uploaded},
+        FaultCase{"RefusedUser",
+                  [](Srv& s, Account&) { s.On("USER", "530 Not allowed.\r\n"); },
+                  {"Connect to FTP failed : 530 Not allowed.", Failed},
+                  {"USER tester", "QUIT"}},
+        FaultCase{"RefusedPassword",
+                  [](Srv& s, Account&) { s.On("PASS", "530 Login incorrect.\r\n"); },
+                  {"Connect to FTP failed : 530 Login incorrect.", Failed},
+                  Commands({"QUIT"})},
+        FaultCase{"RefusedCwd",
+                  [](Srv& s, Account&) { s.On("CWD", "550 No such directory.\r\n"); },
+                  {"Failed to change directory to captures 550 No such directory.", Failed},
+                  Commands({"MKD captures", "CWD captures", "QUIT"})},
+        FaultCase{"RefusedType",
+                  [](Srv& s, Account&) { s.On("TYPE", "504 Not that type.\r\n"); },
+                  {Failed},
+                  Commands({"MKD captures", "CWD captures", "TYPE I", "QUIT"})},
+        FaultCase{"RefusedPasv",
+                  [](Srv& s, Account&) { s.On("PASV", "425 No passive mode.\r\n"); },
+                  {"Cannot upload file: 425 No passive mode.", Failed},
+                  Commands({"MKD captures", "CWD captures", "TYPE I", "PASV", "QUIT"})},
+        FaultCase{"RefusedPort",
+                  [](Srv& s, Account& a) {
+                      a.passive = false;
+                      s.On("PORT", "500 Illegal PORT command.\r\n");
+                  },
+                  {"Cannot upload file: 500 Illegal PORT command.", Failed},
+                  Commands({"MKD captures", "CWD captures", "TYPE I", "PORT 127,0,0,1,*", "QUIT"})},
+        FaultCase{"RefusedUpload",
+                  [](Srv& s, Account&) { s.On("STOR", "553 Could not create file.\r\n"); },
+                  {"Cannot upload file: 553 Could not create file.", Failed},
+                  Uploaded},
+        FaultCase{"UploadFailsAtTheEnd",
+                  [](Srv& s, Account&) { s.FinalReply = "552 Quota exceeded.\r\n"; },
+                  {"Cannot upload file: 552 Quota exceeded.", Failed},
+                  Uploaded},
+        FaultCase{"RefusedQuit",
+                  [](Srv& s, Account&) { s.On("QUIT", "500 What?\r\n"); },
+                  {Failed},
+                  Uploaded},
+        FaultCase{"ServerLeavesMidSession",
+                  [](Srv& s, Account&) {
+                      s.On("CWD", Rule{"421 Service closing.\r\n", true});
+                  },
+                  {"Failed to change directory to captures 421 Service closing.", Failed},
+                  Commands({"MKD captures", "CWD captures"})},
+        FaultCase{"UnknownHost",
+                  [](Srv&, Account& a) { a.host = "no-such-host.invalid"; },
+                  {"Connect to FTP failed : *", Failed},
+                  {}},
+        FaultCase{"NothingListening",
+                  [](Srv&, Account& a) { a.port = std::to_string(UnusedLoopbackPort()); },
+                  {"Connect to FTP failed : *", Failed},
+                  {}},
+        FaultCase{"NonNumericPort",
+                  [](Srv&, Account& a) { a.port = "twenty-one"; },
+                  {"Connect to FTP failed : *", Failed},
+                  {}},
+        FaultCase{"EmptyUserName",
+                  [](Srv&, Account& a) { a.user = ""; },
+                  {"FTP Error: *", "Connect to FTP failed : *", Failed},
+                  {"QUIT"}},
+        FaultCase{"EmptyPassword",
+                  [](Srv&, Account& a) { a.password = ""; },
+                  {"FTP Error: *", "Connect to FTP failed : *", Failed},
+                  {"USER tester", "QUIT"}},
+        FaultCase{"EmptyDirectory",
+                  [](Srv&, Account& a) { a.directory = ""; },
+                  {"FTP Error: *", "Failed to change directory to  *", Failed},
+                  Commands({"MKD ", "QUIT"})},
+        FaultCase{"StallAfterBanner",
+                  [](Srv& s, Account&) {
+                      s.On("USER", Rule{"", false, true});
+                  },
+                  {"Connect to FTP failed : *", Failed},
+                  {"USER tester"}},
+        FaultCase{"StallOnCwd",
+                  [](Srv& s, Account&) {
+                      s.On("CWD", Rule{"", false, true});
+                  },
+                  {"Failed to change directory to captures *", Failed},
+                  Commands({"MKD captures", "CWD captures"})},
+        FaultCase{"ActiveServerNeverConnects",
+                  [](Srv& s, Account& a) {
+                      a.passive = false;
+                      s.DataMode = Srv::Data::NeverConnect;
+                      s.FinalReply = "425 Can't open data connection.\r\n";
+                  },
+                  {"Cannot upload file: 425 Can't open data connection.", Failed},
+                  ActiveUploaded},
+        FaultCase{"ActiveServerNeverConnectsNorAnswers",
+                  [](Srv& s, Account& a) {
+                      a.passive = false;
+                      s.DataMode = Srv::Data::NeverConnect;
+                      s.FinalReply = "";
+                  },
+                  {"Cannot upload file: *", Failed},
+                  Commands({"MKD captures", "CWD captures", "TYPE I", "PORT 127,0,0,1,*",
+                            "STOR shot.jpg"})},
+        FaultCase{"DataConnectionStalls",
+                  [](Srv& s, Account&) { s.DataMode = Srv::Data::Stall; },
+                  {"Cannot upload file: *", Failed},
+                  Commands({"MKD captures", "CWD captures", "TYPE I", "PASV", "STOR shot.jpg"})}),
+    [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// An error nobody expected, here from the dialog of a failed upload, ends
+// the flow through the general error handler: the buttons come back, the
+// JPEG is gone, and the client is ready for the next publish.
+TEST_F(FtpPublishScripted, AnUnexpectedErrorLeavesTheProgramReady) {
+    Start();
+    server->On("STOR", "553 Could not create file.\r\n");
+    Configure(account);
+    bool thrown = false;
+    dialogs->whileOpen = [&](const ScriptedDialogs::Shown& s) {
+        if (!thrown && s.text.rfind("Cannot upload file: ", 0) == 0) {
+            thrown = true;
+            throw std::runtime_error("dialog broke");
+        }
+    };
+    EXPECT_EQ(MessagesOf(Publish("shot.jpg")),
+              (Texts{"Cannot upload file: 553 Could not create file.", "dialog broke"}));
+    EXPECT_TRUE(ExportGone("shot.jpg"));
+    EXPECT_FALSE(w.FtpClient1->Connected());
+
+    Start();
+    Configure(account);
+    EXPECT_EQ(MessagesOf(Publish("again.jpg")), Texts{"inputbox"});
+    EXPECT_FALSE(server->Stored().empty());
+}

@@ -1,0 +1,89 @@
+#include "FtpPeers.h"
+#include "ProgramUnderTest.h"
+#include "XSession.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace {
+
+QByteArray ReadAll(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+// A screen capture published over FTP the way a user does it, with the
+// account set up in the settings file: the name typed into the prompt, the
+// URL copied out of the box that follows, the picture on the server.
+TEST(FtpPublishE2E, PublishedCaptureIsOnTheServerAndItsUrlCanBeCopied) {
+    if (!PyFtpdServer::Available()) GTEST_SKIP() << "python3-pyftpdlib is not installed";
+    PyFtpdServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    XSession x(1024, 768, 24);
+    ASSERT_TRUE(x.Ok()) << x.Error();
+    ProgramUnderTest program(x);
+    const QString prefix = "http://127.0.0.1/~tester/shots/";
+    {
+        const QString ini = QString::fromStdString(program.SettingsFile());
+        QDir().mkpath(QFileInfo(ini).path());
+        QSettings settings(ini, QSettings::IniFormat);
+        settings.setValue("ftp/hostname", "127.0.0.1");
+        settings.setValue("ftp/port", QString::number(server.Port()));
+        settings.setValue("ftp/username", QString::fromStdString(server.User()));
+        settings.setValue("ftp/password", QString::fromStdString(server.Password()));
+        settings.setValue("ftp/destdirectory", "shots");
+        settings.setValue("ftp/passive", "1");
+        settings.setValue("ftp/hostprefix", prefix);
+        settings.setValue("General/transfertype", "1");
+    }
+    ASSERT_TRUE(program.Start());
+    program.Press("Capture screen");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return QFile::exists(QString::fromStdString(program.WorkingFile())) &&
+                   x.WindowMapped(program.MainWindow()) && program.LooksEnabled("Publish");
+        },
+        20000));
+    const QByteArray capture = ReadAll(program.WorkingFile());
+
+    program.Press("Publish");
+    const unsigned long query = x.WaitForWindow("^Preparing for publishing$");
+    ASSERT_NE(query, 0u);
+    x.Key(query, "ctrl+a");
+    x.Run("xdotool", {"type", "--delay", "20", "e2e shot.jpg"});
+    x.Run("xdotool", {"key", "Return"});
+
+    const unsigned long box = x.WaitForWindow("^Transfer succeeded!$", 30000);
+    ASSERT_NE(box, 0u) << "no URL box";
+    EXPECT_FALSE(program.LooksEnabled("Publish")) << "busy while the URL is shown";
+    x.Key(box, "ctrl+a");
+    x.Run("xdotool", {"key", "ctrl+c"});
+    QByteArray url;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            url = x.Run("xclip", {"-o", "-selection", "clipboard"});
+            return !url.isEmpty();
+        },
+        10000));
+    EXPECT_EQ(url.toStdString(), (prefix + "e2e shot.jpg").toStdString());
+    x.Key(box, "Return");
+    ASSERT_TRUE(WaitUntil([&] { return !x.WindowMapped(box); }, 10000));
+
+    const QImage stored(QString::fromStdString(server.Root() + "/shots/e2e shot.jpg"), "JPEG");
+    EXPECT_EQ(stored.size(), QSize(1024, 768));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return QDir(QString::fromStdString(program.TempDir())).entryList(QDir::Files) ==
+                   QStringList{"brindlewick_temp.bmp"};
+        },
+        5000))
+        << "the exported JPEG is deleted";
+    EXPECT_EQ(ReadAll(program.WorkingFile()), capture);
+    EXPECT_TRUE(WaitUntil([&] { return program.LooksEnabled("Configure"); }, 5000));
+}
