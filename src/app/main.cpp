@@ -1,12 +1,53 @@
 #include "Application.h"
 #include "BrindlewickIcon.h"
+#include "CommandLine.h"
+#include "CommandLinePublish.h"
 #include "configFormUnit.h"
 #include "mainFormUnit.h"
 #include "modifyCaptureUnit.h"
 
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
 #include <memory>
 
+namespace {
+
+std::string ProgramName(const char* argv0) {
+    const std::string path = argv0 ? argv0 : "brindlewick";
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    const TCommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (line.Command) {
+    case cmdHelp:
+        std::fputs(HelpText(ProgramName(argv[0])).c_str(), stdout);
+        return ExitOk;
+    case cmdVersion:
+        std::fputs(VersionLine().c_str(), stdout);
+        return ExitOk;
+    case cmdUsageError:
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n",
+                     ProgramName(argv[0]).c_str(), line.Error.c_str(),
+                     ProgramName(argv[0]).c_str());
+        return ExitUsage;
+    case cmdPublish: {
+        // Nothing is shown, so no desktop is needed: it works from a
+        // terminal without one too.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        TApplication app(argc, argv);
+        return PublishFromCommandLine(line.File);
+    }
+    case cmdStart:
+    case cmdCapture:
+        break;
+    }
+
     TApplication app(argc, argv);
     app.setWindowIcon(BrindlewickIcon());
     // Created first, the main window is the one whose closing ends the run;
@@ -17,6 +58,10 @@ int main(int argc, char** argv) {
     frmModifyCapture = editor.get();
     frmConfig = config.get();
     mainWindow->show();
+    // Pressing the button does what the user's press does, and nothing
+    // while a save or publish keeps it disabled.
+    if (line.Command == cmdCapture)
+        QTimer::singleShot(0, mainWindow->btnCaptureScreen, &QPushButton::click);
     const int result = app.exec();
     frmConfig = nullptr;
     frmModifyCapture = nullptr;
