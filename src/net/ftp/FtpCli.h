@@ -198,6 +198,7 @@ protected:
     bool ConnectPassiveData(TSessionConnected onConnected, int failCode,
                             const std::string& failPrefix);
     void PutDataConnected(TCustomWSocket* Sender, uint16_t Error);
+    bool AcceptedFromServer(TSocket accepted);
     void PutDataAccepted(TCustomWSocket* Sender, uint16_t Error);
     void PutDataAvailable(TCustomWSocket* Sender, uint16_t Error);
     void PutDataClosed(TCustomWSocket* Sender, uint16_t Error);

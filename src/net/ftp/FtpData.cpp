@@ -200,10 +200,25 @@ void TCustomFtpCli::PutDataConnected(TCustomWSocket*, uint16_t Error) {
     SendTransferCommand();
 }
 
+// The listener takes connections from anywhere; only the server we are
+// logged in to may have the file. Anyone else is turned away and the
+// listener keeps waiting for the server.
+bool TCustomFtpCli::AcceptedFromServer(TSocket accepted) {
+    platform::SockAddrIn peer, server;
+    if (platform::peerName(accepted, peer) == 0 && FControlSocket->GetPeerName(server) == 0 &&
+        peer.addr == server.addr)
+        return true;
+    platform::closeSocket(accepted);
+    NotifyDisplay("! Data connection from " + platform::addressToText(peer.addr) +
+                  " refused: not the server");
+    return false;
+}
+
 void TCustomFtpCli::PutDataAccepted(TCustomWSocket*, uint16_t) {
     TSocket accepted = INVALID_SOCKET;
     try {
         accepted = FDataSocket->Accept();
+        if (!AcceptedFromServer(accepted)) return;
         FDataSocket->Close();
         FDataSocket->OnSessionClosed = [this](TCustomWSocket* s, uint16_t e) {
             PutDataClosed(s, e);
@@ -428,6 +443,7 @@ void TCustomFtpCli::GetDataConnected(TCustomWSocket*, uint16_t Error) {
 void TCustomFtpCli::GetDataAccepted(TCustomWSocket*, uint16_t) {
     try {
         TSocket accepted = FDataSocket->Accept();
+        if (!AcceptedFromServer(accepted)) return;
         FDataSocket->Close();
         FDataSocket->OnSessionClosed = [this](TCustomWSocket* s, uint16_t e) {
             GetDataClosed(s, e);

@@ -3,8 +3,11 @@
 // data connection.
 #include "FtpTestUtil.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,6 +198,37 @@ TEST(FtpUpload, DataGoesToTheControlPeerWhateverThePassiveReplySays) {
     ASSERT_TRUE(t.ConnectAndPut()) << t.r.Client.LastResponse();
     EXPECT_EQ(t.server.Stored(), t.content);
     EXPECT_EQ(t.r.Client.DataSocket()->Addr(), "127.0.0.1");
+}
+
+TEST(FtpUpload, ActiveListenerTurnsAwayConnectionsFromOtherHosts) {
+    Transfer t(false);
+    // Another host connects to the announced port before the server does.
+    int intruder = -1;
+    uint16_t dataPort = 0;
+    t.r.Client.OnCommand = [&](TCustomFtpCli*, std::string& cmd) {
+        unsigned h[6];
+        if (std::sscanf(cmd.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &h[4],
+                        &h[5]) == 6)
+            dataPort = uint16_t(h[4] * 256 + h[5]);
+        if (cmd.rfind("STOR", 0) != 0 || intruder >= 0) return;
+        intruder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x7F000002);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(dataPort);
+        ASSERT_EQ(bind(intruder, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+        ASSERT_EQ(connect(intruder, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    };
+    ASSERT_TRUE(t.ConnectAndPut()) << t.r.Client.LastResponse();
+    EXPECT_EQ(t.server.Stored(), t.content);
+    ASSERT_GE(intruder, 0);
+    char byte;
+    EXPECT_EQ(recv(intruder, &byte, 1, 0), 0) << "the other host got data";
+    close(intruder);
+    EXPECT_TRUE(t.r.TraceHas("! Data connection from 127.0.0.2 refused"));
 }
 
 TEST(FtpUpload, LocalRefusals) {
