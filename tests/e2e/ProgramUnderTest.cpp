@@ -25,11 +25,11 @@ ProgramUnderTest::~ProgramUnderTest() {
     }
 }
 
-bool ProgramUnderTest::Start() {
+bool ProgramUnderTest::Start(const QStringList& args) {
     QProcessEnvironment env;
     env.insert("TMPDIR", tmp_.path());
     env.insert("XDG_CONFIG_HOME", config_.path());
-    process_ = session_.Start(BRWK_PROGRAM, {}, env);
+    process_ = session_.Start(BRWK_PROGRAM, args, env);
     window_ = session_.WaitForWindow("^Brindlewick!$");
     // Let the first paint finish before anyone looks.
     return window_ && WaitUntil([&] { return LooksEnabled("About"); }, 10000);

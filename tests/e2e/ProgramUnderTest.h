@@ -17,8 +17,9 @@ public:
     explicit ProgramUnderTest(XSession& session);
     ~ProgramUnderTest();
 
-    // Starts the program and waits for its main window; false if it never shows.
-    bool Start();
+    // Starts the program with the command-line arguments and waits for its
+    // main window; false if it never shows.
+    bool Start(const QStringList& args = {});
     unsigned long MainWindow() const { return window_; }
     std::string TempDir() const { return tmp_.path().toStdString() + "/"; }
     std::string WorkingFile() const { return TempDir() + "brindlewick_temp.bmp"; }
