@@ -58,6 +58,9 @@ bool StartsWith(const std::vector<uint8_t>& data, const char* magic, size_t n) {
 // Only the three formats a screenshot tool writes; the format is told by the
 // first bytes, never by the name, so standard input works alike.
 void Decode(const std::vector<uint8_t>& data, const std::string& file, TFastDIB& bitmap) {
+    // A screenshot tool that was cancelled writes nothing.
+    if (data.empty())
+        throw std::runtime_error("Nothing to publish: " + Describe(file) + " is empty.");
     bool ok = false;
     if (StartsWith(data, "BM", 2)) {
         ok = bitmap.LoadBitmapMemory(data.data(), data.size());

@@ -149,6 +149,8 @@ struct PublishCase {
     Method method;
     const char* format;
     bool fromStdin;
+    // --publish=FILE rather than --publish FILE.
+    bool joined = false;
 };
 
 struct CommandLinePublish : CommandLineTest, testing::WithParamInterface<PublishCase> {};
@@ -164,8 +166,10 @@ TEST_P(CommandLinePublish, PrintsOnlyTheUrlOfThePublishedJpeg) {
     WriteFileBytes(tmp.File("brindlewick_temp.bmp"), capture);
     const std::string file = tmp.File(std::string("shot.") + c.format);
     if (!c.fromStdin) WriteFileBytes(file, {picture.begin(), picture.end()});
+    const QString path = QString::fromStdString(file);
     const ProgramRun run = c.fromStdin ? RunProgram({"--publish", "-"}, picture)
-                                       : RunProgram({"--publish", QString::fromStdString(file)});
+                           : c.joined  ? RunProgram({"--publish=" + path})
+                                       : RunProgram({"--publish", path});
 
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const std::string prefix = c.method == Method::Http ? HttpPrefix : FtpPrefix;
@@ -183,7 +187,8 @@ TEST_P(CommandLinePublish, PrintsOnlyTheUrlOfThePublishedJpeg) {
 INSTANTIATE_TEST_SUITE_P(Pictures, CommandLinePublish,
                          testing::Values(PublishCase{"HttpPngFile", Method::Http, "PNG", false},
                                          PublishCase{"HttpBmpStdin", Method::Http, "BMP", true},
-                                         PublishCase{"FtpJpegFile", Method::Ftp, "JPEG", false},
+                                         PublishCase{"FtpJpegFile", Method::Ftp, "JPEG", false,
+                                                     true},
                                          PublishCase{"FtpPngStdin", Method::Ftp, "PNG", true}),
                          [](const auto& info) { return std::string(info.param.title); });
 
@@ -263,6 +268,14 @@ INSTANTIATE_TEST_SUITE_P(
                     Gif,
                     1,
                     {"standard input is not a PNG, JPEG or BMP picture."}},
+        FailureCase{"EmptyInput",
+                    false,
+                    false,
+                    "",
+                    {"--publish", "-"},
+                    Nothing,
+                    1,
+                    {"Nothing to publish: standard input is empty."}},
         FailureCase{"BrokenPng",
                     false,
                     false,
