@@ -2,6 +2,9 @@
 #include "BrindlewickIcon.h"
 #include "CommandLine.h"
 #include "CommandLinePublish.h"
+#include "Dialogs.h"
+#include "InstanceLock.h"
+#include "System.h"
 #include "configFormUnit.h"
 #include "mainFormUnit.h"
 #include "modifyCaptureUnit.h"
@@ -11,6 +14,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -50,6 +54,27 @@ int main(int argc, char** argv) {
 
     TApplication app(argc, argv);
     app.setWindowIcon(BrindlewickIcon());
+
+    // The captures live in the user's private working directory; without it
+    // the program does not start, and says why.
+    std::unique_ptr<platform::TInstanceLock> instance;
+    try {
+        instance = std::make_unique<platform::TInstanceLock>(platform::TempDirectory());
+        // A copy already runs for this user: it is shown instead (or, for
+        // --capture, captures), and this one ends before it touches the
+        // working capture file.
+        if (!instance->Acquire()) {
+            const bool capture = line.Command == cmdCapture;
+            if (instance->HandOver(capture ? platform::horCapture : platform::horShow)) return 0;
+            platform::dialogs().MessageBox("Brindlewick is already running.");
+            // A key binding's capture that did not happen is no success.
+            return capture ? ExitFailed : 0;
+        }
+    } catch (const std::exception& e) {
+        platform::dialogs().MessageBox(e.what());
+        return 1;
+    }
+
     // Created first, the main window is the one whose closing ends the run;
     // the other two windows live as long and are reused at every showing.
     auto mainWindow = std::make_unique<TfrmMain>();
@@ -57,12 +82,20 @@ int main(int argc, char** argv) {
     auto config = std::make_unique<TfrmConfig>();
     frmModifyCapture = editor.get();
     frmConfig = config.get();
-    mainWindow->show();
+    instance->OnShowRequested = [&mainWindow](platform::TInstanceLock*) {
+        mainWindow->BringToFront();
+    };
     // Pressing the button does what the user's press does, and nothing
     // while a save or publish keeps it disabled.
+    instance->OnCaptureRequested = [&mainWindow](platform::TInstanceLock*) {
+        mainWindow->btnCaptureScreen->click();
+    };
+    mainWindow->show();
     if (line.Command == cmdCapture)
         QTimer::singleShot(0, mainWindow->btnCaptureScreen, &QPushButton::click);
     const int result = app.exec();
+    instance->OnCaptureRequested = nullptr;
+    instance->OnShowRequested = nullptr;
     frmConfig = nullptr;
     frmModifyCapture = nullptr;
     return result;

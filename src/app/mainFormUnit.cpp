@@ -178,6 +178,15 @@ void TfrmMain::UpdateButtons() {
     UpdateTrayMenu();
 }
 
+void TfrmMain::BringToFront() {
+    if (!isVisible() || isMinimized()) {
+        CoolTrayIcon1->RestoreMainWindow();
+        return; // it raises and activates the window once it is mapped again
+    }
+    raise();
+    activateWindow();
+}
+
 void TfrmMain::btnConfigClick() {
     if (frmConfig) frmConfig->exec();
     UpdateButtons();

@@ -32,6 +32,9 @@ public:
 
     // Enables the buttons from the working capture file and isBusy.
     void UpdateButtons();
+    // Shows the window, from the tray or the minimised state too, and puts
+    // it in front of the others: what another start of the program asks for.
+    void BringToFront();
     // Replaces the working capture file by a picture of the primary screen.
     void CaptureScreen();
     // The publishing methods, after the export of the file name.

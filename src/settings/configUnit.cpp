@@ -1,6 +1,5 @@
 #include "configUnit.h"
 
-#include "DateFormats.h"
 #include "Random.h"
 #include "Registry.h"
 
@@ -49,16 +48,22 @@ private:
     TRegistry& Reg;
 };
 
-void Write(TRegistry& reg, const std::string& section, const std::string& name,
-           const std::string& value) {
-    if (!reg.WriteString(section, name, value))
-        throw ERegistryException("Failed to set data for " + Quoted(name));
-}
-
+// 144 bits from the system's random source, written with the URL-safe Base64
+// letters (letters, digits, "-" and "_"), which the form sends unescaped.
 std::string DefaultSecretKey() {
-    const std::string date = platform::CurrentDateText();
-    const std::string time = platform::CurrentTimeText();
-    return date + "-" + time + "-" + std::to_string(platform::RandomDraw(settings::SecretKeyRange));
+    // Drawn and not used: every load still advances the program's generator
+    // once, so the random parts of later file names stay where they were.
+    platform::RandomDraw(settings::SecretKeyRange);
+    static constexpr char Letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    uint8_t raw[settings::SecretKeyBytes];
+    platform::SystemRandomBytes(raw, sizeof raw);
+    std::string key;
+    for (size_t i = 0; i + 2 < sizeof raw; i += 3) {
+        const uint32_t bits = uint32_t(raw[i]) << 16 | uint32_t(raw[i + 1]) << 8 | raw[i + 2];
+        for (int shift = 18; shift >= 0; shift -= 6) key += Letters[(bits >> shift) & 63];
+    }
+    return key;
 }
 
 void OpenProductKey(TRegistry& reg) {
@@ -92,16 +97,28 @@ void LoadSettings() {
 void SaveSettings() {
     TRegistry reg;
     OpenProductKey(reg);
-    Write(reg, "ftp", "hostname", Settings.hostName);
-    Write(reg, "ftp", "username", Settings.userName);
-    Write(reg, "ftp", "password", Settings.password);
-    Write(reg, "ftp", "passtype", "1");
-    Write(reg, "ftp", "port", Settings.port);
-    Write(reg, "ftp", "destdirectory", Settings.destDirectory);
-    Write(reg, "ftp", "hostprefix", Settings.hostPrefix);
-    Write(reg, "ftp", "passive", Settings.passive ? "1" : "0");
-    Write(reg, "general", "transfertype", std::to_string(Settings.transferType));
-    Write(reg, "httppost", "posturl", Settings.postUrl);
-    Write(reg, "httppost", "postserver", Settings.postServer);
-    Write(reg, "httppost", "secretkey", Settings.secretKey);
+    const struct {
+        const char* section;
+        const char* name;
+        std::string value;
+    } values[] = {
+        {"ftp", "hostname", Settings.hostName},
+        {"ftp", "username", Settings.userName},
+        {"ftp", "password", Settings.password},
+        {"ftp", "passtype", "1"},
+        {"ftp", "port", Settings.port},
+        {"ftp", "destdirectory", Settings.destDirectory},
+        {"ftp", "hostprefix", Settings.hostPrefix},
+        {"ftp", "passive", Settings.passive ? "1" : "0"},
+        {"general", "transfertype", std::to_string(Settings.transferType)},
+        {"httppost", "posturl", Settings.postUrl},
+        {"httppost", "postserver", Settings.postServer},
+        {"httppost", "secretkey", Settings.secretKey},
+    };
+    // All values go into the file with one write: a large file is written
+    // once, and a failed write stores none of them.
+    reg.BeginUpdate();
+    for (const auto& v : values) reg.WriteString(v.section, v.name, v.value);
+    if (!reg.EndUpdate())
+        throw ERegistryException("Failed to set data for " + Quoted(values[0].name));
 }

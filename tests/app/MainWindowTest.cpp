@@ -18,6 +18,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <unistd.h>
+
 namespace {
 
 struct MainWindowTest : testing::Test {
@@ -204,13 +206,15 @@ TEST_F(MainWindowTest, UnreadableCaptureIsReportedAndTheProgramGoesOn) {
     EXPECT_EQ(dialogs->Messages().size(), 2u);
 }
 
-TEST_F(MainWindowTest, UnwritableTemporaryDirectoryLeavesNoCapture) {
+TEST_F(MainWindowTest, UnusableTemporaryDirectoryLeavesNoCapture) {
     TfrmMain w;
-    qputenv("TMPDIR", (tmp.Path() + "missing").c_str());
+    // A file where the working directory belongs.
+    ::rmdir(tmp.Path().c_str());
+    WriteFileBytes(tmp.Base() + "Brindlewick", {'x'});
     QApplication::clipboard()->setImage(QImage(4, 4, QImage::Format_RGB32));
     QTest::mouseClick(w.btnTakeFromClip, Qt::LeftButton);
     ASSERT_EQ(dialogs->Messages().size(), 1u);
-    EXPECT_NE(dialogs->Messages()[0].find("Cannot create file"), std::string::npos)
+    EXPECT_NE(dialogs->Messages()[0].find(tmp.Base() + "Brindlewick"), std::string::npos)
         << dialogs->Messages()[0];
     EXPECT_FALSE(WorkingFileExists());
 }

@@ -1,10 +1,13 @@
-// The command line on a real desktop: --capture, as a key binding runs it.
+// The command line on a real desktop: --capture, as a key binding runs it,
+// with and without a copy running.
 #include "FastDIB.h"
 #include "FileContents.h"
 #include "ProgramUnderTest.h"
 #include "XSession.h"
 
 #include <gtest/gtest.h>
+
+#include <QFile>
 
 namespace {
 
@@ -32,4 +35,16 @@ protected:
 TEST_F(CommandLineE2E, CaptureWithNoCopyRunningStartsOneThatCaptures) {
     ASSERT_TRUE(program.Start({"--capture"}));
     EXPECT_TRUE(ScreenCaptured());
+}
+
+TEST_F(CommandLineE2E, CaptureWithACopyRunningCapturesThereAndEnds) {
+    ASSERT_TRUE(program.Start());
+    ASSERT_FALSE(QFile::exists(QString::fromStdString(program.WorkingFile())));
+    EXPECT_EQ(program.RunAnotherCopy({"--capture"}), 0);
+    EXPECT_TRUE(ScreenCaptured());
+    EXPECT_EQ(program.Process()->state(), QProcess::Running);
+    const auto mains = x.Run("xdotool", {"search", "--onlyvisible", "--name", "^Brindlewick!$"})
+                           .trimmed()
+                           .split('\n');
+    EXPECT_EQ(mains.size(), 1) << "no second main window";
 }

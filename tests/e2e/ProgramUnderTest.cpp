@@ -2,6 +2,8 @@
 
 #include <QColor>
 
+#include <sys/stat.h>
+
 const std::map<std::string, QRect>& ProgramUnderTest::Buttons() {
     static const std::map<std::string, QRect> buttons = {
         {"Configure", {8, 16, 137, 33}},
@@ -16,7 +18,10 @@ const std::map<std::string, QRect>& ProgramUnderTest::Buttons() {
     return buttons;
 }
 
-ProgramUnderTest::ProgramUnderTest(XSession& session) : session_(session) {}
+ProgramUnderTest::ProgramUnderTest(XSession& session) : session_(session) {
+    // Made now, as the program makes it, so a test can leave files there first.
+    ::mkdir(TempDir().c_str(), 0700);
+}
 
 ProgramUnderTest::~ProgramUnderTest() {
     if (process_ && process_->state() != QProcess::NotRunning) {
@@ -25,14 +30,28 @@ ProgramUnderTest::~ProgramUnderTest() {
     }
 }
 
-bool ProgramUnderTest::Start(const QStringList& args) {
+QProcessEnvironment ProgramUnderTest::Environment() const {
     QProcessEnvironment env;
-    env.insert("TMPDIR", tmp_.path());
+    env.insert("XDG_CACHE_HOME", tmp_.path());
     env.insert("XDG_CONFIG_HOME", config_.path());
-    process_ = session_.Start(BRWK_PROGRAM, args, env);
+    return env;
+}
+
+bool ProgramUnderTest::Start(const QStringList& args) {
+    process_ = session_.Start(BRWK_PROGRAM, args, Environment());
     window_ = session_.WaitForWindow("^Brindlewick!$");
     // Let the first paint finish before anyone looks.
     return window_ && WaitUntil([&] { return LooksEnabled("About"); }, 10000);
+}
+
+QProcess* ProgramUnderTest::Launch(const QStringList& args) {
+    return session_.Start(BRWK_PROGRAM, args, Environment());
+}
+
+int ProgramUnderTest::RunAnotherCopy(const QStringList& args, int timeoutMs) {
+    QProcess* other = Launch(args);
+    if (!other->waitForFinished(timeoutMs)) return -1;
+    return other->exitStatus() == QProcess::NormalExit ? other->exitCode() : -1;
 }
 
 void ProgramUnderTest::Press(const std::string& button) const {
