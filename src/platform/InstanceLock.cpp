@@ -40,8 +40,7 @@ bool SocketAddress(const std::string& path, sockaddr_un& addr) {
 std::string ReadSome(int fd, size_t n, int waitMs) {
     std::string text;
     pollfd p{fd, POLLIN, 0};
-    while (text.size() < n && (text.empty() || text.back() != '\n') &&
-           ::poll(&p, 1, waitMs) > 0) {
+    while (text.size() < n && (text.empty() || text.back() != '\n') && ::poll(&p, 1, waitMs) > 0) {
         char buf[16];
         const ssize_t got = ::read(fd, buf, std::min(sizeof buf, n - text.size()));
         if (got <= 0) break;
