@@ -192,13 +192,13 @@ INSTANTIATE_TEST_SUITE_P(Pictures, CommandLinePublish,
                                          PublishCase{"FtpPngStdin", Method::Ftp, "PNG", true}),
                          [](const auto& info) { return std::string(info.param.title); });
 
+enum class Peer { None, Http, Ftp };
+
 struct FailureCase {
     const char* title;
-    // No server for an input that never gets that far.
-    bool http;
-    bool ftp;
+    Peer peer; // none for an input that never gets that far
     const char* secret;
-    std::vector<QString> args;
+    std::vector<QString> args; // "@name" is a file in the working folder
     QByteArray (*input)();
     int exitCode;
     std::vector<std::string> messages;
@@ -208,8 +208,7 @@ struct CommandLineFailure : CommandLineTest, testing::WithParamInterface<Failure
 
 TEST_P(CommandLineFailure, SaysWhyOnStandardErrorAndNothingOnStandardOutput) {
     const FailureCase& c = GetParam();
-    if (c.http) Start(Method::Http, c.secret);
-    if (c.ftp) Start(Method::Ftp, c.secret);
+    if (c.peer != Peer::None) Start(c.peer == Peer::Http ? Method::Http : Method::Ftp, c.secret);
     if (IsSkipped()) return;
 
     QStringList args;
@@ -220,7 +219,7 @@ TEST_P(CommandLineFailure, SaysWhyOnStandardErrorAndNothingOnStandardOutput) {
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
     EXPECT_EQ(run.out, "");
     ExpectInOrder(run.err, c.messages);
-    if (c.http) {
+    if (c.peer == Peer::Http) {
         EXPECT_TRUE(site.UploadedFiles().isEmpty());
     }
     EXPECT_FALSE(TempFiles().join(" ").contains("brindlewick_publish"));
@@ -239,63 +238,29 @@ QByteArray Nothing() {
     return {};
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, CommandLineFailure,
-    testing::Values(
-        FailureCase{"HttpWrongKey",
-                    true,
-                    false,
-                    "not-the-site-key-at-all",
-                    {"--publish", "-"},
-                    Png,
-                    1,
-                    {"HTTP posting failed, didn't receive 'transfer OK' string!",
-                     "Authentication failed, secret key incorrect?"}},
-        FailureCase{"FtpWrongPassword",
-                    false,
-                    true,
-                    "wrong",
-                    {"--publish", "-"},
-                    Png,
-                    1,
-                    {"Connect to FTP failed : 530",
-                     "Publishing failed - check settings and network connection!"}},
-        FailureCase{"NotAPicture",
-                    false,
-                    false,
-                    "",
-                    {"--publish", "-"},
-                    Gif,
-                    1,
-                    {"standard input is not a PNG, JPEG or BMP picture."}},
-        FailureCase{"EmptyInput",
-                    false,
-                    false,
-                    "",
-                    {"--publish", "-"},
-                    Nothing,
-                    1,
-                    {"Nothing to publish: standard input is empty."}},
-        FailureCase{"BrokenPng",
-                    false,
-                    false,
-                    "",
-                    {"--publish", "-"},
-                    CutPng,
-                    1,
-                    {"The picture in standard input cannot be read."}},
-        FailureCase{"MissingFile",
-                    false,
-                    false,
-                    "",
-                    {"--publish", "@none.png"},
-                    Nothing,
-                    1,
-                    {"No such file or directory"}},
-        FailureCase{"PublishWithoutFile", false, false, "", {"--publish"}, Nothing, 2, {}},
-        FailureCase{"UnknownOption", false, false, "", {"--shoot"}, Nothing, 2, {}},
-        FailureCase{"TwoOptions", false, false, "", {"--version", "--capture"}, Nothing, 2, {}}),
+const std::vector<QString> FromStdin = {"--publish", "-"};
+const char* const Failed = "Publishing failed - check settings and network connection!";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Failures, CommandLineFailure, testing::Values(
+    FailureCase{"HttpWrongKey", Peer::Http, "not-the-site-key-at-all", FromStdin, Png, 1,
+                {"HTTP posting failed, didn't receive 'transfer OK' string!",
+                 "Authentication failed, secret key incorrect?"}},
+    FailureCase{"FtpWrongPassword", Peer::Ftp, "wrong", FromStdin, Png, 1,
+                {"Connect to FTP failed : 530", Failed}},
+    FailureCase{"NotAPicture", Peer::None, "", FromStdin, Gif, 1,
+                {"standard input is not a PNG, JPEG or BMP picture."}},
+    FailureCase{"EmptyInput", Peer::None, "", FromStdin, Nothing, 1,
+                {"Nothing to publish: standard input is empty."}},
+    FailureCase{"BrokenPng", Peer::None, "", FromStdin, CutPng, 1,
+                {"The picture in standard input cannot be read."}},
+    FailureCase{"MissingFile", Peer::None, "", {"--publish", "@none.png"}, Nothing, 1,
+                {"No such file or directory"}},
+    FailureCase{"PublishWithoutFile", Peer::None, "", {"--publish"}, Nothing, 2, {}},
+    FailureCase{"UnknownOption", Peer::None, "", {"--shoot"}, Nothing, 2, {}},
+    FailureCase{"TwoOptions", Peer::None, "", {"--version", "--capture"}, Nothing, 2, {}}),
     [](const auto& info) { return std::string(info.param.title); });
+// clang-format on
 
 TEST(CommandLineInfo, HelpAndVersionGoToStandardOutput) {
     const ProgramRun version = RunProgram({"--version"});
