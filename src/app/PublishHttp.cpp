@@ -1,5 +1,6 @@
 // Publishing over HTTP POST: one form POST of the exported JPEG to the
 // user's upload script, whose marker strings tell how it went.
+#include "CertificateTrust.h"
 #include "Dialogs.h"
 #include "HttpUpload.h"
 #include "JpegExport.h"
@@ -32,12 +33,8 @@ void TfrmMain::PublishHttp(const std::string& name) {
     }
     // Cleared on every way out, an unexpected error included.
     TBusyScope busy(*this);
-    auto http = std::make_unique<kwHTTP>();
-    http->Url = Settings.postUrl;
-    http->Port = 80;
-    http->IdleTimeoutMs = httpIdleTimeoutMs;
-    http->Host = HostOfPostUrl(Settings.postUrl);
-    if (IsBlank(http->Host)) {
+    const TPostTarget target = PostTargetOf(Settings.postUrl);
+    if (IsBlank(target.Host)) {
         dialogs.MessageBox(
             std::string("Cannot resolve host name, check that posting url is in format ") +
             ExamplePostUrl);
@@ -46,13 +43,37 @@ void TfrmMain::PublishHttp(const std::string& name) {
 
     const std::string path = ExportFilePath(name);
     if (ExpandLongPath(path).empty()) dialogs.MessageBox("Not found: " + path);
-    http->PostData = BuildPostForm(name, Settings.secretKey, ReadWholeFile(path));
+    const std::string form = BuildPostForm(name, Settings.secretKey, ReadWholeFile(path));
 
-    http->Connect();
-    http->WaitUntilDone();
+    auto post = [&] {
+        auto http = std::make_unique<kwHTTP>();
+        http->Url = Settings.postUrl;
+        http->Port = target.Port;
+        http->IdleTimeoutMs = httpIdleTimeoutMs;
+        http->Host = target.Host;
+        http->UseTls = target.Tls;
+        http->TrustedFingerprint = Settings.httpCertFingerprint;
+        http->PostData = form;
+        http->Connect();
+        http->WaitUntilDone();
+        return http;
+    };
+    auto http = post();
+    // A refused certificate the user now trusts: the same post once more.
+    if (target.Tls &&
+        OfferCertificateTrust(http->Socket->SslCertProblem(), Settings.httpCertFingerprint))
+        http = post();
+    // Said after the designed messages, which tell only that the post failed.
+    const std::string tlsFailure = http->Socket->SslErrorText();
+    auto explainTls = [&] {
+        if (target.Tls && !tlsFailure.empty())
+            dialogs.MessageBox("The secure connection to " + target.Host +
+                               " failed: " + tlsFailure);
+    };
 
     if (http->Replies.empty()) {
         dialogs.MessageBox("HTTP posting failed!");
+        explainTls();
         return;
     }
     std::string text;
@@ -67,4 +88,5 @@ void TfrmMain::PublishHttp(const std::string& name) {
         dialogs.MessageBox("Authentication failed, secret key incorrect?");
     if (Contains(text, MarkerSizeDiff))
         dialogs.MessageBox("There was difference in file size, try again.");
+    explainTls();
 }

@@ -20,6 +20,12 @@ struct configRecord {
     std::string postUrl;
     std::string postServer;
     std::string secretKey;
+    // 0 plain FTP, 1 explicit TLS (AUTH TLS), 2 implicit TLS.
+    int32_t ftpEncryption = 0;
+    // SHA-256 fingerprints of certificates the user chose to trust although
+    // they did not verify; empty for none.
+    std::string ftpCertFingerprint;
+    std::string httpCertFingerprint;
 };
 
 extern configRecord Settings;
@@ -37,9 +43,10 @@ public:
 // A stored value that is not a string raises ERegistryException; the fields
 // read before it keep their new values.
 void LoadSettings();
-// Writes every field (and "passtype" = "1") with one write of the file. A
-// failed write raises ERegistryException naming the first value ("hostname")
-// and leaves the stored file as it was.
+// Writes every field (and "passtype" = "1") with one write of the file; the
+// encryption fields only once they differ from their defaults or are stored
+// already. A failed write raises ERegistryException naming the first value
+// ("hostname") and leaves the stored file as it was.
 void SaveSettings();
 
 namespace settings {
