@@ -1,5 +1,7 @@
 #include "Application.h"
 #include "BrindlewickIcon.h"
+#include "CommandLine.h"
+#include "CommandLinePublish.h"
 #include "Dialogs.h"
 #include "InstanceLock.h"
 #include "System.h"
@@ -7,10 +9,49 @@
 #include "mainFormUnit.h"
 #include "modifyCaptureUnit.h"
 
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 
+namespace {
+
+std::string ProgramName(const char* argv0) {
+    const std::string path = argv0 ? argv0 : "brindlewick";
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    const TCommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (line.Command) {
+    case cmdHelp:
+        std::fputs(HelpText(ProgramName(argv[0])).c_str(), stdout);
+        return ExitOk;
+    case cmdVersion:
+        std::fputs(VersionLine().c_str(), stdout);
+        return ExitOk;
+    case cmdUsageError:
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n",
+                     ProgramName(argv[0]).c_str(), line.Error.c_str(),
+                     ProgramName(argv[0]).c_str());
+        return ExitUsage;
+    case cmdPublish: {
+        // Nothing is shown, so no desktop is needed: it works from a
+        // terminal without one too.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        TApplication app(argc, argv);
+        return PublishFromCommandLine(line.File);
+    }
+    case cmdStart:
+    case cmdCapture:
+        break;
+    }
+
     TApplication app(argc, argv);
     app.setWindowIcon(BrindlewickIcon());
 
@@ -19,12 +60,15 @@ int main(int argc, char** argv) {
     std::unique_ptr<platform::TInstanceLock> instance;
     try {
         instance = std::make_unique<platform::TInstanceLock>(platform::TempDirectory());
-        // A copy already runs for this user: it is shown instead, and this one
-        // ends before it touches the working capture file.
+        // A copy already runs for this user: it is shown instead (or, for
+        // --capture, captures), and this one ends before it touches the
+        // working capture file.
         if (!instance->Acquire()) {
-            if (!instance->HandOver())
-                platform::dialogs().MessageBox("Brindlewick is already running.");
-            return 0;
+            const bool capture = line.Command == cmdCapture;
+            if (instance->HandOver(capture ? platform::horCapture : platform::horShow)) return 0;
+            platform::dialogs().MessageBox("Brindlewick is already running.");
+            // A key binding's capture that did not happen is no success.
+            return capture ? ExitFailed : 0;
         }
     } catch (const std::exception& e) {
         platform::dialogs().MessageBox(e.what());
@@ -41,8 +85,16 @@ int main(int argc, char** argv) {
     instance->OnShowRequested = [&mainWindow](platform::TInstanceLock*) {
         mainWindow->BringToFront();
     };
+    // Pressing the button does what the user's press does, and nothing
+    // while a save or publish keeps it disabled.
+    instance->OnCaptureRequested = [&mainWindow](platform::TInstanceLock*) {
+        mainWindow->btnCaptureScreen->click();
+    };
     mainWindow->show();
+    if (line.Command == cmdCapture)
+        QTimer::singleShot(0, mainWindow->btnCaptureScreen, &QPushButton::click);
     const int result = app.exec();
+    instance->OnCaptureRequested = nullptr;
     instance->OnShowRequested = nullptr;
     frmConfig = nullptr;
     frmModifyCapture = nullptr;

@@ -61,7 +61,11 @@ void FitCaptions(std::initializer_list<QPushButton*> buttons) {
 
 } // namespace
 
-TfrmMain::TfrmMain() {
+TfrmMain::TfrmMain() : TfrmMain(true) {}
+
+TfrmMain::TfrmMain(TPublishOnly) : TfrmMain(false) {}
+
+TfrmMain::TfrmMain(bool session) : session_(session) {
     setWindowTitle("Brindlewick!");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -108,6 +112,8 @@ TfrmMain::TfrmMain() {
                         btnConfig,        btnTakeFromClip, btnCopyToClip, btnAbout};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
     btnCaptureScreen->setFocus();
+    FtpClient1 = CreateFtpClient();
+    if (!session_) return;
 
     CoolTrayIcon1 = std::make_unique<TCoolTrayIcon>(this);
     CoolTrayIcon1->CycleInterval = 0;
@@ -115,14 +121,13 @@ TfrmMain::TfrmMain() {
     CoolTrayIcon1->IconIndex = 0;
     CoolTrayIcon1->MinimizeToTray = true;
     CoolTrayIcon1->OnDblClick = [this](TCoolTrayIcon* sender) { CoolTrayIcon1DblClick(sender); };
-    FtpClient1 = CreateFtpClient();
     CreateTrayMenu();
 
     FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
-    FormDestroy();
+    if (session_) FormDestroy();
 }
 
 void TfrmMain::FormCreate() {
@@ -255,6 +260,10 @@ void TfrmMain::btnSaveLocalClick() {
 }
 
 void TfrmMain::btnPublishClick() {
+    PublishCapture(WorkingFilePath());
+}
+
+void TfrmMain::PublishCapture(const std::string& source) {
     LoadSettings();
     std::string name = GenerateFileName() + ".jpg";
     if (!platform::dialogs().InputQuery("Preparing for publishing",
@@ -264,7 +273,7 @@ void TfrmMain::btnPublishClick() {
     }
     // The confirmed name is used as typed, but never as a path out of the
     // temporary directory.
-    ConvertBmpToJpeg(WorkingFilePath(), ExportFilePath(name));
+    ConvertBmpToJpeg(source, ExportFilePath(name));
     if (Settings.transferType == settings::TransferFtp)
         PublishFtp(name);
     else

@@ -18,10 +18,16 @@ class TFtpClient;
 
 extern const char* const VersionText;
 
+// Selects the window that is never shown and only publishes a picture file
+// (the command line): it leaves the working capture file alone, since it may
+// be another running copy's, and puts no icon in the tray.
+struct TPublishOnly {};
+
 class TfrmMain : public QWidget {
     Q_OBJECT
 public:
     TfrmMain();
+    explicit TfrmMain(TPublishOnly);
     ~TfrmMain() override;
 
     // Enables the buttons from the working capture file and isBusy.
@@ -34,6 +40,9 @@ public:
     // The publishing methods, after the export of the file name.
     void PublishFtp(const std::string& name);
     void PublishHttp(const std::string& name);
+    // "Publish" for the capture in the BMP file source: the name prompt, the
+    // export, then the configured publishing method.
+    void PublishCapture(const std::string& source);
 
     bool isBusy = false;
     // How long an HTTP publish may go without any progress before it gives up.
@@ -78,21 +87,24 @@ public:
     void btnCopyToClipClick();
     void btnAboutClick();
     void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
-    // The FTP client's usage errors.
-    void ftpError(TCustomFtpCli* Sender, std::string& Msg);
     void Show1Click();
     void Quit1Click();
+    // The FTP client's usage errors.
+    void ftpError(TCustomFtpCli* Sender, std::string& Msg);
 
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
-    static std::unique_ptr<TFtpClient> CreateFtpClient();
+    explicit TfrmMain(bool session);
     void CreateTrayMenu();
     void UpdateTrayMenu();
 
+    static std::unique_ptr<TFtpClient> CreateFtpClient();
     bool shownBefore_ = false;
+    // False for the publish-only window.
+    const bool session_;
 };
 
 // Holds isBusy for the length of a save or publish, whatever way it ends.

@@ -4,6 +4,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -19,7 +20,10 @@ namespace platform {
 namespace {
 
 constexpr char ShowRequest[] = "show\n";
+constexpr char CaptureRequest[] = "capture\n";
 constexpr char ShowAnswer[] = "ok\n";
+// The longest request line.
+constexpr size_t RequestMax = sizeof CaptureRequest - 1;
 // How long the holder waits for a request line after a connect.
 constexpr int RequestWaitMs = 1000;
 
@@ -31,13 +35,14 @@ bool SocketAddress(const std::string& path, sockaddr_un& addr) {
     return true;
 }
 
-// Reads until the text has n bytes, the peer stops, or waitMs pass quietly.
+// Reads until the text ends a line or has n bytes, the peer stops, or waitMs
+// pass quietly.
 std::string ReadSome(int fd, size_t n, int waitMs) {
     std::string text;
     pollfd p{fd, POLLIN, 0};
-    while (text.size() < n && ::poll(&p, 1, waitMs) > 0) {
+    while (text.size() < n && (text.empty() || text.back() != '\n') && ::poll(&p, 1, waitMs) > 0) {
         char buf[16];
-        const ssize_t got = ::read(fd, buf, sizeof buf);
+        const ssize_t got = ::read(fd, buf, std::min(sizeof buf, n - text.size()));
         if (got <= 0) break;
         text.append(buf, size_t(got));
     }
@@ -94,17 +99,25 @@ void TInstanceLock::Accept() {
     const int fd = ::accept4(ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
     // The asking copy writes its request right after it connects.
-    const bool show = ReadSome(fd, std::strlen(ShowRequest), RequestWaitMs) == ShowRequest;
-    if (show) ::send(fd, ShowAnswer, std::strlen(ShowAnswer), MSG_NOSIGNAL);
+    const std::string request = ReadSome(fd, RequestMax, RequestWaitMs);
+    const bool show = request == ShowRequest;
+    const bool capture = request == CaptureRequest;
+    if (show || capture) ::send(fd, ShowAnswer, std::strlen(ShowAnswer), MSG_NOSIGNAL);
     ::close(fd);
     if (show) FireShowRequested();
+    if (capture) FireCaptureRequested();
 }
 
 void TInstanceLock::FireShowRequested() {
     if (OnShowRequested) OnShowRequested(this);
 }
 
-bool TInstanceLock::HandOver(unsigned timeoutMs) const {
+void TInstanceLock::FireCaptureRequested() {
+    if (OnCaptureRequested) OnCaptureRequested(this);
+}
+
+bool TInstanceLock::HandOver(THandOverRequest request, unsigned timeoutMs) const {
+    const char* line = request == horCapture ? CaptureRequest : ShowRequest;
     sockaddr_un addr;
     if (!SocketAddress(SocketPath(), addr)) return false;
     const uint32_t start = TickCount();
@@ -114,8 +127,8 @@ bool TInstanceLock::HandOver(unsigned timeoutMs) const {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) return false;
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
-            const bool sent = ::send(fd, ShowRequest, std::strlen(ShowRequest), MSG_NOSIGNAL) ==
-                              ssize_t(std::strlen(ShowRequest));
+            const bool sent =
+                ::send(fd, line, std::strlen(line), MSG_NOSIGNAL) == ssize_t(std::strlen(line));
             const uint32_t spent = TickCount() - start;
             const int left = spent < timeoutMs ? int(timeoutMs - spent) : 0;
             const bool answered = sent && ReadSome(fd, std::strlen(ShowAnswer), left) == ShowAnswer;

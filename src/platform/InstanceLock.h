@@ -1,7 +1,8 @@
 // One running copy of the program per private working directory. The first
 // copy holds a lock file there (flock, so a copy that crashed holds nothing)
 // and listens on a local socket beside it; a later copy finds the lock taken
-// and asks the first one, through the socket, to show itself.
+// and asks the first one, through the socket, to show itself or to capture
+// the screen.
 #pragma once
 
 #include <functional>
@@ -11,6 +12,9 @@
 class QSocketNotifier;
 
 namespace platform {
+
+// What a later copy asks of the running one: one line on the socket each.
+enum THandOverRequest { horShow, horCapture };
 
 class TInstanceLock {
 public:
@@ -25,14 +29,17 @@ public:
     bool Acquire();
     bool Held() const { return LockFd >= 0; }
     // From a copy that did not get the lock: asks the holder to show itself
-    // and waits up to timeoutMs for its answer. False when none comes.
-    bool HandOver(unsigned timeoutMs = 5000) const;
+    // (or to capture) and waits up to timeoutMs for its answer. False when
+    // none comes.
+    bool HandOver(THandOverRequest request = horShow, unsigned timeoutMs = 5000) const;
 
     // Fired in the holder, from the event loop, for every hand-over.
     std::function<void(TInstanceLock* Sender)> OnShowRequested;
+    std::function<void(TInstanceLock* Sender)> OnCaptureRequested;
 
 private:
     void FireShowRequested();
+    void FireCaptureRequested();
     void Accept();
     std::string LockPath() const { return Directory + "brindlewick.lock"; }
     std::string SocketPath() const { return Directory + "brindlewick.sock"; }

@@ -79,9 +79,10 @@ TEST(FtpPublishE2E, PublishedCaptureIsOnTheServerAndItsUrlCanBeCopied) {
     EXPECT_EQ(stored.size(), QSize(1024, 768));
     EXPECT_TRUE(WaitUntil(
         [&] {
+            // The working folder also holds the single-copy lock.
             return QDir(QString::fromStdString(program.TempDir()))
-                .entryList({"*.jpg"}, QDir::Files)
-                .isEmpty();
+                       .entryList({"*.jpg", "*.bmp"}, QDir::Files) ==
+                   QStringList{"brindlewick_temp.bmp"};
         },
         5000))
         << "the exported JPEG is deleted";

@@ -33,23 +33,23 @@ ProgramUnderTest::~ProgramUnderTest() {
 QProcessEnvironment ProgramUnderTest::Environment() const {
     QProcessEnvironment env;
     env.insert("XDG_CACHE_HOME", tmp_.path());
-    env.insert("XDG_CONFIG_HOME", tmp_.path() + "/config");
+    env.insert("XDG_CONFIG_HOME", config_.path());
     return env;
 }
 
-bool ProgramUnderTest::Start() {
-    process_ = session_.Start(BRWK_PROGRAM, {}, Environment());
+bool ProgramUnderTest::Start(const QStringList& args) {
+    process_ = session_.Start(BRWK_PROGRAM, args, Environment());
     window_ = session_.WaitForWindow("^Brindlewick!$");
     // Let the first paint finish before anyone looks.
     return window_ && WaitUntil([&] { return LooksEnabled("About"); }, 10000);
 }
 
-QProcess* ProgramUnderTest::Launch() {
-    return session_.Start(BRWK_PROGRAM, {}, Environment());
+QProcess* ProgramUnderTest::Launch(const QStringList& args) {
+    return session_.Start(BRWK_PROGRAM, args, Environment());
 }
 
-int ProgramUnderTest::RunAnotherCopy(int timeoutMs) {
-    QProcess* other = Launch();
+int ProgramUnderTest::RunAnotherCopy(const QStringList& args, int timeoutMs) {
+    QProcess* other = Launch(args);
     if (!other->waitForFinished(timeoutMs)) return -1;
     return other->exitStatus() == QProcess::NormalExit ? other->exitCode() : -1;
 }

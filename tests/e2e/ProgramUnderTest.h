@@ -1,6 +1,6 @@
 // The real program running on a test desktop, with its own private working
-// directory ($XDG_CACHE_HOME pointed at a scratch directory), and what a
-// person would see of its main window.
+// directory ($XDG_CACHE_HOME pointed at a scratch directory) and settings,
+// and what a person would see of its main window.
 #pragma once
 
 #include "XSession.h"
@@ -18,21 +18,22 @@ public:
     explicit ProgramUnderTest(XSession& session);
     ~ProgramUnderTest();
 
-    // Starts the program and waits for its main window; false if it never shows.
-    bool Start();
+    // Starts the program with the command-line arguments and waits for its
+    // main window; false if it never shows.
+    bool Start(const QStringList& args = {});
     unsigned long MainWindow() const { return window_; }
     std::string TempDir() const { return tmp_.path().toStdString() + "/Brindlewick/"; }
     std::string WorkingFile() const { return TempDir() + "brindlewick_temp.bmp"; }
     // The settings file the program reads; write it before Start.
     std::string SettingsFile() const {
-        return tmp_.path().toStdString() + "/config/Brindlewick/Brindlewick.ini";
+        return config_.path().toStdString() + "/Brindlewick/Brindlewick.ini";
     }
 
     // Starts one more copy with the same environment, without waiting.
-    QProcess* Launch();
+    QProcess* Launch(const QStringList& args = {});
     // Starts one more copy and waits for it to end; its exit code, or -1
     // when it does not end within timeoutMs.
-    int RunAnotherCopy(int timeoutMs = 20000);
+    int RunAnotherCopy(const QStringList& args = {}, int timeoutMs = 20000);
     QProcess* Process() const { return process_; }
 
     void Press(const std::string& button) const;
@@ -51,6 +52,7 @@ private:
 
     XSession& session_;
     QTemporaryDir tmp_;
+    QTemporaryDir config_;
     QProcess* process_ = nullptr;
     unsigned long window_ = 0;
 };

@@ -1,0 +1,61 @@
+#include "CommandLine.h"
+
+#include "mainFormUnit.h"
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    TCommandLine line;
+    auto fail = [&line](std::string error) {
+        line.Command = cmdUsageError;
+        line.Error = std::move(error);
+        return line;
+    };
+    if (args.empty()) return line;
+
+    // One option per run: each one is a whole job of its own.
+    const std::string& option = args[0];
+    size_t used = 1;
+    if (option == "--help" || option == "-h") {
+        line.Command = cmdHelp;
+    } else if (option == "--version") {
+        line.Command = cmdVersion;
+    } else if (option == "--capture") {
+        line.Command = cmdCapture;
+    } else if (option == "--publish" || option.rfind("--publish=", 0) == 0) {
+        line.Command = cmdPublish;
+        if (option == "--publish") {
+            if (args.size() < 2)
+                return fail("--publish needs a file name, or - for standard input");
+            line.File = args[1];
+            used = 2;
+        } else {
+            line.File = option.substr(std::string("--publish=").size());
+        }
+        if (line.File.empty()) return fail("--publish needs a file name, or - for standard input");
+    } else {
+        return fail("unknown option " + option);
+    }
+    if (args.size() > used) return fail("unexpected argument " + args[used]);
+    return line;
+}
+
+std::string HelpText(const std::string& program) {
+    return "Usage: " + program +
+           " [OPTION]\n"
+           "Captures the screen, crops it and puts the picture on the web.\n"
+           "Without an option the main window opens.\n"
+           "\n"
+           "  --capture        capture the screen in the running copy, starting one\n"
+           "                   if none runs (for a key binding)\n"
+           "  --publish FILE   publish a PNG, JPEG or BMP file (- reads standard input)\n"
+           "                   as a JPEG by the configured method, without a window,\n"
+           "                   and print its public URL\n"
+           "  -h, --help       show this help and exit\n"
+           "  --version        show the version and exit\n"
+           "\n"
+           "Exit status: 0 done, 1 publishing failed (the reasons are on standard\n"
+           "error), 2 wrong arguments.\n";
+}
+
+std::string VersionLine() {
+    return std::string("Brindlewick ") + VersionText + "\n";
+}

@@ -1,0 +1,131 @@
+#include "CommandLinePublish.h"
+
+#include "CommandLine.h"
+#include "ConsoleDialogs.h"
+#include "ErrorReport.h"
+#include "FastDIB.h"
+#include "WorkingFiles.h"
+#include "mainFormUnit.h"
+
+#include <QImage>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Far above any screen's picture; a stream that goes on beyond it is not one.
+constexpr size_t MaxPictureBytes = size_t(512) << 20;
+
+std::string Describe(const std::string& file) {
+    return file == "-" ? std::string("standard input") : file;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& file) {
+    const int fd = file == "-" ? STDIN_FILENO : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("Cannot open " + file + ": " + std::strerror(errno));
+    std::vector<uint8_t> data;
+    std::vector<uint8_t> chunk(size_t(1) << 20);
+    int error = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) error = errno;
+        if (got <= 0) break;
+        if (data.size() + size_t(got) > MaxPictureBytes) {
+            error = EFBIG;
+            break;
+        }
+        data.insert(data.end(), chunk.begin(), chunk.begin() + got);
+    }
+    if (fd != STDIN_FILENO) ::close(fd);
+    if (error)
+        throw std::runtime_error("Cannot read " + Describe(file) + ": " + std::strerror(error));
+    return data;
+}
+
+bool StartsWith(const std::vector<uint8_t>& data, const char* magic, size_t n) {
+    return data.size() >= n && std::memcmp(data.data(), magic, n) == 0;
+}
+
+// Only the three formats a screenshot tool writes; the format is told by the
+// first bytes, never by the name, so standard input works alike.
+void Decode(const std::vector<uint8_t>& data, const std::string& file, TFastDIB& bitmap) {
+    // A screenshot tool that was cancelled writes nothing.
+    if (data.empty())
+        throw std::runtime_error("Nothing to publish: " + Describe(file) + " is empty.");
+    bool ok = false;
+    if (StartsWith(data, "BM", 2)) {
+        ok = bitmap.LoadBitmapMemory(data.data(), data.size());
+    } else {
+        const char* format = StartsWith(data, "\x89PNG\r\n\x1a\n", 8) ? "PNG"
+                             : StartsWith(data, "\xFF\xD8\xFF", 3)    ? "JPEG"
+                                                                      : nullptr;
+        if (!format)
+            throw std::runtime_error(Describe(file) + " is not a PNG, JPEG or BMP picture.");
+        QImage image;
+        ok = image.loadFromData(data.data(), int(data.size()), format) &&
+             bitmap.AssignImage(image, 24);
+    }
+    if (!ok || bitmap.Empty())
+        throw std::runtime_error("The picture in " + Describe(file) + " cannot be read.");
+}
+
+// The picture as a BMP file of its own beside the working capture file,
+// which belongs to the window of a copy that may be running; removed at the end.
+class TPictureFile {
+public:
+    explicit TPictureFile(const TFastDIB& bitmap)
+        : Path(TempDirectory() + "brindlewick_publish_" + std::to_string(::getpid()) + ".bmp") {
+        errno = 0;
+        if (!bitmap.SaveBitmapFile(Path))
+            throw std::runtime_error("Cannot create file \"" + Path + "\"" +
+                                     (errno ? std::string(". ") + std::strerror(errno) : ""));
+    }
+    ~TPictureFile() { ::unlink(Path.c_str()); }
+    TPictureFile(const TPictureFile&) = delete;
+    TPictureFile& operator=(const TPictureFile&) = delete;
+
+    const std::string Path;
+};
+
+// Puts the console dialogs in place for the length of the publish.
+class TDialogsScope {
+public:
+    TDialogsScope() {
+        auto console = std::make_unique<TConsoleDialogs>(stdout, stderr);
+        Console = console.get();
+        platform::installDialogs(std::move(console));
+    }
+    ~TDialogsScope() { platform::installDialogs(nullptr); }
+    TDialogsScope(const TDialogsScope&) = delete;
+    TDialogsScope& operator=(const TDialogsScope&) = delete;
+
+    TConsoleDialogs* Console;
+};
+
+} // namespace
+
+int PublishFromCommandLine(const std::string& file) {
+    TDialogsScope dialogs;
+    try {
+        TFastDIB bitmap;
+        Decode(ReadAll(file), file, bitmap);
+        const TPictureFile picture(bitmap);
+        bitmap.Release();
+        TfrmMain window{TPublishOnly{}};
+        window.PublishCapture(picture.Path);
+    } catch (...) {
+        platform::ReportCurrentException();
+    }
+    // A URL with a warning beside it (a size difference, say) is no success.
+    const bool ok = dialogs.Console->Published() && dialogs.Console->Messages() == 0;
+    return ok ? ExitOk : ExitFailed;
+}

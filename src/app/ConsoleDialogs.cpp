@@ -1,0 +1,37 @@
+#include "ConsoleDialogs.h"
+
+namespace {
+
+// The caption of the box that shows a published picture's URL.
+const std::string UrlCaption = "Transfer succeeded!";
+
+} // namespace
+
+void TConsoleDialogs::MessageBox(const std::string& text) {
+    ++MessagesShown;
+    std::fprintf(Err, "%s\n", text.c_str());
+    std::fflush(Err);
+}
+
+bool TConsoleDialogs::InputQuery(const std::string&, const std::string&, std::string&) {
+    return true;
+}
+
+void TConsoleDialogs::InputBox(const std::string& caption, const std::string& prompt,
+                               const std::string& text) {
+    if (caption != UrlCaption) {
+        std::fprintf(Err, "%s: %s\n", prompt.c_str(), text.c_str());
+        std::fflush(Err);
+        return;
+    }
+    ++UrlsPrinted;
+    std::fprintf(Out, "%s\n", text.c_str());
+    std::fflush(Out);
+}
+
+bool TConsoleDialogs::Confirm(const std::string& text) {
+    ++MessagesShown;
+    std::fprintf(Err, "%s\n", text.c_str());
+    std::fflush(Err);
+    return false;
+}

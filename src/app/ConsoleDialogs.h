@@ -1,0 +1,30 @@
+// The dialogs of a publish from the command line: nobody is there to answer,
+// so the name prompt keeps its proposal, messages go to standard error, and
+// the URL box prints the URL, alone on its line, to standard output.
+#pragma once
+
+#include "Dialogs.h"
+
+#include <cstdio>
+
+class TConsoleDialogs : public platform::Dialogs {
+public:
+    TConsoleDialogs(std::FILE* out, std::FILE* err) : Out(out), Err(err) {}
+
+    void MessageBox(const std::string& text) override;
+    bool InputQuery(const std::string& caption, const std::string& prompt,
+                    std::string& value) override;
+    void InputBox(const std::string& caption, const std::string& prompt,
+                  const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+
+    // Whether a URL was printed, and how many messages were shown.
+    bool Published() const { return UrlsPrinted > 0; }
+    int Messages() const { return MessagesShown; }
+
+private:
+    std::FILE* Out;
+    std::FILE* Err;
+    int UrlsPrinted = 0;
+    int MessagesShown = 0;
+};

@@ -1,0 +1,275 @@
+// The command line of the real program: --publish of a picture file or of
+// standard input against the shipped upload script and pyftpdlib, judged as
+// another tool sees it (exit code, standard output, standard error), and the
+// options that need no desktop.
+#include "BmpBuilder.h"
+#include "ConfigDirScope.h"
+#include "FtpPeers.h"
+#include "TempDirScope.h"
+#include "UploadSite.h"
+#include "configUnit.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string HttpPrefix = "http://127.0.0.1/captures/";
+const std::string FtpPrefix = "http://127.0.0.1/~tester/pics/";
+
+struct ProgramRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+ProgramRun RunProgram(const QStringList& args, const QByteArray& input = {}) {
+    QProcess p;
+    p.start(BRWK_PROGRAM, args);
+    ProgramRun run;
+    if (!p.waitForStarted()) return run;
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return run;
+    }
+    run.out = p.readAllStandardOutput().toStdString();
+    run.err = p.readAllStandardError().toStdString();
+    if (p.exitStatus() == QProcess::NormalExit) run.exitCode = p.exitCode();
+    return run;
+}
+
+// 32 x 24: the upper left quarter red, the rest blue, so a flip shows.
+QImage TestPicture() {
+    QImage image(32, 24, QImage::Format_RGB32);
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 32; ++x) image.setPixel(x, y, x < 16 && y < 12 ? 0xFF0000 : 0x0000FF);
+    return image;
+}
+
+QByteArray Encoded(const char* format) {
+    const QImage image = TestPicture();
+    if (std::string(format) == "BMP") {
+        BmpBuilder b;
+        b.width = image.width();
+        b.height = image.height();
+        b.pixels = PackPixels(b.width, b.height, 24, true,
+                              [&](int x, int y) { return image.pixel(x, y) & 0xFFFFFF; });
+        const std::vector<uint8_t> bytes = b.Build();
+        return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    }
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return data;
+}
+
+// What was published is the designed JPEG of the picture, the right way up.
+void ExpectPublishedPicture(const std::string& bytes) {
+    ASSERT_GE(bytes.size(), 3u);
+    EXPECT_EQ(bytes.substr(0, 3), "\xFF\xD8\xFF");
+    const QImage got = QImage::fromData(QByteArray::fromStdString(bytes), "JPEG");
+    ASSERT_EQ(got.size(), QSize(32, 24));
+    EXPECT_GT(qRed(got.pixel(3, 3)), 200);
+    EXPECT_LT(qBlue(got.pixel(3, 3)), 60);
+    EXPECT_GT(qBlue(got.pixel(28, 20)), 200);
+    EXPECT_LT(qRed(got.pixel(28, 20)), 60);
+}
+
+// Each text of expected stands in err, in this order.
+void ExpectInOrder(const std::string& err, const std::vector<std::string>& expected) {
+    size_t at = 0;
+    for (const std::string& line : expected) {
+        const size_t found = err.find(line, at);
+        ASSERT_NE(found, std::string::npos) << "missing \"" << line << "\" in:\n" << err;
+        at = found + line.size();
+    }
+}
+
+enum class Method { Http, Ftp };
+
+struct CommandLineTest : testing::Test {
+    TempDirScope tmp;
+    ConfigDirScope config;
+    UploadSite site;
+    std::unique_ptr<PhpWebServer> web;
+    std::unique_ptr<PyFtpdServer> ftp;
+
+    void Start(Method method, const std::string& secret) {
+        LoadSettings();
+        if (method == Method::Http) {
+            if (!PhpWebServer::Available()) GTEST_SKIP() << "php-cli is not installed";
+            site.Install();
+            web = site.Serve();
+            ASSERT_TRUE(web->Running()) << web->Error();
+            Settings.transferType = 0;
+            Settings.postUrl = UploadSite::ScriptUrl;
+            Settings.postServer = HttpPrefix;
+            Settings.secretKey = secret.empty() ? UploadSite::Key : secret;
+        } else {
+            if (!PyFtpdServer::Available()) GTEST_SKIP() << "python3-pyftpdlib is not installed";
+            ftp = std::make_unique<PyFtpdServer>();
+            ASSERT_TRUE(ftp->Running()) << ftp->Error();
+            Settings.transferType = settings::TransferFtp;
+            Settings.hostName = ftp->Host();
+            Settings.port = std::to_string(ftp->Port());
+            Settings.userName = ftp->User();
+            Settings.password = secret.empty() ? ftp->Password() : secret;
+            Settings.destDirectory = "pics";
+            Settings.passive = true;
+            Settings.hostPrefix = FtpPrefix;
+        }
+        SaveSettings();
+    }
+
+    std::string Stored(Method method, const std::string& name) const {
+        return method == Method::Http ? site.Stored(name)
+                                      : ReadFileText(ftp->Root() + "/pics/" + name);
+    }
+
+    QStringList TempFiles() const {
+        return QDir(QString::fromStdString(tmp.Path())).entryList(QDir::Files | QDir::Hidden);
+    }
+};
+
+struct PublishCase {
+    const char* title;
+    Method method;
+    const char* format;
+    bool fromStdin;
+    // --publish=FILE rather than --publish FILE.
+    bool joined = false;
+};
+
+struct CommandLinePublish : CommandLineTest, testing::WithParamInterface<PublishCase> {};
+
+TEST_P(CommandLinePublish, PrintsOnlyTheUrlOfThePublishedJpeg) {
+    const PublishCase& c = GetParam();
+    Start(c.method, "");
+    if (IsSkipped()) return;
+    const QByteArray picture = Encoded(c.format);
+    // A running copy's capture must come through untouched.
+    const QByteArray bmp = Encoded("BMP");
+    const std::vector<uint8_t> capture(bmp.begin(), bmp.end());
+    WriteFileBytes(tmp.File("brindlewick_temp.bmp"), capture);
+    const std::string file = tmp.File(std::string("shot.") + c.format);
+    if (!c.fromStdin) WriteFileBytes(file, {picture.begin(), picture.end()});
+    const QString path = QString::fromStdString(file);
+    const ProgramRun run = c.fromStdin ? RunProgram({"--publish", "-"}, picture)
+                           : c.joined  ? RunProgram({"--publish=" + path})
+                                       : RunProgram({"--publish", path});
+
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string prefix = c.method == Method::Http ? HttpPrefix : FtpPrefix;
+    const QRegularExpression url("^" + QRegularExpression::escape(QString::fromStdString(prefix)) +
+                                 "(screencap[0-9]{13,27}\\.jpg)\\n$");
+    const auto match = url.match(QString::fromStdString(run.out));
+    ASSERT_TRUE(match.hasMatch()) << "standard output: \"" << run.out << "\"";
+    ExpectPublishedPicture(Stored(c.method, match.captured(1).toStdString()));
+
+    EXPECT_EQ(ReadFileBytes(tmp.File("brindlewick_temp.bmp")), capture);
+    EXPECT_FALSE(TempFiles().join(" ").contains("brindlewick_publish"))
+        << "the converted input is removed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, CommandLinePublish,
+                         testing::Values(PublishCase{"HttpPngFile", Method::Http, "PNG", false},
+                                         PublishCase{"HttpBmpStdin", Method::Http, "BMP", true},
+                                         PublishCase{"FtpJpegFile", Method::Ftp, "JPEG", false,
+                                                     true},
+                                         PublishCase{"FtpPngStdin", Method::Ftp, "PNG", true}),
+                         [](const auto& info) { return std::string(info.param.title); });
+
+enum class Peer { None, Http, Ftp };
+
+struct FailureCase {
+    const char* title;
+    Peer peer; // none for an input that never gets that far
+    const char* secret;
+    std::vector<QString> args; // "@name" is a file in the working folder
+    QByteArray (*input)();
+    int exitCode;
+    std::vector<std::string> messages;
+};
+
+struct CommandLineFailure : CommandLineTest, testing::WithParamInterface<FailureCase> {};
+
+TEST_P(CommandLineFailure, SaysWhyOnStandardErrorAndNothingOnStandardOutput) {
+    const FailureCase& c = GetParam();
+    if (c.peer != Peer::None) Start(c.peer == Peer::Http ? Method::Http : Method::Ftp, c.secret);
+    if (IsSkipped()) return;
+
+    QStringList args;
+    for (const QString& a : c.args)
+        args << (a.startsWith("@") ? QString::fromStdString(tmp.File(a.mid(1).toStdString())) : a);
+    const ProgramRun run = RunProgram(args, c.input());
+
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_EQ(run.out, "");
+    ExpectInOrder(run.err, c.messages);
+    if (c.peer == Peer::Http) {
+        EXPECT_TRUE(site.UploadedFiles().isEmpty());
+    }
+    EXPECT_FALSE(TempFiles().join(" ").contains("brindlewick_publish"));
+}
+
+QByteArray Png() {
+    return Encoded("PNG");
+}
+QByteArray CutPng() {
+    return Encoded("PNG").left(40);
+}
+QByteArray Gif() {
+    return "GIF89a not what we take";
+}
+QByteArray Nothing() {
+    return {};
+}
+
+const std::vector<QString> FromStdin = {"--publish", "-"};
+const char* const Failed = "Publishing failed - check settings and network connection!";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Failures, CommandLineFailure, testing::Values(
+    FailureCase{"HttpWrongKey", Peer::Http, "not-the-site-key-at-all", FromStdin, Png, 1,
+                {"HTTP posting failed, didn't receive 'transfer OK' string!",
+                 "Authentication failed, secret key incorrect?"}},
+    FailureCase{"FtpWrongPassword", Peer::Ftp, "wrong", FromStdin, Png, 1,
+                {"Connect to FTP failed : 530", Failed}},
+    FailureCase{"NotAPicture", Peer::None, "", FromStdin, Gif, 1,
+                {"standard input is not a PNG, JPEG or BMP picture."}},
+    FailureCase{"EmptyInput", Peer::None, "", FromStdin, Nothing, 1,
+                {"Nothing to publish: standard input is empty."}},
+    FailureCase{"BrokenPng", Peer::None, "", FromStdin, CutPng, 1,
+                {"The picture in standard input cannot be read."}},
+    FailureCase{"MissingFile", Peer::None, "", {"--publish", "@none.png"}, Nothing, 1,
+                {"No such file or directory"}},
+    FailureCase{"PublishWithoutFile", Peer::None, "", {"--publish"}, Nothing, 2, {}},
+    FailureCase{"UnknownOption", Peer::None, "", {"--shoot"}, Nothing, 2, {}},
+    FailureCase{"TwoOptions", Peer::None, "", {"--version", "--capture"}, Nothing, 2, {}}),
+    [](const auto& info) { return std::string(info.param.title); });
+// clang-format on
+
+TEST(CommandLineInfo, HelpAndVersionGoToStandardOutput) {
+    const ProgramRun version = RunProgram({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "Brindlewick 1.0.0.6.beta\n");
+    const ProgramRun help = RunProgram({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* option : {"--capture", "--publish FILE", "--help", "--version"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+} // namespace
