@@ -2,6 +2,7 @@
 // puts the exported JPEG into the destination directory, then shows the
 // public URL. Each operation waits while the event loop runs, up to the
 // client's time-out.
+#include "CertificateTrust.h"
 #include "Dialogs.h"
 #include "FtpCli.h"
 #include "JpegExport.h"
@@ -63,12 +64,20 @@ void TfrmMain::PublishFtp(const std::string& name) {
     ftp.SetHostDirName(Settings.destDirectory);
     ftp.SetHostFileName(name);
     ftp.SetLocalFileName(localFile);
+    ftp.SetEncryption(TFtpEncryption(Settings.ftpEncryption));
+    ftp.SetTrustedFingerprint(Settings.ftpCertFingerprint);
 
     // Declared in this order so that the JPEG is gone before isBusy clears.
     TBusyScope busy(*this);
     TPublishCleanup cleanup(ftp, localFile);
 
     bool ok = ftp.Connect();
+    // A refused certificate the user now trusts: the same login once more.
+    if (!ok && ftp.Encryption() != ftpEncNone &&
+        OfferCertificateTrust(ftp.CertProblem(), Settings.ftpCertFingerprint)) {
+        ftp.SetTrustedFingerprint(Settings.ftpCertFingerprint);
+        ok = ftp.Connect();
+    }
     if (!ok) dialogs.MessageBox("Connect to FTP failed : " + ftp.LastResponse());
 
     // An existing directory, or one the server will not create, is no

@@ -5,6 +5,7 @@
 #include "PublishFixture.h"
 #include "ScriptedFtpServer.h"
 #include "ScriptedTcpServer.h"
+#include "TestCertificates.h"
 #include "configUnit.h"
 
 #include <functional>
@@ -340,4 +341,44 @@ TEST_F(FtpPublishScripted, AnUnexpectedErrorLeavesTheProgramReady) {
     Configure(account);
     EXPECT_EQ(MessagesOf(Publish("again.jpg")), Texts{"inputbox"});
     EXPECT_FALSE(server->Stored().empty());
+}
+
+// Explicit TLS to vsftpd: a certificate the test CA signed publishes
+// straight away; a self-signed one is explained and, once trusted, publishes
+// on the same click and is not asked about again.
+TEST_F(FtpPublishTest, EncryptedPublishTrustsAnOwnCertificateOnlyWhenAsked) {
+    const TestCertificates& certs = TestCertificates::Get();
+    if (!certs.Ready()) GTEST_SKIP() << certs.Error();
+    if (!VsftpdServer::Available()) GTEST_SKIP() << "vsftpd cannot run here";
+    for (const TestCertificate* cert : {&certs.Server, &certs.Rogue}) {
+        VsftpdServer server(FtpTls::Explicit, cert->Cert, cert->Key);
+        ASSERT_TRUE(server.Running()) << server.Error();
+        FtpAccount a;
+        a.host = "localhost";
+        a.port = std::to_string(server.Port());
+        a.user = server.User();
+        a.password = server.Password();
+        Configure(a);
+        Settings.ftpEncryption = ftpEncExplicit;
+        SaveSettings();
+        const bool own = cert == &certs.Rogue;
+        dialogs->confirmAnswers = {false};
+        Texts expected =
+            own ? Texts{"confirm", "Connect to FTP failed : *", Failed} : Texts{"inputbox"};
+        auto shown = Publish("tls_1.jpg");
+        EXPECT_TRUE(Matches(expected, MessagesOf(shown)))
+            << testing::PrintToString(MessagesOf(shown));
+        if (!own) {
+            EXPECT_EQ(ReadFileText(server.Root() + "/captures/tls_1.jpg").substr(0, 2), "\xFF\xD8");
+            continue;
+        }
+        EXPECT_NE(shown[0].text.find(TestCertificates::FingerprintOf(cert->Cert)),
+                  std::string::npos)
+            << shown[0].text;
+        EXPECT_TRUE(ReadFileText(server.Root() + "/captures/tls_1.jpg").empty());
+        dialogs->confirmAnswers = {true};
+        EXPECT_EQ(MessagesOf(Publish("tls_2.jpg")), (Texts{"confirm", "inputbox"}));
+        EXPECT_EQ(MessagesOf(Publish("tls_3.jpg")), Texts{"inputbox"}) << "trusted now";
+        EXPECT_EQ(ReadFileText(server.Root() + "/captures/tls_3.jpg").substr(0, 2), "\xFF\xD8");
+    }
 }
