@@ -13,6 +13,7 @@
 #include "kwHTTPUnit.h"
 
 #include "RatioReporter.h"
+#include "RunTool.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,15 +22,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <random>
-
-extern char** environ;
 
 namespace {
 
@@ -69,16 +65,6 @@ bool StartHttps() {
     return https->Running();
 }
 
-bool Spawn(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    int status = 0;
-    return posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 &&
-           waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 void BM_OursFtps(benchmark::State& state) {
     for (auto _ : state) {
         TFtpClient c;
@@ -100,8 +86,8 @@ void BM_OursFtps(benchmark::State& state) {
 // "426 Failure reading network stream" (ours pass over TLS 1.3).
 void BM_CurlFtps(benchmark::State& state) {
     for (auto _ : state)
-        if (!Spawn({"curl", "-s", "-S", "--ssl-reqd", "--tls-max", "1.2", "--cacert",
-                    TestCertificates::Get().Ca, "-T", jpegPath, ftps->Url() + "curl.jpg"}))
+        if (!RunTool({"curl", "-s", "-S", "--ssl-reqd", "--tls-max", "1.2", "--cacert",
+                      TestCertificates::Get().Ca, "-T", jpegPath, ftps->Url() + "curl.jpg"}))
             return state.SkipWithError("curl failed");
 }
 
@@ -125,8 +111,8 @@ void BM_OursHttps(benchmark::State& state) {
 
 void BM_CurlHttps(benchmark::State& state) {
     for (auto _ : state)
-        if (!Spawn({"curl", "-0", "-s", "-f", "-o", "/dev/null", "--cacert",
-                    TestCertificates::Get().Ca, "--data-binary", "@" + bodyPath, postUrl}))
+        if (!RunTool({"curl", "-0", "-s", "-f", "-o", "/dev/null", "--cacert",
+                      TestCertificates::Get().Ca, "--data-binary", "@" + bodyPath, postUrl}))
             return state.SkipWithError("curl failed");
 }
 
