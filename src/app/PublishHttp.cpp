@@ -3,7 +3,6 @@
 #include "Dialogs.h"
 #include "HttpUpload.h"
 #include "JpegExport.h"
-#include "WorkingFiles.h"
 #include "configUnit.h"
 #include "kwHTTPUnit.h"
 #include "mainFormUnit.h"
@@ -45,7 +44,7 @@ void TfrmMain::PublishHttp(const std::string& name) {
         return;
     }
 
-    const std::string path = TempDirectory() + name;
+    const std::string path = ExportFilePath(name);
     if (ExpandLongPath(path).empty()) dialogs.MessageBox("Not found: " + path);
     http->PostData = BuildPostForm(name, Settings.secretKey, ReadWholeFile(path));
 

@@ -45,9 +45,7 @@ void BgrxLine(const uint8_t* p, uint8_t* rgb, int width) {
 TRgbRows::TRgbRows(const TFastDIB& dib) : Dib(dib) {
     switch (dib.BitCount()) {
     case 32:
-        if (dib.Compression() == bmp::BI_RGB ||
-            (dib.Mask(0) == 0xFF0000 && dib.Mask(1) == 0xFF00 && dib.Mask(2) == 0xFF))
-            Kind = Layout::Bgrx;
+        if (dib.IsBgrx()) Kind = Layout::Bgrx;
         break;
     case 24:
         Kind = Layout::Bgr;

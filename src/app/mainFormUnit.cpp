@@ -30,15 +30,15 @@ const char* const VersionText = "1.0.0.6.beta";
 
 namespace {
 
-const char* const AboutText = "Brindlewick\n"
-                              "1.0.0.6.beta\n"
+const std::string AboutText = std::string("Brindlewick\n") + VersionText +
+                              "\n"
                               "\n"
                               "Puts a picture of your screen on the web.\n"
                               "Made by the Brindlewick developers.\n"
                               "\n"
                               "https://brindlewick.example.org/";
 
-void Message(const char* text) {
+void Message(const std::string& text) {
     platform::dialogs().MessageBox(text);
 }
 
@@ -151,7 +151,7 @@ void TfrmMain::changeEvent(QEvent* event) {
 void TfrmMain::FormShow() {
     lblVer->setText(VersionText);
     lblVer->adjustSize();
-    CoolTrayIcon1->SetHint("Brindlewick 1.0.0.6.beta");
+    CoolTrayIcon1->SetHint(std::string("Brindlewick ") + VersionText);
 }
 
 void TfrmMain::FormActivate() {
@@ -237,8 +237,9 @@ void TfrmMain::btnSaveLocalClick() {
     TBusyScope busy(*this);
     LoadSettings();
     const std::string name = GenerateFileName() + ".jpg";
-    ConvertBmpToJpeg(WorkingFilePath(), TempDirectory() + name);
-    platform::dialogs().InputBox("Local save", "Filename", TempDirectory() + name);
+    const std::string path = ExportFilePath(name);
+    ConvertBmpToJpeg(WorkingFilePath(), path);
+    platform::dialogs().InputBox("Local save", "Filename", path);
 }
 
 void TfrmMain::btnPublishClick() {
@@ -252,7 +253,7 @@ void TfrmMain::btnPublishClick() {
     // The confirmed name is used as typed, but never as a path out of the
     // temporary directory.
     ConvertBmpToJpeg(WorkingFilePath(), ExportFilePath(name));
-    if (Settings.transferType == 1)
+    if (Settings.transferType == settings::TransferFtp)
         PublishFtp(name);
     else
         PublishHttp(name);

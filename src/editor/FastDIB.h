@@ -163,6 +163,10 @@ public:
     // Row index in memory of the picture line y counted from the top.
     int RowOf(int y) const { return Height() > 0 ? RowCount - 1 - y : y; }
     uint32_t Mask(int i) const;
+    // Whether the pixels are the buffer's own block rather than external memory.
+    bool OwnsPixels() const { return OwnedPixels != nullptr; }
+    // Whether each pixel is four bytes blue, green, red and an unused byte.
+    bool IsBgrx() const;
 
     int32_t Stride = 0;
     int32_t RowCount = 0;
@@ -174,7 +178,6 @@ public:
     uint8_t BlueDown = 0, GreenDown = 0, RedDown = 0;
     uint8_t GreenUp = 0, RedUp = 0;
     std::vector<uint8_t*> RowTable;
-    bool OwnsPixels = false;
     TPen Pen;
     TBrush Brush;
     uint32_t BackColor = 0xFFFFFF;
@@ -184,7 +187,6 @@ private:
         void operator()(uint8_t* p) const;
     };
     std::unique_ptr<uint8_t, FreeDeleter> OwnedPixels;
-    size_t OwnedSize = 0;
 
     void ResetGeometry();
     std::vector<uint8_t> FileHeaderBytes() const;

@@ -1,8 +1,12 @@
-// Conversions between the raster buffer and QImage, for the screen grab and
-// the clipboard.
+// Conversions between the raster buffer and QImage, for the screen grab, the
+// clipboard and painting on a window.
 #include "FastDIB.h"
 
 #include <cstring>
+
+#include <QPainter>
+
+using namespace bmp;
 
 QImage TFastDIB::ToImage() const {
     QImage view = MemoryImage();
@@ -57,4 +61,54 @@ bool TFastDIB::AssignImage(const QImage& image, int bits) {
             for (int x = 0; x < Width(); ++x) row[4 * x + 3] = 0;
     }
     return true;
+}
+
+QImage TFastDIB::MemoryImage() const {
+    if (Empty()) return {};
+    const int w = Width(), h = RowCount;
+    auto view = [&](QImage::Format f) { return QImage(PixelData, w, h, Stride, f); };
+    switch (BitCount()) {
+    case 32:
+        if (IsBgrx()) return view(QImage::Format_RGB32);
+        break;
+    case 24:
+        return view(QImage::Format_BGR888);
+    case 16:
+        if (BlueBits == 5 && GreenBits == 5 && RedBits == 5) return view(QImage::Format_RGB555);
+        if (BlueBits == 5 && GreenBits == 6 && RedBits == 5) return view(QImage::Format_RGB16);
+        break;
+    case 8:
+    case 1: {
+        QImage img = view(BitCount() == 8 ? QImage::Format_Indexed8 : QImage::Format_Mono);
+        QList<QRgb> colors(1 << BitCount());
+        for (int i = 0; i < colors.size(); ++i)
+            colors[i] = qRgb(ColorTable[i].rgbRed, ColorTable[i].rgbGreen, ColorTable[i].rgbBlue);
+        img.setColorTable(colors);
+        return img;
+    }
+    default:
+        break;
+    }
+    // Layouts Qt has no format for are converted once.
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int r = 0; r < h; ++r) {
+        auto* line = reinterpret_cast<QRgb*>(img.scanLine(r));
+        for (int c = 0; c < w; ++c) line[c] = 0xFF000000u | GetColor(r, c);
+    }
+    return img;
+}
+
+void TFastDIB::PaintTo(QPainter& painter, int x, int y) const {
+    QImage img = MemoryImage();
+    if (img.isNull()) return;
+    if (Height() < 0) {
+        painter.drawImage(x, y, img);
+        return;
+    }
+    // Bottom-up rows are drawn through a vertical flip instead of a copy.
+    painter.save();
+    painter.translate(x, y + RowCount);
+    painter.scale(1, -1);
+    painter.drawImage(0, 0, img);
+    painter.restore();
 }

@@ -121,10 +121,10 @@ void TfrmConfig::FormActivate() {
     LoadSettings();
     cbUseFTP->setChecked(true);
     cbUseHTTP->setChecked(false);
-    if (Settings.transferType == 1) {
+    if (Settings.transferType == settings::TransferFtp) {
         cbUseFTP->setChecked(true);
         cbUseHTTP->setChecked(false);
-    } else if (Settings.transferType == 2) {
+    } else if (Settings.transferType == settings::TransferHttp) {
         cbUseFTP->setChecked(false);
         cbUseHTTP->setChecked(true);
     }
@@ -150,7 +150,7 @@ void TfrmConfig::btnOKClick() {
     Settings.destDirectory = S(leDestDir->text());
     Settings.passive = rgPassive->ItemIndex() == 0;
     Settings.hostPrefix = S(leURLPrefix->text());
-    Settings.transferType = cbUseFTP->isChecked() ? 1 : 2;
+    Settings.transferType = cbUseFTP->isChecked() ? settings::TransferFtp : settings::TransferHttp;
     Settings.postUrl = S(leHTTPTarget->text());
     Settings.postServer = S(leHTTPServer->text());
     Settings.secretKey = S(leSecretKey->text());

@@ -15,7 +15,7 @@ struct configRecord {
     std::string destDirectory;
     bool passive = false;
     std::string hostPrefix;
-    int32_t transferType = 0; // 1 = FTP; anything else publishes by HTTP POST
+    int32_t transferType = 0; // settings::TransferFtp; anything else publishes by HTTP POST
     std::string postUrl;
     std::string postServer;
     std::string secretKey;
@@ -48,7 +48,11 @@ constexpr const char* DefaultDestDirectory = "public_html/Brindlewick";
 constexpr const char* DefaultHostPrefix = "www.example.com/~johndoe/Brindlewick";
 constexpr const char* DefaultPostUrl = "http://www.example.net/brwk_upload.php";
 constexpr const char* DefaultPostServer = "www.example.net";
-constexpr int32_t DefaultTransferType = 1;
+// The publishing methods as stored in "transfertype"; any other value
+// publishes by HTTP POST.
+constexpr int32_t TransferFtp = 1;
+constexpr int32_t TransferHttp = 2;
+constexpr int32_t DefaultTransferType = TransferFtp;
 // Range of the random part of the default secret key.
 constexpr uint32_t SecretKeyRange = 65535;
 } // namespace settings

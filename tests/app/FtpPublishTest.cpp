@@ -75,7 +75,7 @@ struct FtpPublishRealServer : FtpPublishTest, testing::WithParamInterface<RealCa
         Configure(a);
     }
     std::string Stored(const std::string& name) {
-        return ReadBytes(server->Root() + "/captures/" + name);
+        return ReadFileText(server->Root() + "/captures/" + name);
     }
 };
 
@@ -84,7 +84,7 @@ struct FtpPublishRealServer : FtpPublishTest, testing::WithParamInterface<RealCa
 // The second publish finds the directory there already: the refused MKD is
 // ignored and the upload goes on.
 TEST_P(FtpPublishRealServer, StoresTheExportedJpegAndShowsItsUrl) {
-    const std::string capture = ReadBytes(WorkingFilePath());
+    const std::string capture = ReadFileText(WorkingFilePath());
     std::string exported;
     dialogs->whileOpen = [&](const ScriptedDialogs::Shown& s) {
         if (s.kind == "inputbox") exported = Exported(s.text.substr(Prefix.size()));
@@ -102,7 +102,7 @@ TEST_P(FtpPublishRealServer, StoresTheExportedJpegAndShowsItsUrl) {
         EXPECT_TRUE(ExportGone(name));
         EXPECT_FALSE(w.FtpClient1->Connected());
     }
-    EXPECT_EQ(ReadBytes(WorkingFilePath()), capture) << "the working capture is unchanged";
+    EXPECT_EQ(ReadFileText(WorkingFilePath()), capture) << "the working capture is unchanged";
     ExpectOnlyAboutWhileWaiting();
 }
 
@@ -174,7 +174,7 @@ TEST_P(FtpPublishScripted, EndsWithTheDesignedMessages) {
     Start();
     c.arrange(*server, account);
     Configure(account);
-    std::vector<std::vector<bool>> whileShown;
+    std::vector<ButtonStates> whileShown;
     dialogs->whileOpen = [&](const ScriptedDialogs::Shown& s) {
         if (s.kind != "query") whileShown.push_back(Buttons());
     };

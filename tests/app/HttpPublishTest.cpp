@@ -154,7 +154,7 @@ TEST_F(HttpPublishTest, RefusedConnection) {
     ASSERT_TRUE(PhpWebServer::WaitPortFree(80, 20000));
     // A refusal can come back before any timer runs, so the state is taken
     // while the failure is shown, still inside the publish.
-    std::vector<bool> whileShown;
+    ButtonStates whileShown;
     dialogs->whileOpen = [&](const ScriptedDialogs::Shown& shown) {
         if (shown.kind == "message") whileShown = Buttons();
     };

@@ -1,5 +1,5 @@
-#include "BmpBuilder.h"
 #include "FastDIB.h"
+#include "MainWindowFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempDirScope.h"
 #include "WorkingFiles.h"
@@ -15,45 +15,11 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <map>
-
 namespace {
-
-// Writes a small asymmetric two-colour picture as the working capture file.
-void WriteCapture(const std::string& path, int width = 4, int height = 3) {
-    BmpBuilder b;
-    b.width = width;
-    b.height = height;
-    b.bits = 24;
-    b.pixels = PackPixels(width, height, 24, true,
-                          [](int x, int y) { return x == 0 && y == 0 ? 0xFF0000 : 0x0000FF; });
-    b.WriteTo(path);
-}
 
 struct MainWindowTest : testing::Test {
     TempDirScope tmp;
     ScriptedDialogsScope dialogs;
-
-    std::map<std::string, bool> States(TfrmMain& w) {
-        return {{"Configure", w.btnConfig->isEnabled()},
-                {"Capture screen", w.btnCaptureScreen->isEnabled()},
-                {"Take image from clipboard", w.btnTakeFromClip->isEnabled()},
-                {"Crop", w.btnCrop->isEnabled()},
-                {"Save", w.btnSaveLocal->isEnabled()},
-                {"Publish", w.btnPublish->isEnabled()},
-                {"Copy to clipboard", w.btnCopyToClip->isEnabled()},
-                {"About", w.btnAbout->isEnabled()}};
-    }
-    static std::map<std::string, bool> Expect(bool sources, bool outputs) {
-        return {{"Configure", sources},
-                {"Capture screen", sources},
-                {"Take image from clipboard", sources},
-                {"Crop", outputs},
-                {"Save", outputs},
-                {"Publish", outputs},
-                {"Copy to clipboard", outputs},
-                {"About", true}};
-    }
 };
 
 } // namespace
@@ -122,7 +88,7 @@ TEST_F(MainWindowTest, StaleCaptureIsDeletedAtStartAndAtEnd) {
         TfrmMain w;
         EXPECT_FALSE(WorkingFileExists());
         w.UpdateButtons();
-        EXPECT_EQ(States(w), Expect(true, false));
+        EXPECT_EQ(Buttons(w), ExpectedButtons(true, false));
         WriteCapture(WorkingFilePath());
     }
     EXPECT_FALSE(WorkingFileExists());
@@ -131,19 +97,19 @@ TEST_F(MainWindowTest, StaleCaptureIsDeletedAtStartAndAtEnd) {
 TEST_F(MainWindowTest, ButtonStatesFollowTheCaptureAndTheBusyFlag) {
     TfrmMain w;
     w.UpdateButtons();
-    EXPECT_EQ(States(w), Expect(true, false));
+    EXPECT_EQ(Buttons(w), ExpectedButtons(true, false));
     WriteCapture(WorkingFilePath());
     w.UpdateButtons();
-    EXPECT_EQ(States(w), Expect(true, true));
+    EXPECT_EQ(Buttons(w), ExpectedButtons(true, true));
     w.isBusy = true;
     w.UpdateButtons();
-    EXPECT_EQ(States(w), Expect(false, false));
+    EXPECT_EQ(Buttons(w), ExpectedButtons(false, false));
     DeleteWorkingFile();
     w.UpdateButtons();
-    EXPECT_EQ(States(w), Expect(false, false));
+    EXPECT_EQ(Buttons(w), ExpectedButtons(false, false));
     w.isBusy = false;
     w.UpdateButtons();
-    EXPECT_EQ(States(w), Expect(true, false));
+    EXPECT_EQ(Buttons(w), ExpectedButtons(true, false));
 }
 
 TEST_F(MainWindowTest, ActivationReevaluatesTheButtons) {

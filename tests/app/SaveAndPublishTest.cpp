@@ -1,4 +1,5 @@
-#include "BmpBuilder.h"
+#include "ConfigDirScope.h"
+#include "MainWindowFixture.h"
 #include "ScriptedDialogs.h"
 #include "ScriptedTcpServer.h"
 #include "TempDirScope.h"
@@ -12,7 +13,6 @@
 
 #include <QImage>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -20,43 +20,31 @@
 
 namespace {
 
-void WriteCapture(const std::string& path) {
-    BmpBuilder b;
-    b.width = 6;
-    b.height = 4;
-    b.bits = 24;
-    b.pixels = PackPixels(6, 4, 24, true, [](int x, int) { return x < 3 ? 0xFF0000 : 0x0000FF; });
-    b.WriteTo(path);
+// Red left half, blue right half.
+void WriteHalves(const std::string& path) {
+    WriteCapture(path, 6, 4, [](int x, int) { return x < 3 ? 0xFF0000u : 0x0000FFu; });
 }
 
 struct SaveAndPublishTest : testing::Test {
     TempDirScope tmp;
-    QTemporaryDir config;
+    ConfigDirScope config;
     ScriptedDialogsScope dialogs;
     TfrmMain w;
 
     void SetUp() override {
-        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-        WriteCapture(WorkingFilePath());
+        WriteHalves(WorkingFilePath());
         w.UpdateButtons();
     }
-    void TearDown() override { qunsetenv("XDG_CONFIG_HOME"); }
-
-    std::vector<bool> Buttons() {
-        return {w.btnConfig->isEnabled(),       w.btnCaptureScreen->isEnabled(),
-                w.btnTakeFromClip->isEnabled(), w.btnCrop->isEnabled(),
-                w.btnSaveLocal->isEnabled(),    w.btnPublish->isEnabled(),
-                w.btnCopyToClip->isEnabled(),   w.btnAbout->isEnabled()};
-    }
+    ButtonStates Buttons() const { return ::Buttons(w); }
 };
 
-const std::vector<bool> AllEnabled(8, true);
-const std::vector<bool> BusyState = {false, false, false, false, false, false, false, true};
+const ButtonStates AllEnabled = ExpectedButtons(true, true);
+const ButtonStates BusyState = ExpectedButtons(false, false);
 
 } // namespace
 
 TEST_F(SaveAndPublishTest, LocalSaveShowsThePathOfANewJpegEachTime) {
-    std::vector<bool> whileShown;
+    ButtonStates whileShown;
     dialogs->whileOpen = [&](const ScriptedDialogs::Shown&) { whileShown = Buttons(); };
     QTest::mouseClick(w.btnSaveLocal, Qt::LeftButton);
     QTest::mouseClick(w.btnSaveLocal, Qt::LeftButton);
@@ -144,7 +132,7 @@ TEST_F(SaveAndPublishTest, ConfigureAndCropOpenTheirWindowsAndReevaluateTheButto
     EXPECT_TRUE(configShown);
     EXPECT_FALSE(w.btnPublish->isEnabled()) << "buttons re-evaluated after the dialog";
 
-    WriteCapture(WorkingFilePath());
+    WriteHalves(WorkingFilePath());
     QTimer::singleShot(0, [&] {
         editorShown = editor.isVisible();
         editedFile = editor.CaptureFile;

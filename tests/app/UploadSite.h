@@ -3,6 +3,7 @@
 // PHP's built-in web server on 127.0.0.1:80 (the port every publish uses).
 #pragma once
 
+#include "FileContents.h"
 #include "PhpWebServer.h"
 
 #include <QDir>
@@ -11,7 +12,6 @@
 
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 struct UploadSite {
@@ -38,12 +38,7 @@ struct UploadSite {
     }
     std::unique_ptr<PhpWebServer> Serve() { return std::make_unique<PhpWebServer>(Root()); }
 
-    std::string Stored(const std::string& name) const {
-        std::ifstream f(Uploads() + name, std::ios::binary);
-        std::ostringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
+    std::string Stored(const std::string& name) const { return ReadFileText(Uploads() + name); }
     bool Exists(const std::string& name) const {
         return QFile::exists(QString::fromStdString(Uploads() + name));
     }

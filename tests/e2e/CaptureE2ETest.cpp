@@ -1,4 +1,5 @@
 #include "FastDIB.h"
+#include "FileContents.h"
 #include "ProgramUnderTest.h"
 #include "XSession.h"
 
@@ -20,16 +21,11 @@ std::map<std::string, bool> Expected(bool outputs) {
     return states;
 }
 
-std::vector<uint8_t> FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Waits until the capture is written and the main window is back.
 bool CaptureFinished(XSession& x, ProgramUnderTest& p, const std::vector<uint8_t>& before = {}) {
     return WaitUntil(
         [&] {
-            const std::vector<uint8_t> now = FileBytes(p.WorkingFile());
+            const std::vector<uint8_t> now = ReadFileBytes(p.WorkingFile());
             return !now.empty() && now != before && x.WindowMapped(p.MainWindow());
         },
         20000);
@@ -134,7 +130,7 @@ TEST_F(CaptureE2E, TextOnTheClipboardKeepsTheEarlierCapture) {
     ASSERT_TRUE(program.Start());
     program.Press("Capture screen");
     ASSERT_TRUE(CaptureFinished(x, program));
-    const std::vector<uint8_t> before = FileBytes(program.WorkingFile());
+    const std::vector<uint8_t> before = ReadFileBytes(program.WorkingFile());
 
     QProcess* xclip = x.Start("xclip", {"-selection", "clipboard", "-i"});
     xclip->write("only some text");
@@ -142,7 +138,7 @@ TEST_F(CaptureE2E, TextOnTheClipboardKeepsTheEarlierCapture) {
     ASSERT_TRUE(xclip->waitForFinished(10000));
     program.Press("Take image from clipboard");
     EXPECT_TRUE(program.DismissMessageBox());
-    EXPECT_EQ(FileBytes(program.WorkingFile()), before);
+    EXPECT_EQ(ReadFileBytes(program.WorkingFile()), before);
     EXPECT_TRUE(WaitUntil([&] { return program.ButtonStates() == Expected(true); }, 5000));
 }
 

@@ -146,6 +146,38 @@ TEST(Allocate, MasksForSixteenAndThirtyTwoBits) {
     EXPECT_EQ(dib.Mask(2), 0x000003FFu);
 }
 
+TEST(Allocate, BgrxOnlyForEightBitChannelsInFourBytes) {
+    struct Case {
+        int bits;
+        uint8_t red, green, blue;
+        bool bgrx;
+    };
+    for (Case c : {Case{32, 0, 0, 0, true}, Case{32, 8, 8, 8, true}, Case{32, 10, 10, 10, false},
+                   Case{32, 8, 8, 7, false}, Case{24, 0, 0, 0, false}, Case{16, 0, 0, 0, false}}) {
+        TFastDIB dib;
+        ASSERT_TRUE(dib.AllocateEx(nullptr, 2, 2, c.bits, c.red, c.green, c.blue));
+        EXPECT_EQ(dib.IsBgrx(), c.bgrx)
+            << c.bits << " bits " << int(c.red) << "-" << int(c.green) << "-" << int(c.blue);
+    }
+}
+
+TEST(Allocate, OwnsOnlyItsOwnBlock) {
+    TFastDIB dib;
+    EXPECT_FALSE(dib.OwnsPixels());
+    ASSERT_TRUE(dib.Allocate(2, 2, 24));
+    EXPECT_TRUE(dib.OwnsPixels());
+    uint8_t outside[16] = {};
+    ASSERT_TRUE(dib.AllocateEx(outside, 2, 2, 24, 0, 0, 0));
+    EXPECT_FALSE(dib.OwnsPixels());
+    EXPECT_EQ(dib.PixelData, outside);
+    // Back to its own block: a fresh one, not the caller's memory again.
+    ASSERT_TRUE(dib.Allocate(2, 2, 24));
+    EXPECT_TRUE(dib.OwnsPixels());
+    EXPECT_NE(dib.PixelData, outside);
+    EXPECT_FALSE(dib.Allocate(0, 2, 24));
+    EXPECT_FALSE(dib.OwnsPixels());
+}
+
 TEST(Allocate, PaletteIsNotTouched) {
     TFastDIB dib;
     ASSERT_TRUE(dib.Allocate(4, 4, 8));
@@ -160,10 +192,10 @@ TEST(Allocate, UnusableGeometryLeavesTheBufferEmpty) {
     struct Bad {
         int w, h, bits;
     };
-    for (Bad b : {Bad{0, 4, 24}, Bad{-3, 4, 24}, Bad{4, 0, 24}, Bad{4, 4, 0}, Bad{4, 4, 2},
-                  Bad{4, 4, 12}, Bad{4, 4, 64}, Bad{32768, 1, 8}, Bad{1, 32768, 8},
-                  Bad{1, -32768, 8}, Bad{INT_MAX, 1, 32}, Bad{1, INT_MIN, 8},
-                  Bad{INT_MIN, 1, 8}, Bad{16384, 8193, 32}, Bad{32767, 32767, 32}}) {
+    for (Bad b :
+         {Bad{0, 4, 24}, Bad{-3, 4, 24}, Bad{4, 0, 24}, Bad{4, 4, 0}, Bad{4, 4, 2}, Bad{4, 4, 12},
+          Bad{4, 4, 64}, Bad{32768, 1, 8}, Bad{1, 32768, 8}, Bad{1, -32768, 8}, Bad{INT_MAX, 1, 32},
+          Bad{1, INT_MIN, 8}, Bad{INT_MIN, 1, 8}, Bad{16384, 8193, 32}, Bad{32767, 32767, 32}}) {
         TFastDIB dib;
         ASSERT_TRUE(dib.Allocate(3, 3, 24));
         EXPECT_FALSE(dib.Allocate(b.w, b.h, b.bits)) << b.w << "x" << b.h << " " << b.bits;

@@ -121,16 +121,14 @@ TEST_F(Store, TheGeneralSectionIsFoundAgainByAFreshRead) {
     LoadSettings();
     Settings.transferType = 2;
     SaveSettings();
-    QFile file(IniPath());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray text = file.readAll();
-    EXPECT_TRUE(text.contains("[%General]\ntransfertype=2\n")) << text.toStdString();
+    const std::string text = ReadIni();
+    EXPECT_NE(text.find("[%General]\ntransfertype=2\n"), std::string::npos) << text;
 
     for (const char* written : {"[%General]\ntransfertype=2\n", "[general]\ntransfertype=2\n",
                                 "[ftp]\nport=2121\n\n[general]\ntransfertype=2\n"}) {
         // A new file name each time, so nothing read before can answer.
         qputenv("XDG_CONFIG_HOME",
-                (Scratch.path() + "/" + QString::number(qHash(QByteArray(written)))).toUtf8());
+                (Scratch.Path() + "/" + QString::number(qHash(QByteArray(written)))).toUtf8());
         const QString dir =
             QString::fromStdString(platform::TRegistry::SettingsFilePath("Brindlewick"));
         QDir().mkpath(QFileInfo(dir).absolutePath());

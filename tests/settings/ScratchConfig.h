@@ -2,13 +2,14 @@
 // the random generator and date formats from known values.
 #pragma once
 
+#include "ConfigDirScope.h"
 #include "DateFormats.h"
+#include "FileContents.h"
 #include "Random.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSettings>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -20,14 +21,12 @@
 class ScratchConfig : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Scratch.isValid());
-        qputenv("XDG_CONFIG_HOME", Scratch.path().toUtf8());
+        ASSERT_TRUE(Scratch.Valid());
         platform::SetRandomState(0);
         platform::SetDateFormats("MMddyy", "HHmmss");
     }
-    void TearDown() override { qunsetenv("XDG_CONFIG_HOME"); }
 
-    QString Dir() const { return Scratch.path() + "/Brindlewick"; }
+    QString Dir() const { return Scratch.Path() + "/Brindlewick"; }
     QString IniPath() const { return Dir() + "/Brindlewick.ini"; }
 
     // Replaces the settings file by one holding just these values (keys are
@@ -43,11 +42,8 @@ protected:
         struct stat st {};
         return ::stat(IniPath().toLocal8Bit().constData(), &st) == 0 ? st.st_mode & 07777 : 0;
     }
-    std::string ReadIni() const {
-        QFile f(IniPath());
-        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
-    }
+    std::string ReadIni() const { return ReadFileText(IniPath().toStdString()); }
     QStringList FilesInDir() const { return QDir(Dir()).entryList(QDir::Files | QDir::Hidden); }
 
-    QTemporaryDir Scratch;
+    ConfigDirScope Scratch;
 };

@@ -1,8 +1,5 @@
 #include "BmpBuilder.h"
 
-#include <fstream>
-#include <iterator>
-
 namespace {
 void Put16(std::vector<uint8_t>& v, uint32_t x) {
     v.push_back(uint8_t(x));
@@ -69,14 +66,4 @@ uint32_t GetLe32(const std::vector<uint8_t>& bytes, size_t offset) {
 
 void SetLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
     for (int k = 0; k < 4; ++k) bytes.at(offset + size_t(k)) = uint8_t(value >> (8 * k));
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }

@@ -2,6 +2,8 @@
 // fuzz seeds.
 #pragma once
 
+#include "FileContents.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -65,6 +67,3 @@ std::vector<uint8_t> PackPixels(int width, int rows, int bits, bool bottomUp, Fn
 uint16_t GetLe16(const std::vector<uint8_t>& bytes, size_t offset);
 uint32_t GetLe32(const std::vector<uint8_t>& bytes, size_t offset);
 void SetLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
