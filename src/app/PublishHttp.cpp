@@ -3,9 +3,12 @@
 #include "Dialogs.h"
 #include "HttpUpload.h"
 #include "JpegExport.h"
+#include "PublishSession.h"
 #include "configUnit.h"
 #include "kwHTTPUnit.h"
 #include "mainFormUnit.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -20,6 +23,22 @@ bool IsBlank(const std::string& text) {
     for (const char c : text)
         if (static_cast<unsigned char>(c) > 32) return false;
     return true;
+}
+
+// What the server said, for the details of a failure box; a copy of the
+// key in it is masked.
+std::string ReplyDetails(const kwHTTP& http, const std::string& key) {
+    std::string text;
+    bool said = false;
+    for (const std::string& line : http.Replies) {
+        text += MaskPassword(line, key) + "\n";
+        said = said || !line.empty();
+    }
+    if (!said) text = "There was no answer from " + http.Host + ".\n";
+    if (http.TimedOut)
+        text += "The server sent nothing more for " + std::to_string(http.IdleTimeoutMs / 1000) +
+                " seconds.\n";
+    return text;
 }
 
 } // namespace
@@ -48,23 +67,47 @@ void TfrmMain::PublishHttp(const std::string& name) {
     if (ExpandLongPath(path).empty()) dialogs.MessageBox("Not found: " + path);
     http->PostData = BuildPostForm(name, Settings.secretKey, ReadWholeFile(path));
 
-    http->Connect();
-    http->WaitUntilDone();
+    // Cancel closes the connection; the wait below then ends at once.
+    TPublishSession session(Settings.secretKey);
+    kwHTTP& client = *http;
+    // Taken back on every way out: the client is freed after the session.
+    struct THandlers {
+        kwHTTP& client;
+        ~THandlers() {
+            client.OnSessionEvent = nullptr;
+            client.OnDataSent = nullptr;
+        }
+    } handlers{client};
+    session.OnCancel = [&client] { client.Disconnect(); };
+    client.OnSessionEvent = [&session, &client](uint16_t) {
+        if (client.Connected) session.Step("Sending");
+    };
+    client.OnDataSent = [&session, &client](uint64_t sent, uint64_t queued) {
+        const uint64_t total = std::max<uint64_t>(queued, client.PostData.size());
+        session.Bytes(sent, total);
+        if (sent >= total) session.Step("Waiting for the answer");
+    };
+    session.Step("Connecting");
+    client.Connect();
+    client.WaitUntilDone();
+    session.Finish();
+    if (session.Cancelled()) return;
 
-    if (http->Replies.empty()) {
-        dialogs.MessageBox("HTTP posting failed!");
+    const std::string details = ReplyDetails(client, Settings.secretKey);
+    if (client.Replies.empty()) {
+        session.Fail("HTTP posting failed!", details);
         return;
     }
     std::string text;
-    for (const std::string& line : http->Replies) text += line + "\r\n";
+    for (const std::string& line : client.Replies) text += line + "\r\n";
     if (Contains(text, MarkerNotFound))
-        dialogs.MessageBox("Uploading script not found, server returned 404.");
+        session.Fail("Uploading script not found, server returned 404.", details);
     if (Contains(text, MarkerTransferOk))
-        dialogs.InputBox("Transfer succeeded!", "URL for capture", Settings.postServer + name);
+        ShowPublishedUrl(Settings.postServer + name);
     else
-        dialogs.MessageBox("HTTP posting failed, didn't receive 'transfer OK' string!");
+        session.Fail("HTTP posting failed, didn't receive 'transfer OK' string!", details);
     if (Contains(text, MarkerAuthFail))
-        dialogs.MessageBox("Authentication failed, secret key incorrect?");
+        session.Fail("Authentication failed, secret key incorrect?", details);
     if (Contains(text, MarkerSizeDiff))
-        dialogs.MessageBox("There was difference in file size, try again.");
+        session.Fail("There was difference in file size, try again.", details);
 }

@@ -242,6 +242,11 @@ void TfrmMain::btnSaveLocalClick() {
     platform::dialogs().InputBox("Local save", "Filename", path);
 }
 
+void TfrmMain::ShowPublishedUrl(const std::string& url) {
+    if (Settings.urlToClipboard) platform::SetClipboardText(url);
+    platform::dialogs().InputBox("Transfer succeeded!", "URL for capture", url);
+}
+
 void TfrmMain::btnPublishClick() {
     LoadSettings();
     std::string name = GenerateFileName() + ".jpg";

@@ -13,6 +13,7 @@ class QPushButton;
 class TCoolTrayIcon;
 class TCustomFtpCli;
 class TFtpClient;
+class TPublishSession;
 
 extern const char* const VersionText;
 
@@ -29,6 +30,9 @@ public:
     // The publishing methods, after the export of the file name.
     void PublishFtp(const std::string& name);
     void PublishHttp(const std::string& name);
+    // Shows the public URL of a publish for copying, and puts it on the
+    // clipboard first where the settings ask for that.
+    void ShowPublishedUrl(const std::string& url);
 
     bool isBusy = false;
     // How long an HTTP publish may go without any progress before it gives up.
@@ -49,6 +53,9 @@ public:
     std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
     // Used only by publishing over FTP; reconfigured at every publish.
     std::unique_ptr<TFtpClient> FtpClient1;
+    // The FTP publish under way, whose failure boxes the client's usage
+    // errors join; null otherwise.
+    TPublishSession* publishing = nullptr;
 
     void FormCreate();
     void FormDestroy();

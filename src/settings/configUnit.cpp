@@ -81,6 +81,7 @@ void LoadSettings() {
     Settings.destDirectory = read.String("ftp", "destdirectory", settings::DefaultDestDirectory);
     Settings.passive = read.Boolean("ftp", "passive", true);
     Settings.transferType = read.Integer("general", "transfertype", settings::DefaultTransferType);
+    Settings.urlToClipboard = read.Boolean("general", "urltoclipboard", true);
     Settings.hostPrefix = read.String("ftp", "hostprefix", settings::DefaultHostPrefix);
     Settings.postUrl = read.String("httppost", "posturl", settings::DefaultPostUrl);
     Settings.postServer = read.String("httppost", "postserver", settings::DefaultPostServer);
@@ -101,6 +102,7 @@ void SaveSettings() {
     Write(reg, "ftp", "hostprefix", Settings.hostPrefix);
     Write(reg, "ftp", "passive", Settings.passive ? "1" : "0");
     Write(reg, "general", "transfertype", std::to_string(Settings.transferType));
+    Write(reg, "general", "urltoclipboard", Settings.urlToClipboard ? "1" : "0");
     Write(reg, "httppost", "posturl", Settings.postUrl);
     Write(reg, "httppost", "postserver", Settings.postServer);
     Write(reg, "httppost", "secretkey", Settings.secretKey);

@@ -19,6 +19,8 @@ struct configRecord {
     std::string postUrl;
     std::string postServer;
     std::string secretKey;
+    // A published URL also goes on the clipboard.
+    bool urlToClipboard = true;
 };
 
 extern configRecord Settings;
