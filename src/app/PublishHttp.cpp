@@ -79,10 +79,18 @@ void TfrmMain::PublishHttp(const std::string& name) {
         }
     } handlers{client};
     session.OnCancel = [&client] { client.Disconnect(); };
-    client.OnSessionEvent = [&session, &client](uint16_t) {
-        if (client.Connected) session.Step("Sending");
+    // The first bytes can be reported before the connection is, so either
+    // starts the sending step.
+    bool sending = false;
+    auto startSending = [&session, &sending] {
+        if (!sending) session.Step("Sending");
+        sending = true;
     };
-    client.OnDataSent = [&session, &client](uint64_t sent, uint64_t queued) {
+    client.OnSessionEvent = [&client, startSending](uint16_t) {
+        if (client.Connected) startSending();
+    };
+    client.OnDataSent = [&session, &client, startSending](uint64_t sent, uint64_t queued) {
+        startSending();
         const uint64_t total = std::max<uint64_t>(queued, client.PostData.size());
         session.Bytes(sent, total);
         if (sent >= total) session.Step("Waiting for the answer");

@@ -32,12 +32,13 @@ void TPublishSession::FireCancel() {
     if (OnCancel) OnCancel();
 }
 
+// After a cancel the window keeps saying so; the tidying up is no news.
 void TPublishSession::Step(const std::string& step) {
-    if (progress_) progress_->SetStep(step);
+    if (progress_ && !cancelled_) progress_->SetStep(step);
 }
 
 void TPublishSession::Bytes(uint64_t sent, uint64_t total) {
-    if (progress_) progress_->SetBytes(sent, total);
+    if (progress_ && !cancelled_) progress_->SetBytes(sent, total);
 }
 
 void TPublishSession::AddTrace(const std::string& line) {
