@@ -1,8 +1,9 @@
 # Shared by scripts/run and scripts/test: package installation and building.
 
-BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev"
+BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev qtkeychain-qt6-dev"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev php-cli xvfb xauth trayer
-  xdotool xclip x11-utils openbox imagemagick libjpeg-turbo-progs python3-pyftpdlib vsftpd curl"
+  xdotool xclip x11-utils openbox imagemagick libjpeg-turbo-progs python3-pyftpdlib vsftpd curl
+  gnome-keyring dbus libsecret-tools"
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi

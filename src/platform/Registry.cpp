@@ -143,13 +143,25 @@ bool TRegistry::ReadString(const std::string& subKey, const std::string& name,
 
 bool TRegistry::WriteString(const std::string& subKey, const std::string& name,
                             const std::string& value) {
+    return Change(subKey, name, Q(value));
+}
+
+bool TRegistry::DeleteValue(const std::string& subKey, const std::string& name) {
+    return Change(subKey, name, QVariant());
+}
+
+bool TRegistry::Change(const std::string& subKey, const std::string& name,
+                       const QVariant& value) {
     if (!Store) return false;
     const QString key = KeyOf(subKey, name);
     // A fresh object per write: QSettings keeps its first error for good.
     auto writer = std::make_unique<QSettings>(Q(Path), QSettings::IniFormat);
     const QVariant before = writer->value(key);
     const bool existed = writer->contains(key);
-    writer->setValue(key, Q(value));
+    if (value.isValid())
+        writer->setValue(key, value);
+    else
+        writer->remove(key);
     writer->sync();
     const bool ok = writer->status() == QSettings::NoError;
     if (!ok) {

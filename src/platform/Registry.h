@@ -10,6 +10,7 @@
 #include <string>
 
 class QSettings;
+class QVariant;
 
 namespace platform {
 
@@ -45,11 +46,16 @@ public:
     // Stores the value and replaces the file. False if the file could not be
     // replaced; the stored values are then those before the call.
     bool WriteString(const std::string& subKey, const std::string& name, const std::string& value);
+    // Removes the value and replaces the file; false as for WriteString.
+    bool DeleteValue(const std::string& subKey, const std::string& name);
 
     // The file for a product name, from the environment at the time of the call.
     static std::string SettingsFilePath(const std::string& product);
 
 private:
+    // Sets the value, or removes it when value is invalid, and replaces the file.
+    bool Change(const std::string& subKey, const std::string& name, const QVariant& value);
+
     std::unique_ptr<QSettings> Store;
     std::string Path;
 };

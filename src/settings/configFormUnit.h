@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 
 #include <memory>
@@ -42,6 +43,8 @@ public:
     std::unique_ptr<TLabeledEdit> leSecretKey;
     std::unique_ptr<QPushButton> btnOK;
     std::unique_ptr<QPushButton> btnCancel;
+    // Where the password and the secret key are kept.
+    std::unique_ptr<QLabel> lblSecrets;
 
 protected:
     void showEvent(QShowEvent* event) override;

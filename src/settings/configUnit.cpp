@@ -1,6 +1,7 @@
 #include "configUnit.h"
 
 #include "DateFormats.h"
+#include "Keyring.h"
 #include "Random.h"
 #include "Registry.h"
 
@@ -55,6 +56,21 @@ void Write(TRegistry& reg, const std::string& section, const std::string& name,
         throw ERegistryException("Failed to set data for " + Quoted(name));
 }
 
+// The values kept in the desktop keyring where one answers.
+struct TSecret {
+    const char* section;
+    const char* name;
+    std::string configRecord::*field;
+};
+const TSecret Secrets[] = {
+    {"ftp", "password", &configRecord::password},
+    {"httppost", "secretkey", &configRecord::secretKey},
+};
+
+std::string KeyringName(const TSecret& s) {
+    return std::string(s.section) + "/" + s.name;
+}
+
 std::string DefaultSecretKey() {
     const std::string date = platform::CurrentDateText();
     const std::string time = platform::CurrentTimeText();
@@ -88,6 +104,15 @@ void LoadSettings() {
     // A fresh default on every load, so every load draws once.
     const std::string key = DefaultSecretKey();
     Settings.secretKey = read.String("httppost", "secretkey", key);
+
+    // A value still in the file counts until the next save moves it.
+    platform::Keyring keyring(reg.FilePath());
+    Settings.secretsInKeyring = keyring.Available();
+    if (!Settings.secretsInKeyring) return;
+    for (const TSecret& secret : Secrets) {
+        std::string value;
+        if (keyring.Read(KeyringName(secret), value)) Settings.*secret.field = value;
+    }
 }
 
 void SaveSettings() {
@@ -95,7 +120,6 @@ void SaveSettings() {
     OpenProductKey(reg);
     Write(reg, "ftp", "hostname", Settings.hostName);
     Write(reg, "ftp", "username", Settings.userName);
-    Write(reg, "ftp", "password", Settings.password);
     Write(reg, "ftp", "passtype", "1");
     Write(reg, "ftp", "port", Settings.port);
     Write(reg, "ftp", "destdirectory", Settings.destDirectory);
@@ -105,5 +129,19 @@ void SaveSettings() {
     Write(reg, "general", "urltoclipboard", Settings.urlToClipboard ? "1" : "0");
     Write(reg, "httppost", "posturl", Settings.postUrl);
     Write(reg, "httppost", "postserver", Settings.postServer);
-    Write(reg, "httppost", "secretkey", Settings.secretKey);
+
+    // In the keyring the secrets leave the file; without one, or when the
+    // keyring refuses them, the file keeps them as ever.
+    platform::Keyring keyring(reg.FilePath());
+    Settings.secretsInKeyring = keyring.Available();
+    for (const TSecret& secret : Secrets) {
+        const std::string& value = Settings.*secret.field;
+        if (!Settings.secretsInKeyring || !keyring.Write(KeyringName(secret), value)) {
+            Write(reg, secret.section, secret.name, value);
+            continue;
+        }
+        if (reg.ValueExists(secret.section, secret.name) &&
+            !reg.DeleteValue(secret.section, secret.name))
+            throw ERegistryException("Failed to set data for " + Quoted(secret.name));
+    }
 }

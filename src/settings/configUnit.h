@@ -21,6 +21,9 @@ struct configRecord {
     std::string secretKey;
     // A published URL also goes on the clipboard.
     bool urlToClipboard = true;
+    // Not stored: the password and the secret key are kept in the desktop
+    // keyring rather than the settings file (found at the last load or save).
+    bool secretsInKeyring = false;
 };
 
 extern configRecord Settings;
