@@ -48,7 +48,7 @@ bool Prepare() {
     if (!desktop::WriteCapture(WorkingFilePath())) return false;
 
     LoadSettings();
-    Settings.transferType = 1;
+    Settings.transferType = settings::TransferFtp;
     Settings.hostName = setup.server->Host();
     Settings.port = std::to_string(setup.server->Port());
     Settings.userName = setup.server->User();

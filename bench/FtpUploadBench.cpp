@@ -3,9 +3,11 @@
 // `curl -T` of the same file to the same server, for a 1 MB JPEG and 50 MB.
 #include "FtpCli.h"
 #include "FtpPeers.h"
-#include "JpegEncoder.h"
+#include "NoiseJpeg.h"
+#include "ScriptedFtpServer.h"
 
 #include "RatioReporter.h"
+#include "ThreadCpu.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +17,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -32,19 +35,8 @@ std::string Path(const std::string& name) {
 
 // A JPEG of noise padded to exactly 1 MiB, and 50 MiB of noise.
 void MakeFiles() {
-    constexpr int W = 700, H = 500;
-    std::vector<uint8_t> rgb(size_t(W) * H * 3);
+    std::ofstream(Path("1MB.jpg"), std::ios::binary) << NoiseJpeg(700, 500, 1 << 20);
     std::mt19937 random(5);
-    for (auto& b : rgb) b = uint8_t(random());
-    TJpegEncoder encoder;
-    auto row = [](const void* context, int y, uint8_t* out) noexcept {
-        const auto* all = static_cast<const std::vector<uint8_t>*>(context);
-        std::copy_n(all->data() + size_t(y) * W * 3, size_t(W) * 3, out);
-    };
-    const auto bytes = encoder.Encode(W, H, row, &rgb);
-    std::string jpeg(bytes.begin(), bytes.end());
-    jpeg.resize(1 << 20, '\0');
-    std::ofstream(Path("1MB.jpg"), std::ios::binary) << jpeg;
     std::string big(50 << 20, '\0');
     for (auto& c : big) c = char(random());
     std::ofstream(Path("50MB.bin"), std::ios::binary) << big;
@@ -79,6 +71,22 @@ bool CurlUpload(const FtpPeer& peer, bool passive, const std::string& file) {
 std::string Name(const FtpPeer& peer, bool passive, const std::string& file, bool ours) {
     return std::string(ours ? "Ours/" : "Curl/") + peer.Name() +
            (passive ? "/passive/" : "/active/") + file;
+}
+
+// CPU milliseconds per second of a synchronous operation waiting 2 s for a
+// reply that never comes.
+double CpuWhileWaiting() {
+    ScriptedFtpServer silent;
+    silent.On("CWD", ScriptedFtpServer::Rule{"", false, true});
+    TFtpClient c;
+    c.SetHostName("127.0.0.1");
+    c.SetPort(silent.PortText());
+    c.SetUserName("u");
+    c.SetPassWord("p");
+    c.SetHostDirName("d");
+    c.SetTimeout(2);
+    if (!c.Connect()) return -1;
+    return CpuMsPerSecond([&] { c.Cwd(); });
 }
 
 } // namespace
@@ -131,6 +139,7 @@ int main(int argc, char** argv) {
     for (const auto& [ours, curl] : pairs)
         if (timeOf(curl) > 0)
             std::printf("%-32s %.2f\n", ours.substr(5).c_str(), timeOf(ours) / timeOf(curl));
+    std::printf("CPU while waiting on a silent server: %.1f ms per second\n", CpuWhileWaiting());
     peers.clear();
     benchmark::Shutdown();
     return 0;

@@ -3,12 +3,13 @@
 // posting a prepared identical body over HTTP/1.0 to the same server, and the
 // CPU the client uses while it waits on a server that takes its time.
 #include "HttpUpload.h"
-#include "JpegEncoder.h"
 #include "PhpWebServer.h"
 #include "ScriptedTcpServer.h"
 #include "kwHTTPUnit.h"
 
+#include "NoiseJpeg.h"
 #include "RatioReporter.h"
+#include "ThreadCpu.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,7 +21,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,7 +35,7 @@ extern char** environ;
 namespace {
 
 constexpr size_t JpegBytes = 2 << 20;
-const char* const Key = "bench-key";
+const char* const Key = "bench-key-of-20-chars";
 
 struct Site {
     QTemporaryDir root;
@@ -45,23 +45,6 @@ struct Site {
     std::unique_ptr<PhpWebServer> server;
 } site;
 
-// A JPEG of noise padded to exactly 2 MiB: what a busy 4K screenshot weighs.
-std::string MakeJpeg() {
-    constexpr int W = 1100, H = 800;
-    std::vector<uint8_t> rgb(size_t(W) * H * 3);
-    std::mt19937 random(5);
-    for (auto& b : rgb) b = uint8_t(random());
-    TJpegEncoder encoder;
-    auto row = [](const void* context, int y, uint8_t* out) noexcept {
-        const auto* all = static_cast<const std::vector<uint8_t>*>(context);
-        std::copy_n(all->data() + size_t(y) * W * 3, size_t(W) * 3, out);
-    };
-    const auto bytes = encoder.Encode(W, H, row, &rgb);
-    std::string jpeg(bytes.begin(), bytes.end());
-    if (jpeg.size() < JpegBytes) jpeg.resize(JpegBytes, '\0');
-    return jpeg;
-}
-
 bool SetUpSite() {
     if (!PhpWebServer::Available()) return false;
     QFile::copy(BRWK_SOURCE_DIR "/server/brwk_upload.php",
@@ -69,7 +52,8 @@ bool SetUpSite() {
     QDir().mkpath(QString::fromStdString(site.Root() + "up"));
     std::ofstream(site.Root() + "brwk_upload_config.php")
         << "<?php\n$secretKey = '" << Key << "';\n$uploadDir = __DIR__ . '/up';\n";
-    const std::string jpeg = MakeJpeg();
+    // A JPEG of noise padded to exactly 2 MiB: what a busy 4K screenshot weighs.
+    const std::string jpeg = NoiseJpeg(1100, 800, JpegBytes);
     site.jpegPath = site.Root() + "bench.jpg";
     std::ofstream(site.jpegPath, std::ios::binary).write(jpeg.data(), std::streamsize(jpeg.size()));
     site.bodyPath = site.Root() + "body.txt";
@@ -118,13 +102,6 @@ void BM_Curl(benchmark::State& state) {
 }
 BENCHMARK(BM_Curl)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-double ThreadCpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_THREAD, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
-
 // CPU milliseconds of the waiting thread per second of a server that answers after 2 s.
 double CpuWhileWaiting() {
     ScriptedTcpServer slow({ScriptedTcpServer::Read(1), ScriptedTcpServer::Sleep(2000),
@@ -135,13 +112,10 @@ double CpuWhileWaiting() {
     c.Port = slow.Port();
     c.Url = "http://127.0.0.1/slow";
     c.PostData = "x";
-    const double cpu0 = ThreadCpuMs();
-    const auto t0 = std::chrono::steady_clock::now();
-    c.Connect();
-    c.WaitUntilDone();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    return (ThreadCpuMs() - cpu0) / seconds;
+    return CpuMsPerSecond([&] {
+        c.Connect();
+        c.WaitUntilDone();
+    });
 }
 
 } // namespace

@@ -10,10 +10,14 @@
 //   $secretKey = 'the secret key from Configure';
 //   $uploadDir = '/var/www/html/captures';
 //
+// The key must be at least 16 characters long (the program's own default key
+// is 24 random letters, digits, "-" and "_"); with a shorter one the script
+// refuses every upload and says why, since a short key can be guessed.
+//
 // The program reads only the markers "##TRANSFER_OK##", "##AUTHFAIL##" and
 // "##SIZEDIFF##" in the answer; any other text is for people.
 
-$secretKey = '';                       // empty: every upload is refused
+$secretKey = '';                       // shorter than 16 characters: every upload is refused
 $uploadDir = __DIR__ . '/captures';    // must exist and be writable by the web server
 $maxBytes  = 16 * 1024 * 1024;         // largest picture accepted
 
@@ -31,6 +35,11 @@ function brwk_answer($status, $text) {
     exit;
 }
 
+// Before anything else: a guessable key would let anyone store pictures here.
+if (!is_string($secretKey) || strlen($secretKey) < 16) {
+    brwk_answer(500, "##AUTHFAIL##\nUpload refused: the upload script is not set up. Its secret key must be at least 16 characters long; put the key from Configure in brwk_upload_config.php.");
+}
+
 if (($_SERVER['REQUEST_METHOD'] ?? '') !== 'POST') {
     brwk_answer(405, 'Brindlewick upload script: send a POST.');
 }
@@ -45,7 +54,7 @@ $field = function ($name) {
 };
 
 // Compared in constant time so that the answer times do not leak the key.
-if (!is_string($secretKey) || $secretKey === '' || !hash_equals($secretKey, $field('key'))) {
+if (!hash_equals($secretKey, $field('key'))) {
     brwk_answer(403, '##AUTHFAIL##');
 }
 

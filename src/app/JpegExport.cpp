@@ -5,8 +5,8 @@
 #include "RgbRows.h"
 #include "System.h"
 
-#include <QSaveFile>
-#include <QString>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -27,15 +27,10 @@ void ReadLine(const void* context, int y, uint8_t* rgb) noexcept {
 }
 
 void WriteWhole(const std::string& path, std::span<const uint8_t> bytes) {
-    // Written beside the destination and renamed over it, so a failed write
-    // never leaves half a picture under the final name.
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) !=
-            qint64(bytes.size()) ||
-        !file.commit())
-        throw EExportError("Cannot write the file " + path + ": " +
-                           file.errorString().toStdString());
+    // A private file beside the destination, renamed over it: a failed write
+    // leaves no half picture, and a link at the name is replaced, not followed.
+    if (!platform::WritePrivateFile(path, bytes))
+        throw EExportError("Cannot write the file " + path + ": " + std::strerror(errno));
 }
 
 } // namespace

@@ -13,11 +13,19 @@ std::string WorkingFilePath() {
 }
 
 bool WorkingFileExists() {
-    return platform::FileExists(WorkingFilePath());
+    // Nothing in a working directory the program refuses counts as a capture.
+    try {
+        return platform::FileExists(WorkingFilePath());
+    } catch (const platform::EWorkingDirectory&) {
+        return false;
+    }
 }
 
 void DeleteWorkingFile() {
-    platform::DeleteFileQuietly(WorkingFilePath());
+    try {
+        platform::DeleteFileQuietly(WorkingFilePath());
+    } catch (const platform::EWorkingDirectory&) {
+    }
 }
 
 std::string GenerateFileName() {

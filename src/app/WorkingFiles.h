@@ -4,8 +4,11 @@
 
 #include <string>
 
+// The user's private working directory (platform::TempDirectory); raises
+// platform::EWorkingDirectory when it cannot be used.
 std::string TempDirectory();
 std::string WorkingFilePath();
+// False as well when the working directory cannot be used.
 bool WorkingFileExists();
 // Any failure, a missing file included, is ignored.
 void DeleteWorkingFile();

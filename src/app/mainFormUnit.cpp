@@ -20,6 +20,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -115,6 +116,7 @@ TfrmMain::TfrmMain() {
     CoolTrayIcon1->MinimizeToTray = true;
     CoolTrayIcon1->OnDblClick = [this](TCoolTrayIcon* sender) { CoolTrayIcon1DblClick(sender); };
     FtpClient1 = CreateFtpClient();
+    CreateTrayMenu();
 
     FormCreate();
 }
@@ -168,6 +170,16 @@ void TfrmMain::UpdateButtons() {
         for (QPushButton* b : {btnCrop, btnSaveLocal, btnPublish, btnCaptureScreen, btnConfig,
                                btnCopyToClip, btnTakeFromClip})
             b->setEnabled(false);
+    UpdateTrayMenu();
+}
+
+void TfrmMain::BringToFront() {
+    if (!isVisible() || isMinimized()) {
+        CoolTrayIcon1->RestoreMainWindow();
+        return; // it raises and activates the window once it is mapped again
+    }
+    raise();
+    activateWindow();
 }
 
 void TfrmMain::btnConfigClick() {

@@ -8,7 +8,9 @@
 #include <string>
 
 class QFrame;
+class QAction;
 class QLabel;
+class QMenu;
 class QPushButton;
 class TCoolTrayIcon;
 class TCustomFtpCli;
@@ -25,6 +27,9 @@ public:
 
     // Enables the buttons from the working capture file and isBusy.
     void UpdateButtons();
+    // Shows the window, from the tray or the minimised state too, and puts
+    // it in front of the others: what another start of the program asks for.
+    void BringToFront();
     // Replaces the working capture file by a picture of the primary screen.
     void CaptureScreen();
     // The publishing methods, after the export of the file name.
@@ -57,6 +62,16 @@ public:
     // errors join; null otherwise.
     TPublishSession* publishing = nullptr;
 
+    // The tray icon's menu: the window's commands within reach while the
+    // window is hidden. Each entry is enabled as its button is.
+    std::unique_ptr<QMenu> PopupMenu1;
+    QAction* CaptureScreen1 = nullptr;
+    QAction* TakeFromClip1 = nullptr;
+    QAction* Publish1 = nullptr;
+    QAction* Configure1 = nullptr;
+    QAction* Show1 = nullptr;
+    QAction* Quit1 = nullptr;
+
     void FormCreate();
     void FormDestroy();
     void FormShow();
@@ -72,6 +87,8 @@ public:
     void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
     // The FTP client's usage errors.
     void ftpError(TCustomFtpCli* Sender, std::string& Msg);
+    void Show1Click();
+    void Quit1Click();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -79,6 +96,9 @@ protected:
 
 private:
     static std::unique_ptr<TFtpClient> CreateFtpClient();
+    void CreateTrayMenu();
+    void UpdateTrayMenu();
+
     bool shownBefore_ = false;
 };
 

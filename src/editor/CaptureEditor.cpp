@@ -82,7 +82,9 @@ TViewResult TCaptureEditor::BuildView(TExtent window) {
     if (!ViewDirty && window == BuiltFor) return LastView;
     BuiltFor = window;
     ViewDirty = false;
-    ViewExtent = HasPicture() ? ViewSizeFor(window) : TExtent{};
+    ViewExtent = !HasPicture()      ? TExtent{}
+                 : FKeepProportions ? FitProportionally(PictureSize(), ViewSizeFor(window))
+                                    : ViewSizeFor(window);
     const TFastDIB& picture = *ImageBuffer;
     const int bits = picture.BitCount();
     if (!HasPicture() || ViewExtent.Empty()) {
@@ -119,6 +121,12 @@ TViewResult TCaptureEditor::BuildView(TExtent window) {
     if (!allocated) return LastView = TViewResult::vrNoRoom;
     source->ScaleInto(ViewBuffer);
     return LastView = TViewResult::vrShown;
+}
+
+void TCaptureEditor::SetKeepProportions(bool keep) {
+    if (keep == FKeepProportions) return;
+    FKeepProportions = keep;
+    ViewDirty = true;
 }
 
 TSelPoint TCaptureEditor::Map(int32_t mouseX, int32_t mouseY) const {

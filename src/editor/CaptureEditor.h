@@ -34,6 +34,10 @@ public:
     // when neither the window nor what is shown has changed.
     TViewResult BuildView(TExtent window);
     TExtent ViewSize() const { return ViewExtent; }
+    // Whether the view keeps the picture's proportions rather than filling
+    // the window (the picture is too big for a window on the screen).
+    bool KeepProportions() const { return FKeepProportions; }
+    void SetKeepProportions(bool keep);
 
     TSelPoint Map(int32_t mouseX, int32_t mouseY) const;
 
@@ -77,6 +81,7 @@ private:
     TExtent BuiltFor;
     TViewResult LastView = TViewResult::vrNoPicture;
     bool ViewDirty = true;
+    bool FKeepProportions = false;
 };
 
 // Allocates dest at width x height in the picture's depth, row direction,

@@ -25,6 +25,25 @@ TExtent ViewSizeFor(TExtent window) {
     return {window.width - ViewInsetX, window.height - ViewInsetY};
 }
 
+TExtent FitProportionally(TExtent picture, TExtent room) {
+    if (picture.Empty() || room.Empty()) return {};
+    // Whichever side is tighter takes the room's full length; the other is
+    // rounded from it. 64 bits: a 4K picture times a 4K room exceeds 32.
+    const int64_t pw = picture.width, ph = picture.height;
+    if (int64_t(room.width) * ph <= int64_t(room.height) * pw)
+        return {room.width, std::max(1, RoundHalfEven(double(ph) * room.width / double(pw)))};
+    return {std::max(1, RoundHalfEven(double(pw) * room.height / double(ph))), room.height};
+}
+
+TWindowFit FitWindow(TExtent picture, TExtent area) {
+    const TExtent designed = WindowSizeFor(picture);
+    if (area.Empty() || (designed.width <= area.width && designed.height <= area.height))
+        return {designed, false};
+    const TExtent view = FitProportionally(picture, ViewSizeFor(area));
+    if (view.Empty()) return {area, true};
+    return {{view.width + ViewInsetX, view.height + ViewInsetY}, true};
+}
+
 TExtent ScaledSize(TExtent picture, double factor) {
     return {RoundHalfEven(picture.width * factor), RoundHalfEven(picture.height * factor)};
 }

@@ -42,6 +42,24 @@ constexpr int32_t ViewInsetY = 65;
 TExtent WindowSizeFor(TExtent picture);
 // May be empty for a window made very small.
 TExtent ViewSizeFor(TExtent window);
+
+// The largest extent of the picture's proportions inside room; empty when
+// either is. Anchored where the view starts, so the mapping above holds.
+TExtent FitProportionally(TExtent picture, TExtent room);
+
+// How the editor window is sized for a picture when a window may take at
+// most `area` (an empty area: no limit known).
+struct TWindowFit {
+    TExtent window;
+    // The view keeps the picture's proportions instead of filling the window.
+    bool keepProportions = false;
+    bool operator==(const TWindowFit&) const = default;
+};
+// Picture + margin, as designed, when that fits the area. A bigger picture
+// would push the window's far edges off the screen, out of the mouse's reach,
+// so the window is limited to the area and hugs a view of the picture's
+// proportions.
+TWindowFit FitWindow(TExtent picture, TExtent area);
 // The picture after shrinking by factor, each side rounded half to even.
 TExtent ScaledSize(TExtent picture, double factor);
 

@@ -3,15 +3,20 @@
 #include "Dialogs.h"
 #include "ErrorReport.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
 
 TfrmModifyCapture* frmModifyCapture = nullptr;
 
@@ -101,18 +106,74 @@ void TfrmModifyCapture::FormCreate() {
     layout->setSizeConstraint(QLayout::SetNoConstraint);
 
     setGeometry(192, 107, 783, 540);
+
+    // The window manager tells of the frame by no event of its own.
+    frameTimer_ = new QTimer(this);
+    frameTimer_->setInterval(FramePollMs);
+    connect(frameTimer_, &QTimer::timeout, this, [this] { FitOnceFramed(); });
 }
 
 void TfrmModifyCapture::FormShow() {
     editor_.Load(CaptureFile);
     depthReported_ = false;
     refusalShownOnMove_ = false;
-    capture::TExtent window = capture::WindowSizeFor(editor_.PictureSize());
-    resize(window.width, window.height);
+    FitToScreen();
+    fitPending_ = true;
+    framePolls_ = 0;
+    frameTimer_->start();
     Redraw();
 }
 
+QMargins TfrmModifyCapture::FrameMargins() const {
+    auto marginsOf = [](const QWidget* w) {
+        const QRect inner = w->geometry(), outer = w->frameGeometry();
+        return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                        outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    };
+    if (windowHandle() && !windowHandle()->frameMargins().isNull())
+        return windowHandle()->frameMargins();
+    // Before the window manager has framed this window, the frame of the
+    // window that opened it is the best guess.
+    const QWidget* opener = QApplication::activeWindow();
+    return opener && opener != this ? marginsOf(opener) : QMargins();
+}
+
+void TfrmModifyCapture::FitToScreen() {
+    const QScreen* where = screen();
+    const QRect area = where ? where->availableGeometry() : QRect();
+    const QMargins frame = FrameMargins();
+    const QRect room = area.marginsRemoved(frame);
+    const capture::TWindowFit fit =
+        capture::FitWindow(editor_.PictureSize(), {room.width(), room.height()});
+    editor_.SetKeepProportions(fit.keepProportions);
+    resize(fit.window.width, fit.window.height);
+    if (area.isEmpty()) return;
+    // Moved only as far as it must be to come wholly onto the screen.
+    const QSize outer = size().grownBy(frame);
+    const QPoint at = geometry().topLeft() - QPoint(frame.left(), frame.top());
+    const int x = std::max(area.left(), std::min(at.x(), area.right() + 1 - outer.width()));
+    const int y = std::max(area.top(), std::min(at.y(), area.bottom() + 1 - outer.height()));
+    // Placed by the client area with the frame as reckoned here: move()
+    // would reckon with the toolkit's own idea of the frame, which lags
+    // behind the window manager's.
+    if (QPoint(x, y) != at) setGeometry(QRect(QPoint(x + frame.left(), y + frame.top()), size()));
+}
+
+void TfrmModifyCapture::FitOnceFramed() {
+    // The frame is known once the window manager has put one round the
+    // window, some time after the showing: then fit once more with it.
+    if (!fitPending_) return;
+    if (isVisible() && windowHandle() && !windowHandle()->frameMargins().isNull()) {
+        fitPending_ = false;
+        FitToScreen();
+    } else if (++framePolls_ >= MaxFramePolls) {
+        fitPending_ = false; // no window manager frames it
+    }
+    if (!fitPending_) frameTimer_->stop();
+}
+
 void TfrmModifyCapture::FormActivate() {
+    FitOnceFramed();
     if (isVisible()) canvas_->repaint();
 }
 
@@ -168,8 +229,7 @@ void TfrmModifyCapture::FormMouseUp(int x, int y) {
 
 void TfrmModifyCapture::ResizeImage(double factor) {
     if (!editor_.ResizeImage(factor)) return;
-    capture::TExtent window = capture::WindowSizeFor(editor_.PictureSize());
-    resize(window.width, window.height);
+    FitToScreen();
     Redraw();
 }
 

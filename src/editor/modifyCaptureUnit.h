@@ -14,9 +14,11 @@
 
 class QAction;
 class QMenu;
+class QMargins;
 class QMenuBar;
 class QPainter;
 class QStatusBar;
+class QTimer;
 
 class TfrmModifyCapture : public QDialog {
     Q_OBJECT
@@ -73,12 +75,23 @@ protected:
 private:
     // Updates the view; tells the user once per showing when it cannot be shown.
     capture::TViewResult RebuildView();
+    // Sizes the window for the picture and keeps it, frame included, inside
+    // the screen's available area.
+    void FitToScreen();
+    QMargins FrameMargins() const;
+    void FitOnceFramed();
 
     capture::TCaptureEditor editor_;
     QWidget* canvas_ = nullptr;
     bool depthReported_ = false;
     // The refusal to crop a shrunk picture has met the first mouse move.
     bool refusalShownOnMove_ = false;
+    // Shown, but not yet fitted with the window manager's real frame.
+    bool fitPending_ = false;
+    static constexpr int FramePollMs = 50;
+    static constexpr int MaxFramePolls = 200;
+    int framePolls_ = 0;
+    QTimer* frameTimer_ = nullptr;
 };
 
 // The program's one editor window, created at start.

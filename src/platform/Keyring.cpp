@@ -2,6 +2,7 @@
 
 #include <qt6keychain/keychain.h>
 
+#include <QDBusConnection>
 #include <QEventLoop>
 
 namespace platform {
@@ -34,6 +35,9 @@ std::string Keyring::Key(const std::string& name) const {
 }
 
 bool Keyring::Available() {
+    // Without a session bus there is no Secret Service to ask, and no job
+    // runs a loop of its own inside the caller's event handler.
+    if (!QDBusConnection::sessionBus().isConnected()) return false;
     QKeychain::ReadPasswordJob job(Service);
     job.setKey(QString::fromStdString(Key("probe")));
     return ServiceAnswered(Run(job));

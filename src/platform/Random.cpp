@@ -1,5 +1,10 @@
 #include "Random.h"
 
+#include <cerrno>
+#include <stdexcept>
+
+#include <sys/random.h>
+
 namespace platform {
 namespace {
 uint32_t state = 0;
@@ -15,6 +20,16 @@ uint32_t RandomState() {
 }
 void SetRandomState(uint32_t s) {
     state = s;
+}
+
+void SystemRandomBytes(uint8_t* out, size_t count) {
+    while (count > 0) {
+        const ssize_t got = ::getrandom(out, count, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) throw std::runtime_error("The system's random source cannot be read.");
+        out += got;
+        count -= size_t(got);
+    }
 }
 
 } // namespace platform

@@ -3,6 +3,7 @@
 // every run draws the same sequence.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -11,5 +12,9 @@ namespace platform {
 uint32_t RandomDraw(uint32_t range);
 uint32_t RandomState();
 void SetRandomState(uint32_t state);
+
+// Fills out with bytes from the system's random source, for secrets; the
+// generator above is left alone. Raises std::runtime_error if none is to be had.
+void SystemRandomBytes(uint8_t* out, size_t count);
 
 } // namespace platform

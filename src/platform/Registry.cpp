@@ -6,6 +6,7 @@
 #include <QVariant>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 #include <fcntl.h>
@@ -49,16 +50,35 @@ std::string ProductOf(const std::string& key) {
     return product;
 }
 
-// Creates the file empty and owner-only if it is missing, and takes group and
-// other access away from one that exists.
-bool EnsurePrivateFile(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return false;
-        return (st.st_mode & 077) == 0 || ::chmod(path.c_str(), st.st_mode & 0700) == 0;
+// Where a settings file really is: a link (as a user who keeps the file
+// elsewhere may make) is followed the way the INI writer follows it, to the
+// target's path even when that does not exist yet.
+std::string LinkTarget(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::string to(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(path.c_str(), to.data(), to.size());
+        if (n <= 0) return path;
+        to.resize(size_t(n));
+        if (to[0] != '/') to = path.substr(0, path.rfind('/') + 1) + to;
+        path = to;
     }
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return errno == EEXIST;
+    return path;
+}
+
+// Creates the file (or the target of a link to a missing file) empty and
+// owner-only, and takes group and other access away from one that exists.
+// The INI writer keeps the permissions of the file it replaces.
+bool EnsurePrivateFile(const std::string& path) {
+    const std::string target = LinkTarget(path);
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return false;
+        return (st.st_mode & 077) == 0 || ::chmod(target.c_str(), st.st_mode & 0700) == 0;
+    }
+    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
     ::close(fd);
     return true;
 }
@@ -143,34 +163,66 @@ bool TRegistry::ReadString(const std::string& subKey, const std::string& name,
 
 bool TRegistry::WriteString(const std::string& subKey, const std::string& name,
                             const std::string& value) {
-    return Change(subKey, name, Q(value));
+    return Change({subKey, name, value, false});
 }
 
 bool TRegistry::DeleteValue(const std::string& subKey, const std::string& name) {
-    return Change(subKey, name, QVariant());
+    return Change({subKey, name, {}, true});
 }
 
-bool TRegistry::Change(const std::string& subKey, const std::string& name,
-                       const QVariant& value) {
+bool TRegistry::Change(PendingValue change) {
     if (!Store) return false;
-    const QString key = KeyOf(subKey, name);
-    // A fresh object per write: QSettings keeps its first error for good.
+    if (Updating) {
+        Pending.push_back(std::move(change));
+        return true;
+    }
+    BeginUpdate();
+    Pending.push_back(std::move(change));
+    return EndUpdate();
+}
+
+void TRegistry::BeginUpdate() {
+    Updating = true;
+    Pending.clear();
+}
+
+bool TRegistry::EndUpdate() {
+    Updating = false;
+    const auto values = std::move(Pending);
+    Pending.clear();
+    if (!Store) return false;
+    if (values.empty()) return true;
+    // Made private again first: the file, or what a link points to, may have
+    // been replaced or removed since the key was opened.
+    if (!EnsurePrivateFile(Path)) return false;
+    // A fresh object per update: QSettings keeps its first error for good.
     auto writer = std::make_unique<QSettings>(Q(Path), QSettings::IniFormat);
-    const QVariant before = writer->value(key);
-    const bool existed = writer->contains(key);
-    if (value.isValid())
-        writer->setValue(key, value);
-    else
-        writer->remove(key);
+    struct Before {
+        QString key;
+        QVariant value;
+        bool existed;
+    };
+    std::vector<Before> before;
+    for (const PendingValue& v : values) {
+        const QString key = KeyOf(v.subKey, v.name);
+        before.push_back({key, writer->value(key), writer->contains(key)});
+        if (v.remove)
+            writer->remove(key);
+        else
+            writer->setValue(key, Q(v.value));
+    }
+    // One replacement of the whole file for all the values.
     writer->sync();
     const bool ok = writer->status() == QSettings::NoError;
     if (!ok) {
-        // Put the old value back, or the next successful sync of this file
-        // (QSettings shares it between objects) would still store the new one.
-        if (existed)
-            writer->setValue(key, before);
-        else
-            writer->remove(key);
+        // Put the old values back, or the next successful sync of this file
+        // (QSettings shares it between objects) would still store the new ones.
+        for (auto it = before.rbegin(); it != before.rend(); ++it) {
+            if (it->existed)
+                writer->setValue(it->key, it->value);
+            else
+                writer->remove(it->key);
+        }
     }
     writer.reset();
     Store = std::make_unique<QSettings>(Q(Path), QSettings::IniFormat);

@@ -2,15 +2,16 @@
 // store uses them. On this platform a product key "\Software\<Product>" is
 // the INI file $XDG_CONFIG_HOME/<Product>/<Product>.ini (default ~/.config)
 // and each of its subkeys is one INI group. The file is created readable by
-// its owner only (0600), since it holds a password, and every write replaces
-// it atomically, so a failed or interrupted write leaves the previous file.
+// its owner only (0600), since it holds a password, also where it is a link
+// to another file, and every write replaces it atomically, so a failed or
+// interrupted write leaves the previous file.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class QSettings;
-class QVariant;
 
 namespace platform {
 
@@ -46,18 +47,28 @@ public:
     // Stores the value and replaces the file. False if the file could not be
     // replaced; the stored values are then those before the call.
     bool WriteString(const std::string& subKey, const std::string& name, const std::string& value);
-    // Removes the value and replaces the file; false as for WriteString.
+    // Removes the value, the same way.
     bool DeleteValue(const std::string& subKey, const std::string& name);
+    // Between the two, WriteString only keeps the values (and returns true);
+    // EndUpdate stores them all with one replacement of the file. False if
+    // the file could not be replaced; the stored values are then those
+    // before BeginUpdate.
+    void BeginUpdate();
+    bool EndUpdate();
 
     // The file for a product name, from the environment at the time of the call.
     static std::string SettingsFilePath(const std::string& product);
 
 private:
-    // Sets the value, or removes it when value is invalid, and replaces the file.
-    bool Change(const std::string& subKey, const std::string& name, const QVariant& value);
-
     std::unique_ptr<QSettings> Store;
     std::string Path;
+    bool Updating = false;
+    struct PendingValue {
+        std::string subKey, name, value;
+        bool remove = false;
+    };
+    bool Change(PendingValue change);
+    std::vector<PendingValue> Pending;
 };
 
 } // namespace platform

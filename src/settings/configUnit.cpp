@@ -1,6 +1,5 @@
 #include "configUnit.h"
 
-#include "DateFormats.h"
 #include "Keyring.h"
 #include "Random.h"
 #include "Registry.h"
@@ -50,10 +49,22 @@ private:
     TRegistry& Reg;
 };
 
-void Write(TRegistry& reg, const std::string& section, const std::string& name,
-           const std::string& value) {
-    if (!reg.WriteString(section, name, value))
-        throw ERegistryException("Failed to set data for " + Quoted(name));
+// 144 bits from the system's random source, written with the URL-safe Base64
+// letters (letters, digits, "-" and "_"), which the form sends unescaped.
+std::string DefaultSecretKey() {
+    // Drawn and not used: every load still advances the program's generator
+    // once, so the random parts of later file names stay where they were.
+    platform::RandomDraw(settings::SecretKeyRange);
+    static constexpr char Letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    uint8_t raw[settings::SecretKeyBytes];
+    platform::SystemRandomBytes(raw, sizeof raw);
+    std::string key;
+    for (size_t i = 0; i + 2 < sizeof raw; i += 3) {
+        const uint32_t bits = uint32_t(raw[i]) << 16 | uint32_t(raw[i + 1]) << 8 | raw[i + 2];
+        for (int shift = 18; shift >= 0; shift -= 6) key += Letters[(bits >> shift) & 63];
+    }
+    return key;
 }
 
 // The values kept in the desktop keyring where one answers.
@@ -69,12 +80,6 @@ const TSecret Secrets[] = {
 
 std::string KeyringName(const TSecret& s) {
     return std::string(s.section) + "/" + s.name;
-}
-
-std::string DefaultSecretKey() {
-    const std::string date = platform::CurrentDateText();
-    const std::string time = platform::CurrentTimeText();
-    return date + "-" + time + "-" + std::to_string(platform::RandomDraw(settings::SecretKeyRange));
 }
 
 void OpenProductKey(TRegistry& reg) {
@@ -118,30 +123,38 @@ void LoadSettings() {
 void SaveSettings() {
     TRegistry reg;
     OpenProductKey(reg);
-    Write(reg, "ftp", "hostname", Settings.hostName);
-    Write(reg, "ftp", "username", Settings.userName);
-    Write(reg, "ftp", "passtype", "1");
-    Write(reg, "ftp", "port", Settings.port);
-    Write(reg, "ftp", "destdirectory", Settings.destDirectory);
-    Write(reg, "ftp", "hostprefix", Settings.hostPrefix);
-    Write(reg, "ftp", "passive", Settings.passive ? "1" : "0");
-    Write(reg, "general", "transfertype", std::to_string(Settings.transferType));
-    Write(reg, "general", "urltoclipboard", Settings.urlToClipboard ? "1" : "0");
-    Write(reg, "httppost", "posturl", Settings.postUrl);
-    Write(reg, "httppost", "postserver", Settings.postServer);
-
+    const struct {
+        const char* section;
+        const char* name;
+        std::string value;
+    } values[] = {
+        {"ftp", "hostname", Settings.hostName},
+        {"ftp", "username", Settings.userName},
+        {"ftp", "passtype", "1"},
+        {"ftp", "port", Settings.port},
+        {"ftp", "destdirectory", Settings.destDirectory},
+        {"ftp", "hostprefix", Settings.hostPrefix},
+        {"ftp", "passive", Settings.passive ? "1" : "0"},
+        {"general", "transfertype", std::to_string(Settings.transferType)},
+        {"general", "urltoclipboard", Settings.urlToClipboard ? "1" : "0"},
+        {"httppost", "posturl", Settings.postUrl},
+        {"httppost", "postserver", Settings.postServer},
+    };
+    // All values go into the file with one write: a large file is written
+    // once, and a failed write stores none of them.
+    reg.BeginUpdate();
+    for (const auto& v : values) reg.WriteString(v.section, v.name, v.value);
     // In the keyring the secrets leave the file; without one, or when the
     // keyring refuses them, the file keeps them as ever.
     platform::Keyring keyring(reg.FilePath());
     Settings.secretsInKeyring = keyring.Available();
     for (const TSecret& secret : Secrets) {
         const std::string& value = Settings.*secret.field;
-        if (!Settings.secretsInKeyring || !keyring.Write(KeyringName(secret), value)) {
-            Write(reg, secret.section, secret.name, value);
-            continue;
-        }
-        if (reg.ValueExists(secret.section, secret.name) &&
-            !reg.DeleteValue(secret.section, secret.name))
-            throw ERegistryException("Failed to set data for " + Quoted(secret.name));
+        if (Settings.secretsInKeyring && keyring.Write(KeyringName(secret), value))
+            reg.DeleteValue(secret.section, secret.name);
+        else
+            reg.WriteString(secret.section, secret.name, value);
     }
+    if (!reg.EndUpdate())
+        throw ERegistryException("Failed to set data for " + Quoted(values[0].name));
 }

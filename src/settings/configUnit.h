@@ -3,6 +3,7 @@
 // sections "ftp", "general" and "httppost". Every value is stored as a string.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -35,13 +36,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Fills every field, with the default where nothing usable is stored. Draws
-// once from the program's random generator for the default secret key.
+// Fills every field, with the default where nothing usable is stored. The
+// default secret key is new at every load, from the system's random source;
+// every load also draws once from the program's random generator.
 // A stored value that is not a string raises ERegistryException; the fields
-// read before it keep their new values.
+// read before it keep their new values. The password and the secret key
+// come from the desktop keyring where it holds them.
 void LoadSettings();
-// Writes every field (and "passtype" = "1"). A failed write raises
-// ERegistryException; values written before it stay written.
+// Writes every field (and "passtype" = "1") with one write of the file. A
+// failed write raises ERegistryException naming the first value ("hostname")
+// and leaves the stored file as it was. Where a desktop keyring answers, the
+// password and the secret key go there instead and leave the file.
 void SaveSettings();
 
 namespace settings {
@@ -58,6 +63,8 @@ constexpr const char* DefaultPostServer = "www.example.net";
 constexpr int32_t TransferFtp = 1;
 constexpr int32_t TransferHttp = 2;
 constexpr int32_t DefaultTransferType = TransferFtp;
-// Range of the random part of the default secret key.
+// Range of the generator draw each load makes.
 constexpr uint32_t SecretKeyRange = 65535;
+// Random bytes in a default secret key (a multiple of 3: no padding).
+constexpr size_t SecretKeyBytes = 18;
 } // namespace settings

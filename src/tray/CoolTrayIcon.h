@@ -8,6 +8,7 @@
 #include "TrayArea.h"
 
 #include <QIcon>
+#include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -16,7 +17,6 @@
 #include <string>
 #include <vector>
 
-class QMenu;
 class QWidget;
 class TCoolTrayIcon;
 
@@ -77,16 +77,20 @@ public:
     void SetEnabled(bool enabled);
     bool MinimizeToTray = false;
 
-    // Part of the component's interface, but nothing here cycles icons or
-    // shows menus: setting these changes nothing.
+    // Part of the component's interface, but nothing here cycles icons:
+    // setting these changes nothing.
     bool StartMinimized = false;
     int IconIndex = 0;
     int CycleInterval = 0;
     bool CycleIcons = false;
     std::vector<QIcon> IconList;
-    QMenu* PopupMenu = nullptr;
-    bool LeftPopup = false;
     bool DesignPreview = false;
+
+    // Shown at the pointer on a right click (a left press with LeftPopup);
+    // a double click without LeftPopup triggers its default action. Owned
+    // by whoever sets it.
+    QPointer<QMenu> PopupMenu;
+    bool LeftPopup = false;
 
     TTrayNotifyEvent OnClick;
     TTrayNotifyEvent OnDblClick;
@@ -134,6 +138,7 @@ private:
     void OwnerMinimized();
     void TrayAreaLost();
     void BringOwnerToFront();
+    void ShowPopupMenu();
 
     QPointer<QWidget> FOwner;
     QIcon FIcon;

@@ -3,6 +3,7 @@
 // and going.
 #include "CoolTrayIcon.h"
 
+#include <QAction>
 #include <QCursor>
 #include <QGuiApplication>
 
@@ -47,6 +48,7 @@ void TCoolTrayIcon::IconMessage(unsigned mouseMessage) {
     case platform::WM_LBUTTONDOWN:
         ClickButtonDown();
         FireMouseDown(mbLeft);
+        if (LeftPopup) ShowPopupMenu();
         break;
     case platform::WM_LBUTTONUP:
         ClickButtonUp();
@@ -54,9 +56,12 @@ void TCoolTrayIcon::IconMessage(unsigned mouseMessage) {
         break;
     case platform::WM_LBUTTONDBLCLK:
         ClickDoubleClicked();
+        if (PopupMenu && !LeftPopup && PopupMenu->defaultAction())
+            PopupMenu->defaultAction()->trigger();
         break;
     case platform::WM_RBUTTONDOWN:
         FireMouseDown(mbRight);
+        ShowPopupMenu();
         break;
     case platform::WM_RBUTTONUP:
         FireMouseUp(mbRight);
@@ -122,6 +127,14 @@ void TCoolTrayIcon::ClickTimerExpired() {
     default:
         break;
     }
+}
+
+void TCoolTrayIcon::ShowPopupMenu() {
+    if (!PopupMenu) return;
+    // Not waiting for a choice: the chosen entry runs from the menu like any
+    // click, not nested inside this message. The menu grabs the pointer, so
+    // a click anywhere else closes it.
+    PopupMenu->popup(QCursor::pos());
 }
 
 void TCoolTrayIcon::FireClick() {

@@ -28,7 +28,7 @@ struct FtpAccount {
 struct FtpPublishTest : PublishFixture {
     void Configure(const FtpAccount& a) {
         LoadSettings();
-        Settings.transferType = 1;
+        Settings.transferType = settings::TransferFtp;
         Settings.hostName = a.host;
         Settings.port = a.port;
         Settings.userName = a.user;
@@ -373,7 +373,9 @@ struct CancelCase {
 TEST_F(FtpPublishScripted, CancelStopsThePublishAtOnce) {
     const CancelCase cases[] = {
         {"while logging in", "Logging in", 0,
-         [](Srv& s) { s.On("USER", Rule{"", false, true}); }},
+         [](Srv& s) {
+             s.On("USER", Rule{"", false, true});
+         }},
         {"while the server reads nothing of the upload", "Uploading", 1,
          [](Srv& s) { s.DataMode = Srv::Data::Stall; }},
     };

@@ -212,8 +212,7 @@ TEST_F(HttpPublishTest, CancelWhileWaitingForTheAnswer) {
     };
     EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{"Publishing cancelled."});
     EXPECT_FALSE(guardFired) << "the cancel ended the publish";
-    EXPECT_EQ(dialogs->progressSteps,
-              (Texts{"Connecting", "Sending", "Waiting for the answer"}));
+    EXPECT_EQ(dialogs->progressSteps, (Texts{"Connecting", "Sending", "Waiting for the answer"}));
     EXPECT_GT(dialogs->progressTotal, Exported("shot.jpg").size()) << "the whole request";
     EXPECT_EQ(dialogs->progressWindowsOpen, 0);
     EXPECT_TRUE(listener.ClientClosed()) << "the server sees the connection closed";

@@ -100,6 +100,18 @@ TEST_F(UploadScriptTest, ScriptWithoutAConfiguredKeyRefusesEverything) {
     EXPECT_TRUE(Has(Upload("a.jpg", jpeg, "anything"), MarkerAuthFail));
 }
 
+TEST_F(UploadScriptTest, AKeyShorterThanSixteenCharactersStopsTheScriptAndSaysWhy) {
+    for (const std::string& key : {std::string("fifteen-chars15"), std::string("k")}) {
+        site.Install(key);
+        const std::string reply = Upload("a.jpg", jpeg, key);
+        EXPECT_TRUE(Has(reply, MarkerAuthFail)) << key << ": " << reply;
+        EXPECT_TRUE(Has(reply, "at least 16 characters")) << key << ": " << reply;
+    }
+    EXPECT_TRUE(site.UploadedFiles().isEmpty());
+    site.Install("sixteen-chars-16");
+    EXPECT_TRUE(Has(Upload("a.jpg", jpeg, "sixteen-chars-16"), MarkerTransferOk));
+}
+
 TEST_F(UploadScriptTest, SizesThatDoNotMatchAreASizeDifference) {
     const std::string encoded = Base64Encode(jpeg);
     const std::string head = "filename=a.jpg&key=" + std::string(UploadSite::Key);

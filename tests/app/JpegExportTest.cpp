@@ -3,9 +3,12 @@
 #include "JpegExport.h"
 #include "BmpBuilder.h"
 #include "FastDIB.h"
+#include "FileModes.h"
 #include "JpegEncoder.h"
+#include "TempDirScope.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -346,14 +349,44 @@ TEST_F(JpegExport, TheLongPathOfAnExistingFileIsItself) {
 }
 
 TEST_F(JpegExport, ExportedNamesStayInTheTemporaryDirectory) {
-    qputenv("TMPDIR", Scratch.path().toUtf8());
-    EXPECT_EQ(ExportFilePath("screencap1.jpg"), Path("screencap1.jpg"));
-    EXPECT_EQ(ExportFilePath(" odd name.png "), Path(" odd name.png "));
+    TempDirScope tmp;
+    EXPECT_EQ(ExportFilePath("screencap1.jpg"), tmp.File("screencap1.jpg"));
+    EXPECT_EQ(ExportFilePath(" odd name.png "), tmp.File(" odd name.png "));
     for (const std::string& bad :
          {std::string(""), std::string("."), std::string(".."), std::string("../up.jpg"),
           std::string("sub/x.jpg"), std::string("/etc/x.jpg"), std::string("a\0b", 3)})
         EXPECT_THROW(ExportFilePath(bad), EExportError) << bad;
-    qunsetenv("TMPDIR");
+}
+
+// Someone who could plant a link under the next name must not get the
+// picture written through it over the file it points to.
+TEST_F(JpegExport, ALinkAtTheDestinationIsReplacedNotFollowed) {
+    Picture(24, true, [](int) { return Red; }).WriteTo(Path("in.bmp"));
+    WriteFileBytes(Path("victim.txt"), {'m', 'i', 'n', 'e'});
+    for (const char* target : {"victim.txt", "missing.txt"}) {
+        SCOPED_TRACE(target);
+        QFile::remove(QString::fromStdString(Path("out.jpg")));
+        ASSERT_TRUE(QFile::link(QString::fromStdString(Path(target)),
+                                QString::fromStdString(Path("out.jpg"))));
+        ConvertBmpToJpeg(Path("in.bmp"), Path("out.jpg"));
+        EXPECT_FALSE(IsLink(Path("out.jpg")));
+        Decoded jpeg;
+        EXPECT_TRUE(Decode(ReadFileBytes(Path("out.jpg")), jpeg));
+    }
+    EXPECT_EQ(ReadFileBytes(Path("victim.txt")), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("missing.txt"))));
+}
+
+TEST_F(JpegExport, ExportedPicturesAreReadableByTheirOwnerOnly) {
+    UmaskScope usual(022);
+    Picture(24, true, [](int) { return Red; }).WriteTo(Path("in.bmp"));
+    ConvertBmpToJpeg(Path("in.bmp"), Path("new.jpg"));
+    EXPECT_EQ(ModeOf(Path("new.jpg")), 0600u);
+    // Replacing a file that others could read does not keep their access.
+    WriteFileBytes(Path("old.jpg"), {1});
+    ::chmod(Path("old.jpg").c_str(), 0644);
+    ConvertBmpToJpeg(Path("in.bmp"), Path("old.jpg"));
+    EXPECT_EQ(ModeOf(Path("old.jpg")), 0600u);
 }
 
 } // namespace

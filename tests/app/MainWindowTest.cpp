@@ -1,3 +1,4 @@
+#include "CoolTrayIcon.h"
 #include "FastDIB.h"
 #include "MainWindowFixture.h"
 #include "ScriptedDialogs.h"
@@ -7,13 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -201,13 +206,84 @@ TEST_F(MainWindowTest, UnreadableCaptureIsReportedAndTheProgramGoesOn) {
     EXPECT_EQ(dialogs->Messages().size(), 2u);
 }
 
-TEST_F(MainWindowTest, UnwritableTemporaryDirectoryLeavesNoCapture) {
+TEST_F(MainWindowTest, UnusableTemporaryDirectoryLeavesNoCapture) {
     TfrmMain w;
-    qputenv("TMPDIR", (tmp.Path() + "missing").c_str());
+    // A file where the working directory belongs.
+    ::rmdir(tmp.Path().c_str());
+    WriteFileBytes(tmp.Base() + "Brindlewick", {'x'});
     QApplication::clipboard()->setImage(QImage(4, 4, QImage::Format_RGB32));
     QTest::mouseClick(w.btnTakeFromClip, Qt::LeftButton);
     ASSERT_EQ(dialogs->Messages().size(), 1u);
-    EXPECT_NE(dialogs->Messages()[0].find("Cannot create file"), std::string::npos)
+    EXPECT_NE(dialogs->Messages()[0].find(tmp.Base() + "Brindlewick"), std::string::npos)
         << dialogs->Messages()[0];
     EXPECT_FALSE(WorkingFileExists());
+}
+
+TEST_F(MainWindowTest, TrayMenuEntriesAreEnabledAsTheirButtons) {
+    TfrmMain w;
+    QStringList entries;
+    for (QAction* a : w.PopupMenu1->actions())
+        if (!a->isSeparator()) entries << a->text();
+    EXPECT_EQ(entries, (QStringList{"Capture screen", "Take image from clipboard", "Publish",
+                                    "Configure", "Show", "Quit"}));
+    EXPECT_EQ(w.CoolTrayIcon1->PopupMenu, w.PopupMenu1.get());
+
+    const std::pair<QAction*, QPushButton*> follows[] = {{w.CaptureScreen1, w.btnCaptureScreen},
+                                                         {w.TakeFromClip1, w.btnTakeFromClip},
+                                                         {w.Publish1, w.btnPublish},
+                                                         {w.Configure1, w.btnConfig}};
+    struct State {
+        bool captured, busy;
+    };
+    for (State s : {State{false, false}, State{true, false}, State{true, true}, State{false, true},
+                    State{false, false}}) {
+        if (s.captured)
+            WriteCapture(WorkingFilePath());
+        else
+            DeleteWorkingFile();
+        w.isBusy = s.busy;
+        w.UpdateButtons();
+        for (auto [entry, button] : follows)
+            EXPECT_EQ(entry->isEnabled(), button->isEnabled())
+                << entry->text().toStdString() << " captured " << s.captured << " busy " << s.busy;
+        EXPECT_EQ(w.Publish1->isEnabled(), s.captured && !s.busy);
+        EXPECT_EQ(w.Quit1->isEnabled(), !s.busy) << "no quitting in the middle of a publish";
+        EXPECT_TRUE(w.Show1->isEnabled());
+    }
+}
+
+TEST_F(MainWindowTest, TrayMenuEntriesDoWhatTheButtonsDo) {
+    TfrmMain w;
+    QApplication::clipboard()->setText("just text");
+    w.TakeFromClip1->trigger();
+    EXPECT_EQ(dialogs->Messages(),
+              std::vector<std::string>{"Clipboard doesn't containt bitmap-data!"});
+    QApplication::clipboard()->setImage(QImage(4, 3, QImage::Format_RGB32));
+    w.TakeFromClip1->trigger();
+    EXPECT_TRUE(WorkingFileExists());
+    EXPECT_TRUE(w.Publish1->isEnabled()) << "the buttons and entries were brought up to date";
+
+    // Publish asks for the name as the button does; cancelled, it stops there.
+    w.Publish1->trigger();
+    ASSERT_EQ(dialogs->shown.size(), 2u);
+    EXPECT_EQ(dialogs->shown[1].kind, "query");
+    EXPECT_EQ(dialogs->shown[1].caption, "Preparing for publishing");
+
+    // While busy an entry does nothing.
+    w.isBusy = true;
+    w.UpdateButtons();
+    DeleteWorkingFile();
+    w.TakeFromClip1->trigger();
+    EXPECT_FALSE(WorkingFileExists());
+    w.show();
+    w.Quit1->trigger();
+    EXPECT_TRUE(w.isVisible());
+    w.isBusy = false;
+    w.UpdateButtons();
+
+    w.hide();
+    w.Show1->trigger();
+    EXPECT_TRUE(w.isVisible());
+    w.Quit1->trigger();
+    EXPECT_FALSE(w.isVisible());
 }

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -21,6 +22,7 @@
 
 using Texts = std::vector<std::string>;
 
+// The dialogs by their message text, or their kind for the other dialogs.
 inline Texts MessagesOf(const std::vector<ScriptedDialogs::Shown>& shown) {
     Texts out;
     for (const auto& s : shown) out.push_back(s.kind == "message" ? s.text : s.kind);
@@ -46,6 +48,7 @@ struct PublishFixture : testing::Test {
         });
         watcher.start(1);
     }
+
     ButtonStates Buttons() const { return ::Buttons(w); }
     static ButtonStates OnlyAbout() { return ExpectedButtons(false, false); }
 

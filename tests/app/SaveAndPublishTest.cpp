@@ -91,7 +91,7 @@ TEST_F(SaveAndPublishTest, PublishExportsUnderTheConfirmedName) {
     // An FTP publish to a port where nothing listens; the export is looked
     // at while the failure is shown, before the flow removes it.
     LoadSettings();
-    Settings.transferType = 1;
+    Settings.transferType = settings::TransferFtp;
     Settings.hostName = "127.0.0.1";
     Settings.port = std::to_string(UnusedLoopbackPort());
     SaveSettings();

@@ -15,7 +15,7 @@
 #include <string>
 
 struct UploadSite {
-    static constexpr const char* Key = "s3cret-Key_42";
+    static constexpr const char* Key = "s3cret-Key_42-for-tests";
     static constexpr const char* ScriptUrl = "http://127.0.0.1/brwk_upload.php";
 
     QTemporaryDir root;

@@ -10,6 +10,8 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+
 namespace {
 
 std::map<std::string, bool> Expected(bool outputs) {
@@ -49,6 +51,16 @@ TEST_F(CaptureE2E, StaleCaptureIsDeletedAtStart) {
     EXPECT_EQ(program.ButtonStates(), Expected(false));
 }
 
+TEST_F(CaptureE2E, AWorkingFolderOthersCanOpenStopsTheStartWithAMessage) {
+    ::chmod(program.TempDir().c_str(), 0755);
+    QProcess* refused = program.Launch();
+    EXPECT_TRUE(program.DismissMessageBox()) << "the reason is shown";
+    ASSERT_TRUE(refused->waitForFinished(10000));
+    EXPECT_EQ(refused->exitCode(), 1);
+    EXPECT_TRUE(QDir(QString::fromStdString(program.TempDir())).isEmpty()) << "nothing written";
+    EXPECT_EQ(x.WaitForWindow("^Brindlewick!$", 1000), 0u) << "no main window";
+}
+
 TEST_F(CaptureE2E, ScreenCaptureHasTheScreensSizeAndDepthWithoutTheWindow) {
     ASSERT_TRUE(program.Start());
     const QRect where = x.WindowGeometry(program.MainWindow());
@@ -82,7 +94,8 @@ TEST_F(CaptureE2E, ScreenCaptureHasTheScreensSizeAndDepthWithoutTheWindow) {
     EXPECT_EQ(second.Width(), 1024);
     const QStringList files =
         QDir(QString::fromStdString(program.TempDir())).entryList(QDir::Files);
-    EXPECT_EQ(files, QStringList{"brindlewick_temp.bmp"});
+    // Beside the capture only the lock that keeps this copy the only one.
+    EXPECT_EQ(files, (QStringList{"brindlewick.lock", "brindlewick_temp.bmp"}));
 }
 
 TEST_F(CaptureE2E, ClipboardRoundTripKeepsThePixels) {

@@ -4,57 +4,156 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QMargins>
+#include <QRegularExpression>
+
+namespace {
+
+// Where a window's client area is on the screen.
+QRect ClientOnScreen(const XSession& x, unsigned long window) {
+    const QString out = QString::fromLatin1(x.Run("xwininfo", {"-id", QString::number(window)}));
+    auto value = [&](const char* key) {
+        return QRegularExpression(QString(key) + R"(:\s+(-?\d+))").match(out).captured(1).toInt();
+    };
+    return {value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"),
+            value("Height")};
+}
+
+// The space the window manager's frame takes around a window.
+QMargins FrameExtents(const XSession& x, unsigned long window) {
+    const QString out =
+        QString::fromLatin1(x.Run("xprop", {"-id", QString::number(window), "_NET_FRAME_EXTENTS"}));
+    const QStringList n = out.section('=', 1).split(',', Qt::SkipEmptyParts);
+    if (n.size() != 4) return {};
+    return {n[0].trimmed().toInt(), n[2].trimmed().toInt(), n[1].trimmed().toInt(),
+            n[3].trimmed().toInt()};
+}
+
+// The editor on a full-screen capture of a 1024 x 768 desktop, and the capture
+// as it was before the editor touched it.
+class EditorE2E : public testing::Test {
+protected:
+    XSession x{1024, 768, 24};
+    ProgramUnderTest program{x};
+    unsigned long editor = 0;
+    QRect client; // the editor's client area on the screen
+    int viewWidth = 0, viewHeight = 0;
+    TFastDIB before;
+
+    void OpenEditorOnAScreenCapture() {
+        ASSERT_TRUE(x.Ok()) << x.Error();
+        ASSERT_TRUE(program.Start());
+        program.Press("Capture screen");
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                return QFile::exists(QString::fromStdString(program.WorkingFile())) &&
+                       x.WindowMapped(program.MainWindow());
+            },
+            20000));
+        ASSERT_TRUE(WaitUntil([&] { return program.LooksEnabled("Crop && adjust"); }, 5000));
+        ASSERT_TRUE(before.LoadBitmapFile(program.WorkingFile()));
+        ASSERT_EQ(before.Width(), 1024);
+
+        program.Press("Crop && adjust");
+        editor = x.WaitForWindow("^Modify capture$");
+        ASSERT_NE(editor, 0u);
+        // On a 1024 x 768 screen the designed window would be 1094 x 838; it
+        // comes onto the screen, frame and all, and stays there.
+        QRect frame, last;
+        const bool onScreen = WaitUntil(
+            [&] {
+                last = frame;
+                client = ClientOnScreen(x, editor);
+                frame = client.marginsAdded(FrameExtents(x, editor));
+                return QRect(0, 0, 1024, 768).contains(frame) && frame == last;
+            },
+            10000);
+        ASSERT_TRUE(onScreen) << "frame " << frame.x() << "," << frame.y() << " " << frame.width()
+                              << "x" << frame.height();
+        // Let the view be painted before anyone looks or drags.
+        ASSERT_TRUE(WaitUntil([&] { return !x.Screenshot(editor).isNull(); }, 10000));
+        viewWidth = client.width() - 5;
+        viewHeight = client.height() - 65;
+    }
+    // Where a window point of the editor lands in the picture.
+    double PictureX(int windowX) const { return windowX * 1024.0 / viewWidth; }
+    double PictureY(int canvasY) const { return canvasY * 768.0 / viewHeight; }
+
+    void Drag(QPoint from, QPoint to) {
+        const QString id = QString::number(editor);
+        const QPoint mid = (from + to) / 2;
+        x.Run("xdotool", {"mousemove", "--window", id, QString::number(from.x()),
+                          QString::number(from.y()), "mousedown", "1"});
+        x.Run("xdotool",
+              {"mousemove", "--window", id, QString::number(mid.x()), QString::number(mid.y())});
+        x.Run("xdotool", {"mousemove", "--window", id, QString::number(to.x()),
+                          QString::number(to.y()), "mouseup", "1"});
+    }
+    // Close, then Yes to the save question.
+    void CloseAndSave() {
+        x.Click(editor, 15, 10);
+        const unsigned long confirm = x.WaitForWindow("^Confirm$");
+        ASSERT_NE(confirm, 0u);
+        x.Key(confirm, "Return");
+        ASSERT_TRUE(WaitUntil([&] { return !x.WindowMapped(editor); }, 10000));
+    }
+};
+
+} // namespace
+
+// The window for a full-screen capture keeps the picture's proportions, and
+// the corner of the picture is within reach of the mouse.
+TEST_F(EditorE2E, FullScreenCaptureFitsAndItsCornerCanBeCropped) {
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOnAScreenCapture());
+    EXPECT_NEAR(double(viewWidth) / viewHeight, 1024.0 / 768.0, 0.01) << "proportions kept";
+    const QImage shot = x.Screenshot();
+    shot.save(QDir::temp().filePath("brwk-editor-fullscreen.png"));
+
+    // From the middle of the view to just past its lower-right corner, above
+    // the status bar.
+    Drag({client.width() / 2, client.height() / 2}, {client.width() - 3, client.height() - 21});
+    CloseAndSave();
+    TFastDIB after;
+    ASSERT_TRUE(after.LoadBitmapFile(program.WorkingFile()));
+    ASSERT_GT(after.Width(), 300);
+    ASSERT_GT(after.RowCount, 200);
+    ASSERT_LT(after.Width(), 1024);
+    ASSERT_LT(after.RowCount, 768);
+    // The crop is the lower-right block of the capture, to its last pixel.
+    const int left = 1024 - after.Width(), top = 768 - after.RowCount;
+    int differing = 0;
+    for (int y = 0; y < after.RowCount; y += 3)
+        for (int c = 0; c < after.Width(); c += 3)
+            if (after.GetColor(after.RowOf(y), c) !=
+                before.GetColor(before.RowOf(top + y), left + c))
+                ++differing;
+    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(after.GetColor(after.RowOf(after.RowCount - 1), after.Width() - 1),
+              before.GetColor(before.RowOf(767), 1023));
+    EXPECT_NEAR(left, PictureX(client.width() / 2), 4);
+}
 
 // A capture taken, a region dragged and filled in the editor, closed with
 // Yes: the working capture file holds the whole screen with that region black.
-TEST(EditorE2E, DragFillAndSaveBlackensTheDraggedRegion) {
-    XSession x(1024, 768, 24);
-    ASSERT_TRUE(x.Ok()) << x.Error();
-    ProgramUnderTest program(x);
-    ASSERT_TRUE(program.Start());
-    program.Press("Capture screen");
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            return QFile::exists(QString::fromStdString(program.WorkingFile())) &&
-                   x.WindowMapped(program.MainWindow());
-        },
-        20000));
-    ASSERT_TRUE(WaitUntil([&] { return program.LooksEnabled("Crop && adjust"); }, 5000));
-
-    program.Press("Crop && adjust");
-    const unsigned long editor = x.WaitForWindow("^Modify capture$");
-    ASSERT_NE(editor, 0u);
-    const QRect frame = x.WindowGeometry(editor);
-    EXPECT_EQ(frame.size(), QSize(1024 + 70, 768 + 70));
-    // Let the view be painted before dragging over it.
-    ASSERT_TRUE(WaitUntil([&] { return !x.Screenshot(editor).isNull(); }, 5000));
-    const QString id = QString::number(editor);
-    x.Run("xdotool", {"mousemove", "--window", id, "200", "150", "mousedown", "1"});
-    x.Run("xdotool", {"mousemove", "--window", id, "300", "220"});
-    x.Run("xdotool", {"mousemove", "--window", id, "400", "300", "mouseup", "1"});
+TEST_F(EditorE2E, DragFillAndSaveBlackensTheDraggedRegion) {
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOnAScreenCapture());
+    Drag({200, 150}, {400, 300});
 
     // Modify > Fill area with black, by keyboard once the menu is open.
     const QImage beforeFill = x.Screenshot(editor);
     x.Click(editor, 75, 10); // Modify
     x.Run("xdotool", {"key", "Down", "Down", "Down", "Down", "Return"});
     ASSERT_TRUE(WaitUntil([&] { return x.Screenshot(editor) != beforeFill; }, 5000));
-
-    x.Click(editor, 15, 10); // Close
-    const unsigned long confirm = x.WaitForWindow("^Confirm$");
-    ASSERT_NE(confirm, 0u);
-    TFastDIB before;
-    ASSERT_TRUE(before.LoadBitmapFile(program.WorkingFile()));
-    x.Key(confirm, "Return"); // Yes
-    ASSERT_TRUE(WaitUntil([&] { return !x.WindowMapped(editor); }, 10000));
+    CloseAndSave();
 
     TFastDIB after;
     ASSERT_TRUE(after.LoadBitmapFile(program.WorkingFile()));
     ASSERT_EQ(after.Width(), 1024);
     ASSERT_EQ(after.RowCount, 768);
-    // The black pixels form one rectangle near the dragged one (the view
-    // scales the picture slightly into the window), everything else is as
-    // it was.
+    // The black pixels form one rectangle where the drag went in the
+    // picture, everything else is as it was.
     QRect black;
     int changedOutside = 0;
     for (int y = 0; y < 768; ++y)
@@ -68,10 +167,13 @@ TEST(EditorE2E, DragFillAndSaveBlackensTheDraggedRegion) {
                 after.GetColor(after.RowOf(y), c) != before.GetColor(before.RowOf(y), c))
                 ++changedOutside;
     EXPECT_EQ(changedOutside, 0);
-    EXPECT_NEAR(black.left(), 200, 20) << black.left();
-    EXPECT_NEAR(black.right(), 400, 30) << black.right();
-    EXPECT_NEAR(black.top(), 150 - 20, 30) << black.top() << " (the menu bar sits above the view)";
-    EXPECT_NEAR(black.bottom(), 300 - 20, 40) << black.bottom();
+    EXPECT_NEAR(black.left(), PictureX(200), 4) << black.left();
+    EXPECT_NEAR(black.right(), PictureX(400), 4) << black.right();
+    // The menu bar sits above the view: the drag's y is a little lower in it.
+    EXPECT_NEAR(black.top(), PictureY(150 - 20), 30) << black.top();
+    EXPECT_NEAR(black.bottom(), PictureY(300 - 20), 30) << black.bottom();
+    EXPECT_NEAR(double(black.height()) / black.width(), 150.0 / 200.0, 0.05)
+        << "the same scale both ways";
     for (int y = black.top() + 2; y < black.bottom() - 2; y += 5)
         for (int c = black.left() + 2; c < black.right() - 2; c += 5)
             EXPECT_EQ(after.GetColor(after.RowOf(y), c), 0u) << c << "," << y;

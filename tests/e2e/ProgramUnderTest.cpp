@@ -2,6 +2,8 @@
 
 #include <QColor>
 
+#include <sys/stat.h>
+
 const std::map<std::string, QRect>& ProgramUnderTest::Buttons() {
     static const std::map<std::string, QRect> buttons = {
         {"Configure", {8, 16, 137, 33}},
@@ -16,7 +18,10 @@ const std::map<std::string, QRect>& ProgramUnderTest::Buttons() {
     return buttons;
 }
 
-ProgramUnderTest::ProgramUnderTest(XSession& session) : session_(session) {}
+ProgramUnderTest::ProgramUnderTest(XSession& session) : session_(session) {
+    // Made now, as the program makes it, so a test can leave files there first.
+    ::mkdir(TempDir().c_str(), 0700);
+}
 
 ProgramUnderTest::~ProgramUnderTest() {
     if (process_ && process_->state() != QProcess::NotRunning) {
@@ -25,14 +30,28 @@ ProgramUnderTest::~ProgramUnderTest() {
     }
 }
 
-bool ProgramUnderTest::Start() {
+QProcessEnvironment ProgramUnderTest::Environment() const {
     QProcessEnvironment env;
-    env.insert("TMPDIR", tmp_.path());
-    env.insert("XDG_CONFIG_HOME", config_.path());
-    process_ = session_.Start(BRWK_PROGRAM, {}, env);
+    env.insert("XDG_CACHE_HOME", tmp_.path());
+    env.insert("XDG_CONFIG_HOME", tmp_.path() + "/config");
+    return env;
+}
+
+bool ProgramUnderTest::Start() {
+    process_ = session_.Start(BRWK_PROGRAM, {}, Environment());
     window_ = session_.WaitForWindow("^Brindlewick!$");
     // Let the first paint finish before anyone looks.
     return window_ && WaitUntil([&] { return LooksEnabled("About"); }, 10000);
+}
+
+QProcess* ProgramUnderTest::Launch() {
+    return session_.Start(BRWK_PROGRAM, {}, Environment());
+}
+
+int ProgramUnderTest::RunAnotherCopy(int timeoutMs) {
+    QProcess* other = Launch();
+    if (!other->waitForFinished(timeoutMs)) return -1;
+    return other->exitStatus() == QProcess::NormalExit ? other->exitCode() : -1;
 }
 
 void ProgramUnderTest::Press(const std::string& button) const {
@@ -62,4 +81,11 @@ bool ProgramUnderTest::DismissMessageBox(int timeoutMs) const {
     if (!box) return false;
     session_.Key(box, "Return");
     return WaitUntil([&] { return !session_.WindowMapped(box); }, 5000);
+}
+
+int ProgramUnderTest::WaitForExit(int timeoutMs) const {
+    if (!process_) return -1;
+    if (process_->state() != QProcess::NotRunning && !process_->waitForFinished(timeoutMs))
+        return -1;
+    return process_->exitStatus() == QProcess::NormalExit ? process_->exitCode() : -1;
 }

@@ -1,5 +1,6 @@
-// The real program running on a test desktop, with its own temporary
-// directory and settings, and what a person would see of its main window.
+// The real program running on a test desktop, with its own private working
+// directory ($XDG_CACHE_HOME pointed at a scratch directory), and what a
+// person would see of its main window.
 #pragma once
 
 #include "XSession.h"
@@ -20,12 +21,19 @@ public:
     // Starts the program and waits for its main window; false if it never shows.
     bool Start();
     unsigned long MainWindow() const { return window_; }
-    std::string TempDir() const { return tmp_.path().toStdString() + "/"; }
+    std::string TempDir() const { return tmp_.path().toStdString() + "/Brindlewick/"; }
     std::string WorkingFile() const { return TempDir() + "brindlewick_temp.bmp"; }
     // The settings file the program reads; write it before Start.
     std::string SettingsFile() const {
-        return config_.path().toStdString() + "/Brindlewick/Brindlewick.ini";
+        return tmp_.path().toStdString() + "/config/Brindlewick/Brindlewick.ini";
     }
+
+    // Starts one more copy with the same environment, without waiting.
+    QProcess* Launch();
+    // Starts one more copy and waits for it to end; its exit code, or -1
+    // when it does not end within timeoutMs.
+    int RunAnotherCopy(int timeoutMs = 20000);
+    QProcess* Process() const { return process_; }
 
     void Press(const std::string& button) const;
     // Whether a button looks enabled: its caption is drawn in dark text.
@@ -34,11 +42,15 @@ public:
     // Waits for a message box of the program and closes it with Return;
     // false when none appears.
     bool DismissMessageBox(int timeoutMs = 10000) const;
+    // Waits for the program to end; its exit code, or -1 when it crashed or
+    // still runs.
+    int WaitForExit(int timeoutMs = 10000) const;
 
 private:
+    QProcessEnvironment Environment() const;
+
     XSession& session_;
     QTemporaryDir tmp_;
-    QTemporaryDir config_;
     QProcess* process_ = nullptr;
     unsigned long window_ = 0;
 };

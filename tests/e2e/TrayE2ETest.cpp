@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFont>
 #include <QFontMetrics>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <fstream>
@@ -69,6 +70,24 @@ int InkWidth(const QImage& image, const QRect& r) {
                 right = std::max(right, x);
             }
     return right >= left ? right - left + 1 : 0;
+}
+
+// A pop-up menu of the program mapped now; 0 when none. Menus are the
+// program's override-redirect windows straight on the root, apart from
+// tooltips; the icon sits in trayer and the main window in its frame.
+unsigned long PopupMenu(const XSession& x) {
+    const QString top = QString::fromLatin1(x.Run("xwininfo", {"-root", "-children"}));
+    static const QRegularExpression line(R"(^\s+(0x[0-9a-f]+) .*\("[^"]*" "Brindlewick"\))",
+                                         QRegularExpression::MultilineOption);
+    for (const QRegularExpressionMatch& m : line.globalMatch(top)) {
+        const QString id = QString::number(m.captured(1).toULong(nullptr, 16));
+        const QByteArray info = x.Run("xwininfo", {"-all", "-id", id});
+        if (info.contains("Map State: IsViewable") &&
+            info.contains("Override Redirect State: yes") &&
+            !x.Run("xprop", {"-id", id, "_NET_WM_WINDOW_TYPE"}).contains("TOOLTIP"))
+            return id.toULong();
+    }
+    return 0;
 }
 
 void SaveForTheRecord(const QImage& shot, const char* name) {
@@ -195,6 +214,60 @@ TEST_F(TrayE2E, MinimisingLeavesOnlyTheIconAndADoubleClickBringsTheWindowBack) {
     EXPECT_LT(std::abs(ink - versionWidth), std::abs(ink - placeholderWidth))
         << "lblVer shows the version, " << ink << " pixels of text";
     EXPECT_EQ(program.ButtonStates(), Expected(true));
+    x.Stop(other);
+}
+
+TEST_F(TrayE2E, RightClickMenuShowsCapturesAndQuits) {
+    // Another program's window takes the focus when the main window goes;
+    // otherwise the background would, and cover the panel as a full-screen
+    // window does.
+    QProcess* other = x.Start(
+        "xmessage", {"-geometry", "300x100+100+550", "-title", "Other window", "Another program"});
+    ASSERT_NE(x.WaitForWindow("^Other window$"), 0u);
+    ASSERT_TRUE(program.Start());
+    const unsigned long window = program.MainWindow();
+    ASSERT_TRUE(WaitForDockedIcon(x).isValid());
+    // Opens the menu on the icon and picks an entry by keyboard, as the
+    // entries' heights belong to the style.
+    auto choose = [&](const QStringList& keys) {
+        SCOPED_TRACE(keys.join(' ').toStdString());
+        const QRect icon = DockedIcon(x);
+        ASSERT_TRUE(icon.isValid());
+        // On a busy machine a click right after minimising can go unseen;
+        // a person would click again.
+        unsigned long menu = 0;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                x.Run("xdotool", {"mousemove", QString::number(icon.center().x()),
+                                  QString::number(icon.center().y()), "click", "3"});
+                return WaitUntil([&] { return (menu = PopupMenu(x)) != 0; }, 4000);
+            },
+            15000))
+            << "no menu on a right click";
+        SaveForTheRecord(x.Screenshot(), "brwk-tray-menu.png");
+        x.Run("xdotool", QStringList{"key"} + keys);
+        EXPECT_TRUE(WaitUntil([&] { return !x.WindowMapped(menu); }, 5000));
+    };
+
+    MinimiseToTray();
+    choose({"Up", "Up", "Return"}); // Show, above Quit
+    ASSERT_TRUE(WaitUntil([&] { return x.WindowMapped(window); }, 10000)) << "Show";
+    EXPECT_TRUE(Contains(x.ClientList(), window));
+
+    MinimiseToTray();
+    choose({"Down", "Return"}); // Capture screen
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return QFile::exists(QString::fromStdString(program.WorkingFile())) &&
+                   x.WindowMapped(window);
+        },
+        20000))
+        << "Capture screen captures and shows the window, as the button does";
+    EXPECT_TRUE(WaitUntil([&] { return program.ButtonStates() == Expected(true); }, 5000));
+
+    choose({"Up", "Return"}); // Quit
+    EXPECT_EQ(program.WaitForExit(), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !DockedIcon(x).isValid(); }, 5000));
     x.Stop(other);
 }
 

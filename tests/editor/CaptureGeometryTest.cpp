@@ -86,3 +86,52 @@ TEST(CaptureGeometry, SelectionsAreClippedToThePicture) {
     EXPECT_TRUE(OrderedSelection({30, 30}, {30, 30}, picture).Empty());
     EXPECT_TRUE(OrderedSelection({30, 10}, {30, 60}, picture).Empty());
 }
+
+TEST(CaptureGeometry, WindowFitsTheScreenAndKeepsTheProportionsWhenLimited) {
+    struct Case {
+        TExtent picture, area;
+        TWindowFit fit;
+    };
+    const Case cases[] = {
+        // Room for picture + 70: the design's window and stretched view.
+        {{640, 480}, {800, 600}, {{710, 550}, false}},
+        {{730, 530}, {800, 600}, {{800, 600}, false}},
+        {{640, 480}, {}, {{710, 550}, false}}, // no screen known
+        // Full-screen captures: the window hugs a view of the picture's shape.
+        {{1920, 1080}, {1920, 1050}, {{1756, 1050}, true}},
+        {{3840, 2160}, {1920, 1080}, {{1809, 1080}, true}},
+        {{1024, 768}, {1024, 768}, {{942, 768}, true}},
+        {{731, 530}, {800, 600}, {{743, 600}, true}},
+        // Tall and wide pictures are limited by their long side.
+        {{500, 3000}, {1024, 768}, {{122, 768}, true}},
+        {{3000, 100}, {1024, 768}, {{1024, 99}, true}},
+    };
+    for (const Case& c : cases) {
+        const TWindowFit fit = FitWindow(c.picture, c.area);
+        EXPECT_EQ(fit, c.fit) << c.picture.width << "x" << c.picture.height << " on "
+                              << c.area.width << "x" << c.area.height << ": " << fit.window.width
+                              << "x" << fit.window.height;
+        if (!fit.keepProportions) continue;
+        EXPECT_LE(fit.window.width, c.area.width);
+        EXPECT_LE(fit.window.height, c.area.height);
+        // The view of that window keeps the shape and fills it but for a
+        // rounding, and its far corner is the picture's, so a drag there
+        // reaches the edge.
+        const TExtent view = FitProportionally(c.picture, ViewSizeFor(fit.window));
+        EXPECT_LE(ViewSizeFor(fit.window).width - view.width, 1);
+        EXPECT_LE(ViewSizeFor(fit.window).height - view.height, 1);
+        EXPECT_NEAR(double(view.width) / view.height, double(c.picture.width) / c.picture.height,
+                    double(c.picture.width) / c.picture.height / std::min(view.width, view.height));
+        EXPECT_EQ(MapToPicture(view.width, view.height, view, c.picture),
+                  (TSelPoint{c.picture.width, c.picture.height}));
+    }
+}
+
+TEST(CaptureGeometry, ProportionalFitOfNothingIsEmpty) {
+    EXPECT_TRUE(FitProportionally({0, 10}, {100, 100}).Empty());
+    EXPECT_TRUE(FitProportionally({10, 10}, {-4, 100}).Empty());
+    // A window too small for any view still stays on the screen.
+    EXPECT_EQ(FitWindow({1920, 1080}, {4, 60}), (TWindowFit{{4, 60}, true}));
+    // A sliver of a picture keeps at least one pixel.
+    EXPECT_EQ(FitProportionally({10000, 1}, {100, 100}), (TExtent{100, 1}));
+}

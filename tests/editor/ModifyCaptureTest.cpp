@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -100,6 +101,48 @@ TEST_F(ModifyCaptureTest, A640x480CaptureSizesWindowViewAndMapping) {
     QTest::mousePress(form.Canvas(), Qt::LeftButton, {}, QPoint(352, 242));
     EXPECT_EQ(form.Editor().SelStart, (TSelPoint{320, 240}));
     EXPECT_TRUE(form.Editor().Selecting);
+}
+
+TEST_F(ModifyCaptureTest, PictureBiggerThanTheScreenFitsWithItsProportions) {
+    const QRect area = form.screen()->availableGeometry();
+    const int w = area.width() + 200, h = area.height() + 100;
+    Open(Picture(True24, w, h));
+    EXPECT_TRUE(area.contains(form.frameGeometry())) << "the window stays on the screen";
+    EXPECT_TRUE(form.Editor().KeepProportions());
+    const TExtent view = form.Editor().ViewSize();
+    const TExtent room = ViewSizeFor({form.width(), form.height()});
+    EXPECT_LE(room.width - view.width + room.height - view.height, 1) << "the window hugs the view";
+    EXPECT_NEAR(double(view.width) / view.height, double(w) / h, 0.01);
+    EXPECT_EQ(form.Editor().View().Width(), view.width);
+
+    // A drag from the middle to the view's lower-right corner (and a little
+    // past it, as a hand does) crops the picture's lower-right part.
+    auto original = Loaded(file);
+    QWidget* c = form.Canvas();
+    QTest::mousePress(c, Qt::LeftButton, {}, QPoint(view.width / 2, view.height / 2));
+    QTest::mouseMove(c, QPoint(view.width + 3, view.height + 3));
+    QTest::mouseRelease(c, Qt::LeftButton, {}, QPoint(view.width + 3, view.height + 3));
+    EXPECT_EQ(form.Editor().SelEnd, (TSelPoint{w, h}));
+    dialogs->confirmAnswers = {true};
+    form.close();
+    auto saved = Loaded(file);
+    const TSelPoint from = form.Editor().SelStart;
+    ASSERT_EQ(saved->Width(), w - from.x);
+    ASSERT_EQ(saved->RowCount, h - from.y);
+    EXPECT_EQ(Block(*saved, 0, 0, saved->Width(), saved->RowCount),
+              Block(*original, from.x, from.y, saved->Width(), saved->RowCount));
+}
+
+TEST_F(ModifyCaptureTest, ShrinkingABigPictureBringsBackTheDesignedWindow) {
+    const QRect area = form.screen()->availableGeometry();
+    Open(Picture(True24, 2 * area.width() - 200, 2 * area.height() - 200));
+    EXPECT_TRUE(form.Editor().KeepProportions());
+    form.Resizeby501->trigger();
+    const TExtent picture = form.Editor().PictureSize();
+    EXPECT_FALSE(form.Editor().KeepProportions());
+    EXPECT_EQ(form.size(), QSize(picture.width + 70, picture.height + 70));
+    EXPECT_EQ(form.Editor().ViewSize(), ViewSizeFor({picture.width + 70, picture.height + 70}));
+    EXPECT_TRUE(area.contains(form.frameGeometry()));
 }
 
 TEST_F(ModifyCaptureTest, SelectionEndFollowsTheMouseBeforeAnyPress) {

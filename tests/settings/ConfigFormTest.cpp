@@ -73,10 +73,9 @@ TEST_F(ConfigDialog, EachShowingLoadsTheStoredValuesOnce) {
     EXPECT_FALSE(Form->cbUseFTP->isChecked());
     EXPECT_TRUE(Form->cbUseHTTP->isChecked());
     ExpectEnabled(false, true);
-    EXPECT_EQ(Form->lblSecrets->text(),
-              platform::Keyring(IniPath().toStdString()).Available()
-                  ? "Passwords are kept in the desktop keyring."
-                  : "Passwords are kept in the settings file.");
+    EXPECT_EQ(Form->lblSecrets->text(), platform::Keyring(IniPath().toStdString()).Available()
+                                            ? "Passwords are kept in the desktop keyring."
+                                            : "Passwords are kept in the settings file.");
 
     // Coming back to the open dialog from another window keeps the edits.
     Form->leSecretKey->setText("typed");

@@ -1,5 +1,6 @@
 #include "ScratchConfig.h"
 
+#include "FileModes.h"
 #include "Random.h"
 #include "Registry.h"
 #include "configUnit.h"
@@ -10,8 +11,11 @@
 #include <QSize>
 
 #include <csignal>
+#include <set>
 
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,7 +65,7 @@ TEST_F(Store, WithNoKeyALoadGivesTheDefaultsAndCreatesAnEmptyPrivateFile) {
     Settings = configRecord{};
     LoadSettings();
     ExpectSameFields(Settings, Defaults(), false);
-    EXPECT_TRUE(QRegularExpression("^\\d{6}-\\d{6}-0$")
+    EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{24}$")
                     .match(QString::fromStdString(Settings.secretKey))
                     .hasMatch())
         << Settings.secretKey;
@@ -185,8 +189,7 @@ TEST_F(Store, TheDefaultKeyChangesWithEveryLoadUntilOneIsStored) {
     LoadSettings();
     const std::string second = Settings.secretKey;
     EXPECT_NE(first, second);
-    const uint32_t drawn = uint32_t((uint64_t(134775814u) * 65535) >> 32);
-    EXPECT_EQ(second.substr(second.rfind('-') + 1), std::to_string(drawn));
+    EXPECT_EQ(platform::RandomState(), 134775814u) << "exactly one draw";
 
     SaveSettings();
     LoadSettings();
@@ -195,6 +198,84 @@ TEST_F(Store, TheDefaultKeyChangesWithEveryLoadUntilOneIsStored) {
     LoadSettings();
     EXPECT_EQ(Settings.secretKey, second);
     EXPECT_NE(platform::RandomState(), before) << "a load draws even with a stored key";
+}
+
+// The key guards the upload script: nothing about when it was made, nor the
+// program's fixed-sequence generator, may tell it.
+TEST_F(Store, TheDefaultKeyCannotBeGuessedFromTheTimeOrTheGenerator) {
+    std::set<std::string> keys;
+    std::set<char> letters;
+    for (int i = 0; i < 64; ++i) {
+        // The generator at the same state for every load.
+        platform::SetRandomState(7);
+        LoadSettings();
+        const std::string& key = Settings.secretKey;
+        EXPECT_GE(key.size(), 22u) << "at least 128 bits in 6-bit letters";
+        EXPECT_EQ(key.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                        "0123456789-_"),
+                  std::string::npos)
+            << key;
+        EXPECT_EQ(key.find(platform::CurrentDateText()), std::string::npos) << key;
+        keys.insert(key);
+        letters.insert(key.begin(), key.end());
+    }
+    EXPECT_EQ(keys.size(), 64u);
+    // 1,536 random letters leave out hardly any of the 64.
+    EXPECT_GE(letters.size(), 60u);
+}
+
+// A settings file kept elsewhere through a link holds the password just the
+// same: the file it points to is made, and kept, readable by its owner only.
+TEST_F(Store, ALinkedSettingsFileIsKeptPrivateWhereverItPoints) {
+    UmaskScope usual(022);
+    const QString target = Scratch.Path() + "/dotfiles/brindlewick.ini";
+    QDir().mkpath(Dir());
+    QDir().mkpath(Scratch.Path() + "/dotfiles");
+    ASSERT_TRUE(QFile::link(target, IniPath()));
+    LoadSettings();
+    Settings.password = "pass-word";
+    SaveSettings();
+    EXPECT_TRUE(QFileInfo(IniPath()).isSymLink()) << "the link stays";
+    EXPECT_EQ(ModeOf(target.toStdString()), 0600u);
+    EXPECT_NE(ReadIni().find("pass-word"), std::string::npos);
+    ::chmod(target.toLocal8Bit().constData(), 0644);
+    SaveSettings();
+    EXPECT_EQ(ModeOf(target.toStdString()), 0600u);
+}
+
+// A large settings file makes every write of it slow: a save writes it once.
+TEST_F(Store, ASaveWritesTheFileOnce) {
+    LoadSettings();
+    SaveSettings();
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    // Creations too: the kernel merges a repeated event with the one before it
+    // unless another comes between, and each write creates its temporary file.
+    ASSERT_GE(::inotify_add_watch(watch, Dir().toLocal8Bit().constData(), IN_CREATE | IN_MOVED_TO),
+              0);
+    // Every value new, so that each one has to reach the file.
+    for (std::string* text : {&Settings.hostName, &Settings.userName, &Settings.password,
+                              &Settings.port, &Settings.destDirectory, &Settings.hostPrefix,
+                              &Settings.postUrl, &Settings.postServer, &Settings.secretKey})
+        *text += "-changed";
+    Settings.passive = !Settings.passive;
+    Settings.transferType = 2;
+    SaveSettings();
+    int replaced = 0;
+    alignas(inotify_event) char buf[16384];
+    for (ssize_t n; (n = ::read(watch, buf, sizeof buf)) > 0;)
+        for (char* p = buf; p < buf + n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(p);
+            if ((e->mask & IN_MOVED_TO) && e->len && std::string(e->name) == "Brindlewick.ini")
+                ++replaced;
+            p += sizeof(inotify_event) + e->len;
+        }
+    ::close(watch);
+    EXPECT_EQ(replaced, 1);
+    Settings = configRecord{};
+    LoadSettings();
+    EXPECT_EQ(Settings.transferType, 2);
+    EXPECT_EQ(Settings.postServer, std::string(settings::DefaultPostServer) + "-changed");
 }
 
 TEST_F(Store, AValueThatIsNotAStringRaisesAfterTheFieldsBeforeIt) {

@@ -17,7 +17,8 @@ bool KeyringExpected() {
 // What the Secret Service itself holds for the entry, as secret-tool sees it.
 std::string StoredInService(const std::string& key) {
     QProcess tool;
-    tool.start("secret-tool", {"lookup", "server", "Brindlewick", "user", QString::fromStdString(key)});
+    tool.start("secret-tool",
+               {"lookup", "server", "Brindlewick", "user", QString::fromStdString(key)});
     if (!tool.waitForFinished(10000)) return "(secret-tool did not finish)";
     return tool.readAllStandardOutput().toStdString();
 }

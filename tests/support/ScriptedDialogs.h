@@ -16,7 +16,7 @@ public:
         std::string kind; // "message", "query", "inputbox", "confirm"
         std::string caption;
         std::string prompt;
-        std::string text; // message text, or the query's default text
+        std::string text;    // message text, or the query's default text
         std::string details; // a message's details part
     };
 

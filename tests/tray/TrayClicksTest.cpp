@@ -1,5 +1,6 @@
 // Clicks and double clicks told apart from the callback messages that reach
-// TrayWindow, posted as the notification area posts them.
+// TrayWindow, posted as the notification area posts them, and the pop-up
+// menu they bring.
 #include "CoolTrayIcon.h"
 #include "Messages.h"
 #include "TrayArea.h"
@@ -8,8 +9,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMenu>
 
-#include <initializer_list>
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 using namespace platform;
@@ -41,7 +44,7 @@ protected:
         QApplication::setDoubleClickInterval(savedInterval_);
     }
 
-    void Post(std::initializer_list<unsigned> mouseMessages, unsigned id = TCoolTrayIcon::IconId) {
+    void Post(const std::vector<unsigned>& mouseMessages, unsigned id = TCoolTrayIcon::IconId) {
         for (unsigned m : mouseMessages)
             ASSERT_TRUE(postMessage(tray_->TrayWindow(), TCoolTrayIcon::WM_TRAYNOTIFY, id, m));
         pumpMessages();
@@ -178,4 +181,61 @@ TEST_F(TrayClicks, DisablingCancelsAClickUnderWay) {
     tray_->SetEnabled(false);
     PassTheDoubleClickTime();
     EXPECT_EQ(clicks, 0);
+}
+
+TEST_F(TrayClicks, PopupMenuComesWithTheRightButtonOrTheLeftWithLeftPopup) {
+    QMenu menu;
+    menu.addAction("Entry");
+    tray_->PopupMenu = &menu;
+    struct Step {
+        bool leftPopup, enabled;
+        std::vector<unsigned> messages;
+        bool shown;
+    };
+    const Step steps[] = {
+        {false, true, {WM_LBUTTONDOWN, WM_LBUTTONUP}, false},
+        {false, true, {WM_MBUTTONDOWN, WM_MBUTTONUP}, false},
+        {false, true, {WM_RBUTTONDOWN, WM_RBUTTONUP}, true},
+        {true, true, {WM_LBUTTONDOWN, WM_LBUTTONUP}, true},
+        {false, false, {WM_RBUTTONDOWN, WM_RBUTTONUP}, false},
+    };
+    for (const Step& s : steps) {
+        tray_->LeftPopup = s.leftPopup;
+        tray_->SetEnabled(s.enabled);
+        Post(s.messages);
+        EXPECT_EQ(menu.isVisible(), s.shown) << "step " << (&s - steps);
+        menu.hide();
+    }
+    // The mouse events still come with the menu.
+    EXPECT_EQ(std::count(downs.begin(), downs.end(), mbRight), 1);
+}
+
+TEST_F(TrayClicks, DoubleClickTriggersTheMenusDefaultAction) {
+    QMenu menu;
+    QAction* other = menu.addAction("Other");
+    QAction* show = menu.addAction("Show");
+    int shows = 0, others = 0;
+    QObject::connect(show, &QAction::triggered, [&] { ++shows; });
+    QObject::connect(other, &QAction::triggered, [&] { ++others; });
+    tray_->PopupMenu = &menu;
+    Post({WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+    EXPECT_EQ(shows + others, 0) << "no default action, nothing triggered";
+    menu.setDefaultAction(show);
+    Post({WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+    EXPECT_EQ(shows, 1);
+    tray_->LeftPopup = true;
+    Post({WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+    EXPECT_EQ(shows, 1) << "with LeftPopup the left button is the menu's";
+    EXPECT_EQ(others, 0);
+    EXPECT_EQ(doubleClicks, 3);
+}
+
+TEST_F(TrayClicks, MenuGoneBeforeTheIconIsNoFault) {
+    auto menu = std::make_unique<QMenu>();
+    menu->setDefaultAction(menu->addAction("Show"));
+    tray_->PopupMenu = menu.get();
+    menu.reset();
+    Post({WM_RBUTTONDOWN, WM_RBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+    EXPECT_EQ(doubleClicks, 1);
+    EXPECT_EQ(tray_->PopupMenu, nullptr);
 }

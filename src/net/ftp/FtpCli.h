@@ -198,6 +198,7 @@ protected:
     bool ConnectPassiveData(TSessionConnected onConnected, int failCode,
                             const std::string& failPrefix);
     void PutDataConnected(TCustomWSocket* Sender, uint16_t Error);
+    bool AcceptedFromServer(TSocket accepted);
     void PutDataAccepted(TCustomWSocket* Sender, uint16_t Error);
     void PutDataAvailable(TCustomWSocket* Sender, uint16_t Error);
     void PutDataClosed(TCustomWSocket* Sender, uint16_t Error);
@@ -206,6 +207,11 @@ protected:
     void PutFinalReply();
     void PutFinished();
     void SendTransferCommand();
+    // Shows a reply line of a transfer; true when it is a final line.
+    bool TakeTransferReply();
+    // Ends a transfer on a refusing reply; note is an extra trace line or nullptr.
+    void FailTransfer(const char* note);
+    void NoteDataClosed(bool& closedFlag, uint16_t error);
     void GetDataConnected(TCustomWSocket* Sender, uint16_t Error);
     void GetDataAccepted(TCustomWSocket* Sender, uint16_t Error);
     void GetDataAvailable(TCustomWSocket* Sender, uint16_t Error);

@@ -200,10 +200,25 @@ void TCustomFtpCli::PutDataConnected(TCustomWSocket*, uint16_t Error) {
     SendTransferCommand();
 }
 
+// The listener takes connections from anywhere; only the server we are
+// logged in to may have the file. Anyone else is turned away and the
+// listener keeps waiting for the server.
+bool TCustomFtpCli::AcceptedFromServer(TSocket accepted) {
+    platform::SockAddrIn peer, server;
+    if (platform::peerName(accepted, peer) == 0 && FControlSocket->GetPeerName(server) == 0 &&
+        peer.addr == server.addr)
+        return true;
+    platform::closeSocket(accepted);
+    NotifyDisplay("! Data connection from " + platform::addressToText(peer.addr) +
+                  " refused: not the server");
+    return false;
+}
+
 void TCustomFtpCli::PutDataAccepted(TCustomWSocket*, uint16_t) {
     TSocket accepted = INVALID_SOCKET;
     try {
         accepted = FDataSocket->Accept();
+        if (!AcceptedFromServer(accepted)) return;
         FDataSocket->Close();
         FDataSocket->OnSessionClosed = [this](TCustomWSocket* s, uint16_t e) {
             PutDataClosed(s, e);
@@ -236,11 +251,9 @@ void TCustomFtpCli::PutDataAvailable(TCustomWSocket*, uint16_t) {
 }
 
 void TCustomFtpCli::PutFirstReply() {
-    ShowLastResponse();
-    ftpreply::ReplyLine r = ftpreply::ClassifyLine(FLastResponse);
-    if (!r.HasCode || r.Continuation) return;
-    FStatusCode = r.Code;
-    if (r.Code == 150 || r.Code == 125) {
+    if (!TakeTransferReply()) return;
+    const int code = FStatusCode;
+    if (code == 150 || code == 125) {
         FStorReplied = true;
         FReplyHandler = &TCustomFtpCli::PutFinalReply;
         if (FPassive) {
@@ -253,13 +266,7 @@ void TCustomFtpCli::PutFirstReply() {
         }
         return;
     }
-    KeepFirstError();
-    FReplyHandler = nullptr;
-    CloseDataSocket();
-    CloseLocalFile();
-    FResumeAt = 0;
-    FRequestResult = FStatusCode;
-    RequestDone(uint16_t(FStatusCode));
+    FailTransfer(nullptr);
 }
 
 void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
@@ -298,26 +305,17 @@ void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
 }
 
 void TCustomFtpCli::PutFinalReply() {
-    ShowLastResponse();
-    ftpreply::ReplyLine r = ftpreply::ClassifyLine(FLastResponse);
-    if (!r.HasCode || r.Continuation) return;
-    FStatusCode = r.Code;
-    if (r.Code == 226 || r.Code == 250) {
+    if (!TakeTransferReply()) return;
+    const int code = FStatusCode;
+    if (code == 226 || code == 250) {
         FFinalReplyOk = true;
         return PutFinished();
     }
-    KeepFirstError();
-    CloseLocalFile();
-    CloseDataSocket();
-    NotifyDisplay("! STOR Failed");
-    FRequestResult = FStatusCode;
-    RequestDone(uint16_t(FStatusCode));
+    FailTransfer("! STOR Failed");
 }
 
 void TCustomFtpCli::PutDataClosed(TCustomWSocket*, uint16_t Error) {
-    CloseLocalFile();
-    FPutDataClosed = true;
-    FDataCloseError = Error;
+    NoteDataClosed(FPutDataClosed, Error);
     PutFinished();
 }
 
@@ -337,6 +335,31 @@ void TCustomFtpCli::PutFinished() {
     }
     FRequestResult = result;
     RequestDone(result);
+}
+
+bool TCustomFtpCli::TakeTransferReply() {
+    ShowLastResponse();
+    ftpreply::ReplyLine r = ftpreply::ClassifyLine(FLastResponse);
+    if (!r.HasCode || r.Continuation) return false;
+    FStatusCode = r.Code;
+    return true;
+}
+
+void TCustomFtpCli::FailTransfer(const char* note) {
+    KeepFirstError();
+    FReplyHandler = nullptr;
+    CloseDataSocket();
+    CloseLocalFile();
+    FResumeAt = 0;
+    if (note) NotifyDisplay(note);
+    FRequestResult = FStatusCode;
+    RequestDone(uint16_t(FStatusCode));
+}
+
+void TCustomFtpCli::NoteDataClosed(bool& closedFlag, uint16_t error) {
+    CloseLocalFile();
+    closedFlag = true;
+    FDataCloseError = error;
 }
 
 // ---- download --------------------------------------------------------------
@@ -420,6 +443,7 @@ void TCustomFtpCli::GetDataConnected(TCustomWSocket*, uint16_t Error) {
 void TCustomFtpCli::GetDataAccepted(TCustomWSocket*, uint16_t) {
     try {
         TSocket accepted = FDataSocket->Accept();
+        if (!AcceptedFromServer(accepted)) return;
         FDataSocket->Close();
         FDataSocket->OnSessionClosed = [this](TCustomWSocket* s, uint16_t e) {
             GetDataClosed(s, e);
@@ -471,44 +495,27 @@ void TCustomFtpCli::GetDataAvailable(TCustomWSocket*, uint16_t) {
 }
 
 void TCustomFtpCli::GetFirstReply() {
-    ShowLastResponse();
-    ftpreply::ReplyLine r = ftpreply::ClassifyLine(FLastResponse);
-    if (!r.HasCode || r.Continuation) return;
-    FStatusCode = r.Code;
-    if (IsFirstDownloadReply(r.Code)) {
+    if (!TakeTransferReply()) return;
+    const int code = FStatusCode;
+    if (IsFirstDownloadReply(code)) {
         FReplyHandler = &TCustomFtpCli::GetFinalReply;
         return;
     }
-    KeepFirstError();
-    FReplyHandler = nullptr;
-    CloseDataSocket();
-    CloseLocalFile();
-    FResumeAt = 0;
-    FRequestResult = FStatusCode;
-    RequestDone(uint16_t(FStatusCode));
+    FailTransfer(nullptr);
 }
 
 void TCustomFtpCli::GetFinalReply() {
-    ShowLastResponse();
-    ftpreply::ReplyLine r = ftpreply::ClassifyLine(FLastResponse);
-    if (!r.HasCode || r.Continuation) return;
-    FStatusCode = r.Code;
-    if (r.Code == 125 || r.Code == 226 || r.Code == 250) {
+    if (!TakeTransferReply()) return;
+    const int code = FStatusCode;
+    if (code == 125 || code == 226 || code == 250) {
         FFinalReplyOk = true;
         return GetFinished();
     }
-    KeepFirstError();
-    CloseLocalFile();
-    CloseDataSocket();
-    NotifyDisplay("! RETR/LIST/NLST Failed");
-    FRequestResult = FStatusCode;
-    RequestDone(uint16_t(FStatusCode));
+    FailTransfer("! RETR/LIST/NLST Failed");
 }
 
 void TCustomFtpCli::GetDataClosed(TCustomWSocket*, uint16_t Error) {
-    CloseLocalFile();
-    FGetDataClosed = true;
-    FDataCloseError = Error;
+    NoteDataClosed(FGetDataClosed, Error);
     GetFinished();
 }
 

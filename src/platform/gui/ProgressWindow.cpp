@@ -63,9 +63,7 @@ public:
         window_.show();
     }
 
-    void SetStep(const std::string& step) override {
-        step_->setText(QString::fromStdString(step));
-    }
+    void SetStep(const std::string& step) override { step_->setText(QString::fromStdString(step)); }
 
     void SetBytes(uint64_t sent, uint64_t total) override {
         if (!clock_.isValid()) clock_.start();

@@ -46,7 +46,7 @@ struct Session {
     }
     // The commands the server has seen once the client went quiet.
     std::vector<std::string> Sent() {
-        PumpUntil([] { return false; }, 50);
+        PumpBriefly(50);
         return server.Commands();
     }
 };
@@ -267,6 +267,17 @@ TEST(FtpSession, StallsEndWithTheTimeout) {
     EXPECT_FALSE(s.r.Client.Cwd());
     EXPECT_EQ(s.r.Client.ErrorMessage(), "426 Timeout");
     EXPECT_EQ(s.r.Client.LastResponse(), "230 Logged in") << "the last line received stays";
+
+    // A terminating application does not wait at all, even without a limit.
+    Session ending(Rules{{"CWD", {"", false, true}}});
+    ending.r.Client.SetTimeout(0);
+    ASSERT_TRUE(ending.r.Client.Connect());
+    platform::setApplicationTerminating(true);
+    const bool result = ending.r.Client.Cwd();
+    platform::setApplicationTerminating(false);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(ending.r.Client.ErrorMessage(), "426 Timeout");
+    EXPECT_FALSE(ending.r.Client.Connected());
 }
 
 TEST(FtpSession, LineBreaksInNamesAreRefusedBeforeSending) {
@@ -356,7 +367,7 @@ TEST(FtpSession, LifecycleOfAnAsynchronousLogin) {
     s.r.Client.OnResponse = [&](TCustomFtpCli*) { ++responses; };
     s.r.Client.ConnectAsync();
     ASSERT_TRUE(PumpUntil([&] { return !s.r.Done.empty(); })) << "watchdog";
-    PumpUntil([] { return false; }, 100);
+    PumpBriefly(100);
     ASSERT_EQ(s.r.Done.size(), 1u);
     EXPECT_EQ(s.r.Done[0], std::make_pair(ftpConnectAsync, uint16_t(0)));
     EXPECT_EQ(connected, 1);
@@ -370,7 +381,7 @@ TEST(FtpSession, LifecycleOfAnAsynchronousLogin) {
     s.server.On("SYST", "500 What?\r\n");
     s.r.Client.SystAsync();
     ASSERT_TRUE(PumpUntil([&] { return s.r.Done.size() == 2; })) << "watchdog";
-    PumpUntil([] { return false; }, 100);
+    PumpBriefly(100);
     EXPECT_EQ(s.r.Done.size(), 2u);
     EXPECT_EQ(s.r.Done[1], std::make_pair(ftpSystAsync, uint16_t(500)));
     // A request while one runs is refused and leaves the running one alone.

@@ -2,6 +2,7 @@
 // trace, usage errors and request ends, and a watchdog pump.
 #pragma once
 
+#include "EventLoopWait.h"
 #include "FtpCli.h"
 #include "Messages.h"
 #include "ScriptedFtpServer.h"
@@ -15,16 +16,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-// Runs the event loop until done() holds; false when the watchdog expired.
-inline bool PumpUntil(const std::function<bool()>& done, int ms = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        platform::waitForMessages(20);
-    }
-    return true;
-}
 
 inline std::string Bytes(size_t n, unsigned seed = 7) {
     std::string s(n, '\0');

@@ -1,5 +1,6 @@
 // The publish chain against real servers, passive and active: the stored
 // file is byte-identical to the local one.
+#include "FileContents.h"
 #include "FtpPeers.h"
 #include "FtpTestUtil.h"
 
@@ -7,13 +8,6 @@
 #include <sstream>
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 TEST(FtpRealServers, UploadsArriveByteForByte) {
     TempDirScope dir;
@@ -57,7 +51,7 @@ TEST(FtpRealServers, UploadsArriveByteForByte) {
                                             << ::testing::PrintToString(r.Trace);
                 EXPECT_TRUE(r.Client.Quit()) << r.Client.LastResponse();
                 EXPECT_FALSE(r.Client.Connected());
-                const std::string stored = ReadAll(peer->Root() + "/" + sub + "/" + file);
+                const std::string stored = ReadFileText(peer->Root() + "/" + sub + "/" + file);
                 EXPECT_EQ(stored.size(), content.size());
                 EXPECT_TRUE(stored == content);
                 EXPECT_TRUE(r.Errors.empty());

@@ -3,7 +3,12 @@
 // data connection.
 #include "FtpTestUtil.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -22,7 +27,7 @@ struct Transfer {
     }
     bool ConnectAndPut() { return r.Client.Connect() && r.Client.Put(); }
     std::vector<std::string> Sent() {
-        PumpUntil([] { return false; }, 50);
+        PumpBriefly(50);
         return server.Commands();
     }
     std::string TransferCommand() {
@@ -115,7 +120,9 @@ TEST(FtpUpload, DataConnectionFaults) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Transfer t(c.passive, 200000);
+        // Larger than the socket buffers can hold, so the cut is seen before
+        // the end of the file.
+        Transfer t(c.passive, 8 << 20);
         t.server.DataMode = c.mode;
         t.server.FinalReply = c.finalReply;
         ASSERT_TRUE(t.r.Client.Connect());
@@ -193,6 +200,37 @@ TEST(FtpUpload, DataGoesToTheControlPeerWhateverThePassiveReplySays) {
     EXPECT_EQ(t.r.Client.DataSocket()->Addr(), "127.0.0.1");
 }
 
+TEST(FtpUpload, ActiveListenerTurnsAwayConnectionsFromOtherHosts) {
+    Transfer t(false);
+    // Another host connects to the announced port before the server does.
+    int intruder = -1;
+    uint16_t dataPort = 0;
+    t.r.Client.OnCommand = [&](TCustomFtpCli*, std::string& cmd) {
+        unsigned h[6];
+        if (std::sscanf(cmd.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &h[4],
+                        &h[5]) == 6)
+            dataPort = uint16_t(h[4] * 256 + h[5]);
+        if (cmd.rfind("STOR", 0) != 0 || intruder >= 0) return;
+        intruder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x7F000002);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(dataPort);
+        ASSERT_EQ(bind(intruder, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+        ASSERT_EQ(connect(intruder, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    };
+    ASSERT_TRUE(t.ConnectAndPut()) << t.r.Client.LastResponse();
+    EXPECT_EQ(t.server.Stored(), t.content);
+    ASSERT_GE(intruder, 0);
+    char byte;
+    EXPECT_EQ(recv(intruder, &byte, 1, 0), 0) << "the other host got data";
+    close(intruder);
+    EXPECT_TRUE(t.r.TraceHas("! Data connection from 127.0.0.2 refused"));
+}
+
 TEST(FtpUpload, LocalRefusals) {
     Transfer t(true);
     ASSERT_TRUE(t.r.Client.Connect());
@@ -222,24 +260,29 @@ TEST(FtpUpload, ExclusiveShareModeRefusesAFileOpenForWriting) {
     Transfer t(true);
     ASSERT_TRUE(t.r.Client.Connect());
     const std::string path = t.r.Client.LocalFileName();
-    // Another process holds the file open for writing.
+    // Another process holds the file open for writing; it says so through a pipe.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
     pid_t child = fork();
     ASSERT_GE(child, 0);
-    int ready[2];
     if (child == 0) {
-        int fd = open(path.c_str(), O_WRONLY);
-        (void)fd;
+        const int fd = open(path.c_str(), O_WRONLY);
+        const char ok = fd >= 0 ? '1' : '0';
+        if (write(ready[1], &ok, 1) != 1) _exit(1);
         pause();
         _exit(0);
     }
-    PumpUntil([] { return false; }, 200);
+    char opened = 0;
+    ASSERT_EQ(read(ready[0], &opened, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    ASSERT_EQ(opened, '1');
     EXPECT_FALSE(t.r.Client.Put());
     EXPECT_EQ(t.r.Client.ErrorMessage(), "426 Unable to open local file " + path);
     t.r.Client.SetShareMode(ftpShareDenyNone);
     EXPECT_TRUE(t.r.Client.Put());
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-    (void)ready;
     t.r.Client.SetShareMode(ftpShareExclusive);
     EXPECT_TRUE(t.r.Client.Put()) << "the writer is gone";
 }

@@ -1,6 +1,7 @@
 // The FTP server fixtures: each one takes an upload by curl, passive and
 // active, and stores exactly the bytes sent where Root() says.
 #include "FtpPeers.h"
+#include "FileContents.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,6 @@
 #include <sstream>
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 std::unique_ptr<FtpPeer> StartPeer(const std::string& name) {
     if (name == "pyftpdlib") return std::make_unique<PyFtpdServer>();
@@ -56,7 +50,7 @@ TEST(FtpPeers, CurlUploadsArriveByteForByte) {
                                     std::string(c.passive ? "" : "--ftp-port 127.0.0.1 ") + "-T " +
                                     local + " " + peer->Url() + "stored.bin";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        const std::string stored = ReadAll(peer->Root() + "/stored.bin");
+        const std::string stored = ReadFileText(peer->Root() + "/stored.bin");
         EXPECT_EQ(stored.size(), data.size());
         EXPECT_TRUE(stored == data);
     }

@@ -1,6 +1,7 @@
 // Helpers of the socket tests: a watchdog pump and a recorder of events.
 #pragma once
 
+#include "EventLoopWait.h"
 #include "Messages.h"
 #include "WSocket.h"
 
@@ -9,22 +10,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-// Runs the event loop until done() holds; false when the watchdog expired.
-inline bool PumpUntil(const std::function<bool()>& done, int ms = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        platform::waitForMessages(20);
-    }
-    return true;
-}
-
-// Lets everything already queued run, for checks that nothing more arrives.
-inline void PumpBriefly(int ms = 100) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) platform::waitForMessages(10);
-}
 
 // Descriptors the process holds open now.
 inline int OpenDescriptorCount() {

@@ -1,0 +1,57 @@
+// The tray icon's menu of the main window. Its entries press the window's
+// buttons, so they do exactly what the buttons do, and they follow the
+// buttons' enabled states.
+#include "CoolTrayIcon.h"
+#include "ErrorReport.h"
+#include "mainFormUnit.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QMenu>
+#include <QPushButton>
+
+void TfrmMain::CreateTrayMenu() {
+    // No parent: the window holds it, and Qt must not delete it a second time.
+    PopupMenu1 = std::make_unique<QMenu>();
+    PopupMenu1->setObjectName("PopupMenu1");
+    auto entry = [this](const char* caption, QPushButton* button) {
+        QAction* a = PopupMenu1->addAction(caption);
+        connect(a, &QAction::triggered, this, [button] { button->click(); });
+        return a;
+    };
+    CaptureScreen1 = entry("Capture screen", btnCaptureScreen);
+    TakeFromClip1 = entry("Take image from clipboard", btnTakeFromClip);
+    Publish1 = entry("Publish", btnPublish);
+    Configure1 = entry("Configure", btnConfig);
+    PopupMenu1->addSeparator();
+    Show1 = PopupMenu1->addAction("Show");
+    connect(Show1, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { Show1Click(); }); });
+    Quit1 = PopupMenu1->addAction("Quit");
+    connect(Quit1, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { Quit1Click(); }); });
+    // The capture file may have come or gone since the buttons were last set.
+    connect(PopupMenu1.get(), &QMenu::aboutToShow, this, [this] { UpdateButtons(); });
+    CoolTrayIcon1->PopupMenu = PopupMenu1.get();
+    UpdateTrayMenu();
+}
+
+void TfrmMain::UpdateTrayMenu() {
+    if (!PopupMenu1) return;
+    CaptureScreen1->setEnabled(btnCaptureScreen->isEnabled());
+    TakeFromClip1->setEnabled(btnTakeFromClip->isEnabled());
+    Publish1->setEnabled(btnPublish->isEnabled());
+    Configure1->setEnabled(btnConfig->isEnabled());
+    // Quitting would cut off a save or publish under way.
+    Quit1->setEnabled(!isBusy);
+}
+
+void TfrmMain::Show1Click() {
+    CoolTrayIcon1->RestoreMainWindow();
+}
+
+void TfrmMain::Quit1Click() {
+    close();
+    // Closing a window hidden to the tray is not the last window closing.
+    QCoreApplication::quit();
+}
