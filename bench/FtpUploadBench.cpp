@@ -129,16 +129,7 @@ int main(int argc, char** argv) {
     }
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    // Registered names gain suffixes such as "/iterations:10/real_time".
-    auto timeOf = [&](const std::string& name) {
-        for (const auto& [key, time] : reporter.Times)
-            if (key.rfind(name + "/", 0) == 0) return time;
-        return 0.0;
-    };
-    std::printf("\nRatios, ours / curl (lower is faster):\n");
-    for (const auto& [ours, curl] : pairs)
-        if (timeOf(curl) > 0)
-            std::printf("%-32s %.2f\n", ours.substr(5).c_str(), timeOf(ours) / timeOf(curl));
+    reporter.PrintRatios(pairs, 5);
     std::printf("CPU while waiting on a silent server: %.1f ms per second\n", CpuWhileWaiting());
     peers.clear();
     benchmark::Shutdown();

@@ -7,11 +7,23 @@
 // Standard alphabet with "=" padding and no line breaks.
 std::string Base64Encode(const std::string& bytes);
 
-// The posting URL names the scheme (case-sensitive, anywhere in the text).
+// The posting URL names the scheme, "http://" or "https://" (case-sensitive,
+// anywhere in the text).
 bool HasHttpScheme(const std::string& postUrl);
 // The text between the first "http://" (any case) and the next "/", blanks
 // kept; empty when no "/" follows.
 std::string HostOfPostUrl(const std::string& postUrl);
+
+// Where a post goes. An "http://" URL goes to HostOfPostUrl on port 80, as
+// always; an "https://" one (any case, when it comes first) over TLS to its
+// host and the port it names, else 443. A port that is not a number from 1
+// to 65535 leaves the host empty.
+struct TPostTarget {
+    bool Tls = false;
+    std::string Host;
+    int Port = 80;
+};
+TPostTarget PostTargetOf(const std::string& postUrl);
 
 // "filename=" + name + "&key=" + key + "&size=" + bytes + "&sizeenc=" +
 // encoded length + "&data=" + Base64 text. Nothing is escaped: the upload

@@ -1,5 +1,6 @@
 // Publishing over HTTP POST: one form POST of the exported JPEG to the
 // user's upload script, whose marker strings tell how it went.
+#include "CertificateTrust.h"
 #include "Dialogs.h"
 #include "HttpUpload.h"
 #include "JpegExport.h"
@@ -41,50 +42,14 @@ std::string ReplyDetails(const kwHTTP& http, const std::string& key) {
     return text;
 }
 
-} // namespace
-
-void TfrmMain::PublishHttp(const std::string& name) {
-    auto& dialogs = platform::dialogs();
-    if (!HasHttpScheme(Settings.postUrl)) {
-        dialogs.MessageBox("Missing http:// start from the posting URL!");
-        return;
-    }
-    // Cleared on every way out, an unexpected error included.
-    TBusyScope busy(*this);
-    auto http = std::make_unique<kwHTTP>();
-    http->Url = Settings.postUrl;
-    http->Port = 80;
-    http->IdleTimeoutMs = httpIdleTimeoutMs;
-    http->Host = HostOfPostUrl(Settings.postUrl);
-    if (IsBlank(http->Host)) {
-        dialogs.MessageBox(
-            std::string("Cannot resolve host name, check that posting url is in format ") +
-            ExamplePostUrl);
-        return;
-    }
-
-    const std::string path = ExportFilePath(name);
-    if (ExpandLongPath(path).empty()) dialogs.MessageBox("Not found: " + path);
-    http->PostData = BuildPostForm(name, Settings.secretKey, ReadWholeFile(path));
-
-    // Cancel closes the connection; the wait below then ends at once.
-    TPublishSession session(Settings.secretKey);
-    kwHTTP& client = *http;
-    // Taken back on every way out: the client is freed after the session.
-    struct THandlers {
-        kwHTTP& client;
-        ~THandlers() {
-            client.OnSessionEvent = nullptr;
-            client.OnDataSent = nullptr;
-        }
-    } handlers{client};
-    session.OnCancel = [&client] { client.Disconnect(); };
+// Feeds the progress window from the client's events.
+void Watch(kwHTTP& client, TPublishSession& session) {
     // The first bytes can be reported before the connection is, so either
     // starts the sending step.
-    bool sending = false;
-    auto startSending = [&session, &sending] {
-        if (!sending) session.Step("Sending");
-        sending = true;
+    auto sending = std::make_shared<bool>(false);
+    auto startSending = [&session, sending] {
+        if (!*sending) session.Step("Sending");
+        *sending = true;
     };
     client.OnSessionEvent = [&client, startSending](uint16_t) {
         if (client.Connected) startSending();
@@ -95,19 +60,78 @@ void TfrmMain::PublishHttp(const std::string& name) {
         session.Bytes(sent, total);
         if (sent >= total) session.Step("Waiting for the answer");
     };
-    session.Step("Connecting");
-    client.Connect();
-    client.WaitUntilDone();
+}
+
+} // namespace
+
+void TfrmMain::PublishHttp(const std::string& name) {
+    auto& dialogs = platform::dialogs();
+    if (!HasHttpScheme(Settings.postUrl)) {
+        dialogs.MessageBox("Missing http:// start from the posting URL!");
+        return;
+    }
+    // Cleared on every way out, an unexpected error included.
+    TBusyScope busy(*this);
+    const TPostTarget target = PostTargetOf(Settings.postUrl);
+    if (IsBlank(target.Host)) {
+        dialogs.MessageBox(
+            std::string("Cannot resolve host name, check that posting url is in format ") +
+            ExamplePostUrl);
+        return;
+    }
+
+    const std::string path = ExportFilePath(name);
+    if (ExpandLongPath(path).empty()) dialogs.MessageBox("Not found: " + path);
+    const std::string form = BuildPostForm(name, Settings.secretKey, ReadWholeFile(path));
+
+    // Cancel closes the connection; the wait then ends at once.
+    TPublishSession session(Settings.secretKey);
+    kwHTTP* current = nullptr;
+    session.OnCancel = [&current] {
+        if (current) current->Disconnect();
+    };
+    auto post = [&] {
+        auto http = std::make_unique<kwHTTP>();
+        http->Url = Settings.postUrl;
+        http->Port = target.Port;
+        http->IdleTimeoutMs = httpIdleTimeoutMs;
+        http->Host = target.Host;
+        http->UseTls = target.Tls;
+        http->TrustedFingerprint = Settings.httpCertFingerprint;
+        http->PostData = form;
+        Watch(*http, session);
+        current = http.get();
+        session.Step("Connecting");
+        http->Connect();
+        http->WaitUntilDone();
+        current = nullptr;
+        http->OnSessionEvent = nullptr;
+        http->OnDataSent = nullptr;
+        return http;
+    };
+    auto http = post();
+    // A refused certificate the user now trusts: the same post once more.
+    if (!session.Cancelled() && target.Tls &&
+        OfferCertificateTrust(http->Socket->SslCertProblem(), Settings.httpCertFingerprint))
+        http = post();
     session.Finish();
     if (session.Cancelled()) return;
+    const std::string details = ReplyDetails(*http, Settings.secretKey);
+    // Said after the designed messages, which tell only that the post failed.
+    const std::string tlsFailure = http->Socket->SslErrorText();
+    auto explainTls = [&] {
+        if (target.Tls && !tlsFailure.empty())
+            dialogs.MessageBox("The secure connection to " + target.Host +
+                               " failed: " + tlsFailure);
+    };
 
-    const std::string details = ReplyDetails(client, Settings.secretKey);
-    if (client.Replies.empty()) {
+    if (http->Replies.empty()) {
         session.Fail("HTTP posting failed!", details);
+        explainTls();
         return;
     }
     std::string text;
-    for (const std::string& line : client.Replies) text += line + "\r\n";
+    for (const std::string& line : http->Replies) text += line + "\r\n";
     if (Contains(text, MarkerNotFound))
         session.Fail("Uploading script not found, server returned 404.", details);
     if (Contains(text, MarkerTransferOk))
@@ -118,4 +142,5 @@ void TfrmMain::PublishHttp(const std::string& name) {
         session.Fail("Authentication failed, secret key incorrect?", details);
     if (Contains(text, MarkerSizeDiff))
         session.Fail("There was difference in file size, try again.", details);
+    explainTls();
 }

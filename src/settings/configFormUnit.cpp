@@ -58,6 +58,16 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
     leURLPrefix->SetBounds(112, 172, 257, 21);
     rgPassive = std::make_unique<TRadioGroup>(ftp, "Passive transfer ", QStringList{"Yes", "No"});
     rgPassive->setGeometry(112, 208, 105, 65);
+    lblEncryption = std::make_unique<QLabel>("Encryption :", ftp);
+    lblEncryption->setGeometry(232, 214, 137, 17);
+    cbEncryption = std::make_unique<QComboBox>(ftp);
+    cbEncryption->addItems({"None", "Explicit TLS", "Implicit TLS"});
+    cbEncryption->setGeometry(232, 234, 137, 22);
+    cbEncryption->setToolTip(
+        "Explicit TLS suits most hosts that offer FTP over TLS (FTPS) on the usual port. "
+        "Choose Implicit TLS only if your host says so; it uses port 990 when the port is left "
+        "at 21. With None the password and the picture travel unencrypted.");
+    lblEncryption->setToolTip(cbEncryption->toolTip());
 
     QWidget* http = GroupBox1.get();
     cbUseHTTP = std::make_unique<TMouseUpCheckBox>("Use", http);
@@ -92,11 +102,11 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
         b->setDefault(false);
     }
 
-    QWidget* order[] = {leServerName.get(), leUsername.get(),   lePassword.get(),
-                        leServerPort.get(), leDestDir.get(),    leURLPrefix.get(),
-                        rgPassive->Item(0), rgPassive->Item(1), cbUseFTP.get(),
-                        btnOK.get(),        btnCancel.get(),    leHTTPTarget.get(),
-                        cbUseHTTP.get(),    leHTTPServer.get(), leSecretKey.get()};
+    QWidget* order[] = {
+        leServerName.get(), leUsername.get(),   lePassword.get(),   leServerPort.get(),
+        leDestDir.get(),    leURLPrefix.get(),  rgPassive->Item(0), rgPassive->Item(1),
+        cbUseFTP.get(),     btnOK.get(),        btnCancel.get(),    leHTTPTarget.get(),
+        cbUseHTTP.get(),    leHTTPServer.get(), leSecretKey.get(),  cbEncryption.get()};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(btnOK.get(), &QPushButton::clicked, this,
@@ -140,6 +150,7 @@ void TfrmConfig::FormActivate() {
     leURLPrefix->setText(Q(Settings.hostPrefix));
     // With passive off the earlier selection stays, as the radio group keeps it.
     if (Settings.passive) rgPassive->SetItemIndex(0);
+    cbEncryption->setCurrentIndex(Settings.ftpEncryption);
     leHTTPTarget->setText(Q(Settings.postUrl));
     leHTTPServer->setText(Q(Settings.postServer));
     leSecretKey->setText(Q(Settings.secretKey));
@@ -155,6 +166,7 @@ void TfrmConfig::btnOKClick() {
     Settings.port = S(leServerPort->text());
     Settings.destDirectory = S(leDestDir->text());
     Settings.passive = rgPassive->ItemIndex() == 0;
+    Settings.ftpEncryption = cbEncryption->currentIndex() < 0 ? 0 : cbEncryption->currentIndex();
     Settings.hostPrefix = S(leURLPrefix->text());
     Settings.transferType = cbUseFTP->isChecked() ? settings::TransferFtp : settings::TransferHttp;
     Settings.postUrl = S(leHTTPTarget->text());
@@ -186,6 +198,8 @@ void TfrmConfig::deactivatActivateControls() {
     for (TLabeledEdit* e : {leServerName.get(), leUsername.get(), lePassword.get(),
                             leServerPort.get(), leDestDir.get(), leURLPrefix.get()})
         e->setEnabled(ftp);
+    lblEncryption->setEnabled(ftp);
+    cbEncryption->setEnabled(ftp);
     const bool http = cbUseHTTP->isChecked();
     for (TLabeledEdit* e : {leHTTPTarget.get(), leHTTPServer.get(), leSecretKey.get()})
         e->setEnabled(http);

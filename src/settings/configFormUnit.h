@@ -5,6 +5,7 @@
 
 #include "Controls.h"
 
+#include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -37,6 +38,9 @@ public:
     std::unique_ptr<TLabeledEdit> leDestDir;
     std::unique_ptr<TLabeledEdit> leURLPrefix;
     std::unique_ptr<TRadioGroup> rgPassive;
+    // Beside the passive choice: None, Explicit TLS, Implicit TLS.
+    std::unique_ptr<QLabel> lblEncryption;
+    std::unique_ptr<QComboBox> cbEncryption;
     std::unique_ptr<TMouseUpCheckBox> cbUseHTTP;
     std::unique_ptr<TLabeledEdit> leHTTPTarget;
     std::unique_ptr<TLabeledEdit> leHTTPServer;

@@ -5,6 +5,8 @@
 #include "Registry.h"
 
 #include <charconv>
+#include <iterator>
+#include <vector>
 
 configRecord Settings;
 
@@ -109,6 +111,10 @@ void LoadSettings() {
     // A fresh default on every load, so every load draws once.
     const std::string key = DefaultSecretKey();
     Settings.secretKey = read.String("httppost", "secretkey", key);
+    const int32_t encryption = read.Integer("ftp", "encryption", 0);
+    Settings.ftpEncryption = encryption >= 0 && encryption <= 2 ? encryption : 0;
+    Settings.ftpCertFingerprint = read.String("ftp", "certfingerprint", "");
+    Settings.httpCertFingerprint = read.String("httppost", "certfingerprint", "");
 
     // A value still in the file counts until the next save moves it.
     platform::Keyring keyring(reg.FilePath());
@@ -123,11 +129,12 @@ void LoadSettings() {
 void SaveSettings() {
     TRegistry reg;
     OpenProductKey(reg);
-    const struct {
+    struct Value {
         const char* section;
         const char* name;
         std::string value;
-    } values[] = {
+    };
+    std::vector<Value> values = {
         {"ftp", "hostname", Settings.hostName},
         {"ftp", "username", Settings.userName},
         {"ftp", "passtype", "1"},
@@ -140,6 +147,18 @@ void SaveSettings() {
         {"httppost", "posturl", Settings.postUrl},
         {"httppost", "postserver", Settings.postServer},
     };
+    // Values of the encryption settings appear once they were used, so the
+    // file of a user who never chose them stays as it always was.
+    const Value used[] = {
+        {"ftp", "encryption", std::to_string(Settings.ftpEncryption)},
+        {"ftp", "certfingerprint", Settings.ftpCertFingerprint},
+        {"httppost", "certfingerprint", Settings.httpCertFingerprint},
+    };
+    const char* const defaults[] = {"0", "", ""};
+    for (size_t i = 0; i < std::size(used); ++i)
+        if (used[i].value != defaults[i] ||
+            (reg.SubKeyExists(used[i].section) && reg.ValueExists(used[i].section, used[i].name)))
+            values.push_back(used[i]);
     // All values go into the file with one write: a large file is written
     // once, and a failed write stores none of them.
     reg.BeginUpdate();

@@ -20,6 +20,12 @@ struct configRecord {
     std::string postUrl;
     std::string postServer;
     std::string secretKey;
+    // 0 plain FTP, 1 explicit TLS (AUTH TLS), 2 implicit TLS.
+    int32_t ftpEncryption = 0;
+    // SHA-256 fingerprints of certificates the user chose to trust although
+    // they did not verify; empty for none.
+    std::string ftpCertFingerprint;
+    std::string httpCertFingerprint;
     // A published URL also goes on the clipboard.
     bool urlToClipboard = true;
     // Not stored: the password and the secret key are kept in the desktop
@@ -43,10 +49,11 @@ public:
 // read before it keep their new values. The password and the secret key
 // come from the desktop keyring where it holds them.
 void LoadSettings();
-// Writes every field (and "passtype" = "1") with one write of the file. A
-// failed write raises ERegistryException naming the first value ("hostname")
-// and leaves the stored file as it was. Where a desktop keyring answers, the
-// password and the secret key go there instead and leave the file.
+// Writes every field (and "passtype" = "1") with one write of the file; the
+// encryption fields only once they differ from their defaults or are stored
+// already. A failed write raises ERegistryException naming the first value
+// ("hostname") and leaves the stored file as it was. Where a desktop keyring
+// answers, the password and the secret key go there instead and leave the file.
 void SaveSettings();
 
 namespace settings {

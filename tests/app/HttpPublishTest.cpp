@@ -3,6 +3,8 @@
 #include "HttpUpload.h"
 #include "Loopback.h"
 #include "PublishFixture.h"
+#include "TestCertificates.h"
+#include "TlsFront.h"
 #include "UploadSite.h"
 #include "configUnit.h"
 
@@ -144,7 +146,7 @@ TEST_F(HttpPublishServedTest, SizeDifferenceIsReported) {
 }
 
 TEST_F(HttpPublishTest, PostingUrlWithoutHttpSchemeSendsNothing) {
-    for (const char* url : {"https://127.0.0.1/brwk_upload.php", "HTTP://127.0.0.1/brwk_upload.php",
+    for (const char* url : {"HTTPS://127.0.0.1/brwk_upload.php", "HTTP://127.0.0.1/brwk_upload.php",
                             "127.0.0.1/brwk_upload.php"}) {
         Configure(url, UploadSite::Key);
         EXPECT_EQ(MessagesOf(Publish("shot.jpg")),
@@ -249,4 +251,109 @@ TEST_F(HttpPublishServedTest, UrlGoesOnTheClipboardWhereTheSettingsSaySo) {
         ASSERT_EQ(MessagesOf(Publish("clip.jpg")), Texts{"inputbox"});
         EXPECT_EQ(whileShown.toStdString(), toClipboard ? Prefix + "clip.jpg" : "before");
     }
+}
+
+// ---- HTTPS: the same script behind stunnel with the test certificates ------
+
+namespace {
+
+struct HttpsPublishTest : HttpPublishServedTest {
+    void SetUp() override {
+        if (!TlsFront::Available()) GTEST_SKIP() << "stunnel4 is not installed";
+        if (!TestCertificates::Get().Ready()) GTEST_SKIP() << TestCertificates::Get().Error();
+        HttpPublishServedTest::SetUp();
+    }
+    std::unique_ptr<TlsFront> Front(const TestCertificate& cert) {
+        auto front = std::make_unique<TlsFront>(80, cert.Cert, cert.Key);
+        EXPECT_TRUE(front->Running()) << front->Error();
+        return front;
+    }
+    static std::string Url(const TlsFront& front, const std::string& script) {
+        return "https://localhost:" + std::to_string(front.Port()) + "/" + script;
+    }
+};
+
+} // namespace
+
+TEST_F(HttpsPublishTest, StoresTheJpegAndReportsEveryMarkerOverTls) {
+    const auto front = Front(TestCertificates::Get().Server);
+    const std::string stored = Publish("secure_1.jpg").at(0).kind;
+    EXPECT_EQ(stored, "inputbox");
+    EXPECT_EQ(site.Stored("secure_1.jpg"), Exported("secure_1.jpg")) << "byte-identical";
+
+    site.Put("all_markers.php",
+             "<?php echo 'x ##SIZEDIFF## y<br>##AUTHFAIL##<br>##TRANSFER_OK##';");
+    struct Case {
+        std::string url, key;
+        Texts messages;
+    };
+    const Case cases[] = {
+        {Url(*front, "brwk_upload.php"),
+         "wrong",
+         {NoTransferOk, "Authentication failed, secret key incorrect?"}},
+        {Url(*front, "missing.php"),
+         UploadSite::Key,
+         {"Uploading script not found, server returned 404.", NoTransferOk}},
+        {Url(*front, "all_markers.php"),
+         UploadSite::Key,
+         {"inputbox", "Authentication failed, secret key incorrect?",
+          "There was difference in file size, try again."}},
+    };
+    for (const Case& c : cases) {
+        Configure(c.url, c.key);
+        EXPECT_EQ(MessagesOf(Publish("secure_2.jpg")), c.messages) << c.url;
+    }
+    EXPECT_EQ(site.UploadedFiles(), QStringList{"secure_1.jpg"});
+}
+
+TEST_F(HttpsPublishTest, RefusedCertificateIsExplainedAndCanBeTrustedUntilItChanges) {
+    const TestCertificates& certs = TestCertificates::Get();
+    const auto rogue = Front(certs.Rogue);
+    Configure(Url(*rogue, "brwk_upload.php"), UploadSite::Key);
+    const std::string fingerprint = TestCertificates::FingerprintOf(certs.Rogue.Cert);
+
+    // Declined: the designed failure, nothing stored, nothing trusted.
+    dialogs->confirmAnswers = {false};
+    auto shown = Publish("trust_1.jpg");
+    ASSERT_EQ(shown.size(), 2u) << (shown.empty() ? "" : shown[0].kind + ": " + shown[0].text);
+    EXPECT_EQ(shown[0].kind, "confirm");
+    for (const std::string& part : {std::string("localhost"), std::string("unknown issuer"),
+                                    fingerprint, std::string("Subject: CN=localhost")})
+        EXPECT_NE(shown[0].text.find(part), std::string::npos) << part << " in " << shown[0].text;
+    EXPECT_EQ(shown[1].text, NoTransferOk) << "as for any connection that fails";
+    EXPECT_TRUE(site.UploadedFiles().isEmpty());
+    EXPECT_EQ(Settings.httpCertFingerprint, "");
+
+    // Accepted: stored in the settings, and the same click publishes.
+    dialogs->confirmAnswers = {true};
+    shown = Publish("trust_2.jpg");
+    EXPECT_EQ(MessagesOf(shown), (Texts{"confirm", "inputbox"}));
+    EXPECT_EQ(site.Stored("trust_2.jpg"), Exported("trust_2.jpg"));
+    Settings.httpCertFingerprint.clear();
+    LoadSettings();
+    EXPECT_EQ(Settings.httpCertFingerprint, fingerprint) << "kept for later runs";
+
+    // Trusted now: no question.
+    EXPECT_EQ(MessagesOf(Publish("trust_3.jpg")), Texts{"inputbox"});
+
+    // Another certificate on the same address is refused again.
+    const auto changed = Front(certs.WrongName);
+    Configure(Url(*changed, "brwk_upload.php"), UploadSite::Key);
+    Settings.httpCertFingerprint = fingerprint;
+    shown = Publish("trust_4.jpg");
+    ASSERT_EQ(MessagesOf(shown), (Texts{"confirm", NoTransferOk}));
+    EXPECT_NE(shown[0].text.find("name mismatch"), std::string::npos) << shown[0].text;
+    EXPECT_NE(shown[0].text.find(TestCertificates::FingerprintOf(certs.WrongName.Cert)),
+              std::string::npos);
+    EXPECT_FALSE(site.Exists("trust_4.jpg"));
+}
+
+TEST_F(HttpsPublishTest, PlainServerAskedForTlsFailsWithTheReason) {
+    Configure("https://127.0.0.1:80/brwk_upload.php", UploadSite::Key);
+    const Texts messages = MessagesOf(Publish("plain.jpg"));
+    ASSERT_EQ(messages.size(), 2u) << messages[0];
+    EXPECT_EQ(messages[0], NoTransferOk);
+    EXPECT_EQ(messages[1].rfind("The secure connection to 127.0.0.1 failed: ", 0), 0u)
+        << messages[1];
+    EXPECT_TRUE(site.UploadedFiles().isEmpty());
 }

@@ -33,12 +33,45 @@ TEST(Base64Encode, MatchesAStandardDecoderAtEveryLengthWithoutLineBreaks) {
     }
 }
 
-TEST(PostUrl, SchemeMustBeLowerCaseHttp) {
+TEST(PostUrl, SchemeMustBeLowerCaseHttpOrHttps) {
     EXPECT_TRUE(HasHttpScheme("http://example.net/post.php"));
     EXPECT_TRUE(HasHttpScheme("see http://x/"));
+    EXPECT_TRUE(HasHttpScheme("https://example.net/post.php"));
     EXPECT_FALSE(HasHttpScheme("HTTP://example.net/post.php"));
-    EXPECT_FALSE(HasHttpScheme("https://example.net/post.php"));
+    EXPECT_FALSE(HasHttpScheme("HTTPS://example.net/post.php"));
+    EXPECT_FALSE(HasHttpScheme("https:/example.net/post.php"));
     EXPECT_FALSE(HasHttpScheme("example.net/post.php"));
+}
+
+TEST(PostUrl, TargetIsPort80InClearOrTlsToTheNamedPortOr443) {
+    struct Case {
+        const char* url;
+        bool tls;
+        const char* host;
+        int port;
+    };
+    const Case cases[] = {
+        {"http://example.net/post.php", false, "example.net", 80},
+        {"http://127.0.0.1:8080/post.php", false, "127.0.0.1:8080", 80}, // as it always was
+        {"https://example.net/post.php", true, "example.net", 443},
+        {"HTTPS://Example.net/post.php", true, "Example.net", 443},
+        {"https://localhost:8443/dir/post.php", true, "localhost", 8443},
+        {"https://localhost:65535/p", true, "localhost", 65535},
+        {"https://localhost:0/p", true, "", 443},
+        {"https://localhost:65536/p", true, "", 443},
+        {"https://localhost:99999999999/p", true, "", 443},
+        {"https://localhost:44x/p", true, "", 443},
+        {"https://localhost:/p", true, "", 443},
+        {"https://example.net", true, "", 443},
+        {"http://a.net/x?https://b.net/", false, "a.net", 80},
+        {"https://b.net/x?http://a.net/", true, "b.net", 443},
+    };
+    for (const Case& c : cases) {
+        const TPostTarget t = PostTargetOf(c.url);
+        EXPECT_EQ(t.Tls, c.tls) << c.url;
+        EXPECT_EQ(t.Host, c.host) << c.url;
+        EXPECT_EQ(t.Port, c.port) << c.url;
+    }
 }
 
 TEST(PostUrl, HostIsTheTextBeforeTheFirstSlashAfterTheScheme) {

@@ -274,4 +274,30 @@ TEST_F(ConfigDialog, TheFormKeepsItsDesignedGeometryAndEveryCaptionFits) {
     EXPECT_LT(secrets.geometry().right(), Form->btnCancel->x());
 }
 
+TEST_F(ConfigDialog, EncryptionIsChosenBesideThePassiveChoiceAndStoredOnOk) {
+    for (const auto& [stored, shown] :
+         std::vector<std::pair<const char*, int>>{{"2", 2}, {"1", 1}, {"7", 0}, {"x", 0}}) {
+        StoreOnly({{"ftp/encryption", stored}});
+        Open();
+        EXPECT_EQ(Form->cbEncryption->currentIndex(), shown) << stored;
+        Form->hide();
+    }
+    Open();
+    EXPECT_EQ(Form->cbEncryption->itemText(1), "Explicit TLS");
+    EXPECT_FALSE(Form->cbEncryption->toolTip().isEmpty());
+    // Inside the FTP group, clear of the passive choice, its caption fitting.
+    const QRect box = Form->cbEncryption->geometry();
+    EXPECT_TRUE(QRect(QPoint(0, 0), Form->grpFTPSettings->size()).contains(box));
+    EXPECT_FALSE(box.intersects(Form->rgPassive->geometry()));
+    EXPECT_LE(Form->lblEncryption->sizeHint().width(), Form->lblEncryption->width());
+    Form->cbEncryption->setCurrentIndex(2);
+    Form->btnOKClick();
+    EXPECT_EQ(Settings.ftpEncryption, 2);
+    EXPECT_EQ(Stored("ftp/encryption"), QVariant("2"));
+    // Follows the FTP fields when HTTP POST is chosen.
+    Open();
+    Click(*Form->cbUseHTTP);
+    EXPECT_FALSE(Form->cbEncryption->isEnabled());
+}
+
 } // namespace

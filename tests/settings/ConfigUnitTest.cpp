@@ -120,6 +120,31 @@ TEST_F(Store, EveryFieldSurvivesASaveAndALoadUnchanged) {
     ExpectSameFields(Settings, edited);
 }
 
+TEST_F(Store, EncryptionValuesAreWrittenOnceUsedAndReadBackWithinRange) {
+    LoadSettings();
+    Settings.ftpEncryption = 2;
+    Settings.ftpCertFingerprint = "AB:CD";
+    Settings.httpCertFingerprint = "01:02";
+    SaveSettings();
+    Settings = configRecord{};
+    LoadSettings();
+    EXPECT_EQ(Settings.ftpEncryption, 2);
+    EXPECT_EQ(Settings.ftpCertFingerprint, "AB:CD");
+    EXPECT_EQ(Settings.httpCertFingerprint, "01:02");
+    // Back to the defaults: the stored values follow instead of staying behind.
+    Settings.ftpEncryption = 0;
+    Settings.ftpCertFingerprint.clear();
+    SaveSettings();
+    QSettings ini(IniPath(), QSettings::IniFormat);
+    EXPECT_EQ(ini.value("ftp/encryption"), QVariant("0"));
+    EXPECT_EQ(ini.value("ftp/certfingerprint"), QVariant(""));
+    for (const char* outside : {"3", "-1", "x"}) {
+        StoreOnly({{"ftp/encryption", outside}});
+        LoadSettings();
+        EXPECT_EQ(Settings.ftpEncryption, 0) << outside;
+    }
+}
+
 // What a later run of the program finds: the file as text, read afresh.
 TEST_F(Store, TheGeneralSectionIsFoundAgainByAFreshRead) {
     LoadSettings();

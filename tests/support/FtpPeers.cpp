@@ -35,6 +35,13 @@ bool Greets(uint16_t port) {
     return ok;
 }
 
+// True when the port takes a connection.
+bool Accepts(uint16_t port) {
+    const int fd = ConnectToLoopback(port);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+}
+
 // Runs a shell command quietly; true when it succeeded.
 bool Quietly(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
@@ -70,7 +77,7 @@ bool FtpPeer::Prepare() {
     return true;
 }
 
-bool FtpPeer::Start(const char* const* argv) {
+bool FtpPeer::Start(const char* const* argv, bool plainGreeting) {
     const std::string log = Scratch + "/server.log";
     Pid = fork();
     if (Pid == 0) {
@@ -98,7 +105,7 @@ bool FtpPeer::Start(const char* const* argv) {
             Failure = ServerName + " exited: " + text.substr(0, 400);
             return false;
         }
-        if (Greets(ListenPort)) return true;
+        if (plainGreeting ? Greets(ListenPort) : Accepts(ListenPort)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     Stop();
@@ -156,7 +163,8 @@ bool VsftpdServer::Available() {
            access("/usr/sbin/useradd", X_OK) == 0;
 }
 
-VsftpdServer::VsftpdServer() : FtpPeer("vsftpd") {
+VsftpdServer::VsftpdServer(FtpTls tls, const std::string& certFile, const std::string& keyFile)
+    : FtpPeer("vsftpd") {
     if (!Available()) {
         Failure = "vsftpd needs root and the vsftpd package";
         return;
@@ -179,7 +187,12 @@ VsftpdServer::VsftpdServer() : FtpPeer("vsftpd") {
             std::to_string(PasvLow) + "\npasv_max_port=" + std::to_string(PasvHigh) +
             "\nxferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\n"
             "vsftpd_log_file=" +
-            Scratch + "/vs.log\n";
+            Scratch + "/vs.log\n" +
+            (tls == FtpTls::None ? std::string()
+                                 : "ssl_enable=YES\nrsa_cert_file=" + certFile +
+                                       "\nrsa_private_key_file=" + keyFile +
+                                       "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\n") +
+            (tls == FtpTls::Implicit ? "implicit_ssl=YES\n" : "");
         const bool written = write(fd, text.data(), text.size()) == ssize_t(text.size());
         close(fd);
         if (!written) {
@@ -188,7 +201,12 @@ VsftpdServer::VsftpdServer() : FtpPeer("vsftpd") {
         }
     }
     const char* argv[] = {"/usr/sbin/vsftpd", conf.c_str(), nullptr};
-    Start(argv);
+    Start(argv, tls != FtpTls::Implicit);
+}
+
+std::string VsftpdServer::Log() const {
+    std::ifstream in(Scratch + "/vs.log");
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 VsftpdServer::~VsftpdServer() {

@@ -41,8 +41,9 @@ protected:
     explicit FtpPeer(std::string name);
     // Makes the private scratch directory and picks the ports.
     bool Prepare();
-    // Runs argv in its own process group and waits for the 220 greeting.
-    bool Start(const char* const* argv);
+    // Runs argv in its own process group and waits for the 220 greeting
+    // (with a TLS greeting, only until the port takes connections).
+    bool Start(const char* const* argv, bool plainGreeting = true);
     void Stop();
 
     std::string ServerName;
@@ -65,12 +66,18 @@ public:
 };
 
 // vsftpd as root with local logins; the user, unique to this object, is
-// created for it and deleted again.
+// created for it and deleted again. With TLS it insists on it for logins
+// and data, and on data connections that resume the control session.
+enum class FtpTls { None, Explicit, Implicit };
+
 class VsftpdServer : public FtpPeer {
 public:
     static bool Available();
-    VsftpdServer();
+    explicit VsftpdServer(FtpTls tls = FtpTls::None, const std::string& certFile = {},
+                          const std::string& keyFile = {});
     ~VsftpdServer() override;
+    // The server's own record of the session, for checks of what it saw.
+    std::string Log() const;
 
 private:
     bool CreateUser();

@@ -73,6 +73,11 @@ public:
     void SetPassive(bool v);
     int ResumeAt() const { return FResumeAt; }
     void SetResumeAt(int v) { FResumeAt = v; }
+    TFtpEncryption Encryption() const { return FEncryption; }
+    void SetEncryption(TFtpEncryption v);
+    // SHA-256 fingerprint of a server certificate accepted without verification.
+    const std::string& TrustedFingerprint() const { return FTrustedFingerprint; }
+    void SetTrustedFingerprint(const std::string& v) { FTrustedFingerprint = v; }
 
     // What the last request left.
     bool Connected() const;
@@ -84,6 +89,8 @@ public:
     TFtpRequest RequestType() const { return FRequestType; }
     const std::string& DnsResult() const { return FDnsResult; }
     const std::string& DirResult() const { return FDirResult; }
+    // The server certificate the last request refused; Refused() false otherwise.
+    const TSslCertProblem& CertProblem() const { return FCertProblem; }
     int SizeResult() const { return FSizeResult; }
     int ByteCount() const { return FByteCount; }
     bool ControlConnected() const { return FControlConnected; }
@@ -185,6 +192,21 @@ protected:
     void ControlSessionClosed(TCustomWSocket* Sender, uint16_t Error);
     void HandleControlLine();
     void QuitAfterReply();
+
+    // TLS: AUTH TLS on the control connection, PBSZ 0 and PROT P before the
+    // first data connection, and the handshakes' outcomes.
+    std::string ControlPort() const;
+    void StartAuthTls();
+    void AuthTlsReply();
+    void ControlTlsDone(TCustomWSocket* Sender, uint16_t Error);
+    void ProtectDataAfterPbsz();
+    void ProtectDataAfterProt();
+    void DataTlsDone(TCustomWSocket* Sender, uint16_t Error);
+    // Starts TLS on a data connection that just opened; false when it could not.
+    bool StartDataTls();
+    // One reply-like line that says why TLS failed on the socket.
+    std::string TlsFailureLine(TWSocket& socket, uint16_t error);
+    std::string ConnectFailureLine(uint16_t error);
     static std::string ExceptionClassName(const std::exception& e);
 
     // Data connections and transfers.
@@ -273,6 +295,11 @@ protected:
     // Usage errors reported so far: an operation during which the count
     // moved has failed, whatever the state says.
     unsigned FUsageErrors = 0;
+    TFtpEncryption FEncryption = ftpEncNone;
+    std::string FTrustedFingerprint;
+    TSslCertProblem FCertProblem;
+    // PBSZ 0 and PROT P were accepted in this session.
+    bool FDataProtected = false;
 
 private:
     // Expires when the client is destroyed: checked after calling out.

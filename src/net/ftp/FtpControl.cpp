@@ -29,6 +29,9 @@ TCustomFtpCli::TCustomFtpCli() {
     FControlSocket->OnDnsLookupDone = [this](TCustomWSocket* s, uint16_t e) {
         ControlDnsLookupDone(s, e);
     };
+    FControlSocket->OnSslHandshakeDone = [this](TCustomWSocket* s, uint16_t e) {
+        ControlTlsDone(s, e);
+    };
     FDataSocket = std::make_unique<TWSocket>();
 }
 
@@ -42,6 +45,7 @@ TCustomFtpCli::~TCustomFtpCli() {
         s->OnDnsLookupDone = nullptr;
         s->OnDataSent = nullptr;
         s->OnSessionAvailable = nullptr;
+        s->OnSslHandshakeDone = nullptr;
     }
     FLocalStream.reset();
 }
@@ -190,7 +194,10 @@ void TCustomFtpCli::ControlDnsLookupDone(TCustomWSocket*, uint16_t Error) {
         FControlSocket->SetLocalAddr(FLocalAddr);
         FControlSocket->SetProto("tcp");
         bool viaProxy = FConnectionType == ftpProxy && !FProxyPort.empty();
-        FControlSocket->SetPort(viaProxy ? FProxyPort : FPort);
+        FControlSocket->SetPort(viaProxy ? FProxyPort : ControlPort());
+        FControlSocket->SetSslEnable(FEncryption == ftpEncImplicit);
+        FControlSocket->SetSslHostName(FHostName);
+        FControlSocket->SetSslTrustedFingerprint(FTrustedFingerprint);
         SetState(ftpStWaitingBanner);
         FControlSocket->Connect();
     } catch (const std::exception& e) {
@@ -204,9 +211,7 @@ void TCustomFtpCli::ControlSessionConnected(TCustomWSocket*, uint16_t Error) {
         return;
     }
     FSequenceNext = nullptr;
-    FailRequest("500 " + WinsockErrorText(Error) + " (Winsock error #" + std::to_string(Error) +
-                    ")",
-                500, Error);
+    FailRequest(ConnectFailureLine(Error), 500, Error);
     FControlSocket->Close();
     SetState(ftpStReady);
 }
@@ -265,6 +270,8 @@ void TCustomFtpCli::HandleControlLine() {
             return;
         }
         SetState(ftpStConnected);
+        // The session is open once TLS is up; nothing else goes first.
+        if (FEncryption == ftpEncExplicit) return StartAuthTls();
         if (OnSessionConnected) OnSessionConnected(this, 0);
         RequestDone(0);
         return;

@@ -24,6 +24,14 @@ void TCustomFtpCli::ResetDataSocket() {
     d.OnSessionConnected = nullptr;
     d.OnDataSent = nullptr;
     if (d.State() != wsClosed) d.Close();
+    // TLS starts on each data connection once it is open, as a resumption
+    // of the control connection's session.
+    d.SetSslEnable(false);
+    d.SetSslStrictClose(FEncryption != ftpEncNone);
+    d.SetSslHostName(FHostName);
+    d.SetSslTrustedFingerprint(FTrustedFingerprint);
+    d.SetSslResumeSession(FControlSocket->SslSession());
+    d.OnSslHandshakeDone = [this](TCustomWSocket* s, uint16_t e) { DataTlsDone(s, e); };
     d.SetProto("tcp");
     d.SetAddr("0.0.0.0");
     d.SetPort("0");
@@ -38,6 +46,11 @@ void TCustomFtpCli::CloseLocalFile() {
 }
 
 void TCustomFtpCli::PortAsync() {
+    if (FEncryption != ftpEncNone && !FDataProtected) {
+        // Data connections in TLS too, asked for once per session.
+        FCurrentStep = ftpStepPort;
+        return ExecuteCommand(ftpPortAsync, "PBSZ 0", {200}, &TCustomFtpCli::ProtectDataAfterPbsz);
+    }
     // A PASV answered with anything but 227 must not reuse an old address.
     FPasvResponse.clear();
     FDataOpened = false;
@@ -197,6 +210,8 @@ void TCustomFtpCli::PutDataConnected(TCustomWSocket*, uint16_t Error) {
         FRequestResult = 550;
         return RequestDone(550);
     }
+    // The server takes the TLS handshake once it has the command.
+    if (!StartDataTls()) return;
     SendTransferCommand();
 }
 
@@ -241,6 +256,8 @@ void TCustomFtpCli::PutDataAccepted(TCustomWSocket*, uint16_t) {
     FDataSocket->SetLingerOnOff(wsLingerOff);
     FDataSocket->SetLingerTimeout(10);
     FDataSocket->ApplyLinger();
+    // Blocks sent before the handshake ends wait in the socket's queue.
+    if (!StartDataTls()) return;
     FDataOpened = true;
     if (FStorReplied && FStartTime == 0) platform::postMessage(FWindowHandle, WM_FTPCLI_SEND, 0, 0);
 }
@@ -280,6 +297,9 @@ void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
         return;
     }
     if (FEndOfFile || !FStorReplied || !FDataOpened) return;
+    // Not even the end of an empty file before TLS is up: the handshake
+    // finishing starts the sending (DataTlsDone).
+    if (FDataSocket->SslState() == sslHandshaking) return;
     int count = 0;
     try {
         count = FLocalStream->Read(FSendBuffer, BlockSize);
@@ -433,6 +453,7 @@ void TCustomFtpCli::GetDataConnected(TCustomWSocket*, uint16_t Error) {
     FDataSocket->OnDataAvailable = [this](TCustomWSocket* s, uint16_t e) {
         GetDataAvailable(s, e);
     };
+    if (!StartDataTls()) return;
     FDataOpened = true;
     FStartTime = platform::TickCount();
     SetState(ftpStWaitingReply);
@@ -457,6 +478,7 @@ void TCustomFtpCli::GetDataAccepted(TCustomWSocket*, uint16_t) {
         CloseDataSocket();
         return;
     }
+    if (!StartDataTls()) return;
     FDataOpened = true;
     FStartTime = platform::TickCount();
 }

@@ -184,6 +184,8 @@ void TCustomFtpCli::OpenAsync() {
     FRequestResult = 0;
     FDnsResult.clear();
     FQuitReplied = false;
+    FDataProtected = false;
+    FCertProblem = {};
     SetState(ftpStDnsLookup);
     FControlSocket->DnsLookup(FConnectionType == ftpProxy ? FProxyServer : FHostName);
 }

@@ -147,6 +147,11 @@ enum TFtpShareMode : uint8_t {
 
 enum TFtpConnectionType : uint8_t { ftpDirect, ftpProxy, ftpSocks4, ftpSocks4A, ftpSocks5 };
 
+// TLS for the session: none; explicit (AUTH TLS after the greeting, data
+// connections in TLS); implicit (TLS from the first byte, port 990 for a
+// port left at 21).
+enum TFtpEncryption : uint8_t { ftpEncNone, ftpEncExplicit, ftpEncImplicit };
+
 // The local usage errors ReportError raises when no OnError handler is set.
 class FtpException : public std::runtime_error {
 public:

@@ -80,6 +80,9 @@ void kwHTTP::Connect() {
     try {
         Socket->SetPort(std::to_string(Port));
         Socket->SetAddr(Host);
+        Socket->SetSslEnable(UseTls);
+        Socket->SetSslHostName(Host);
+        Socket->SetSslTrustedFingerprint(TrustedFingerprint);
         Socket->Connect();
     } catch (...) {
         Log("connect",

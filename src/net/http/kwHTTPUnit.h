@@ -55,6 +55,10 @@ public:
     unsigned IdleTimeoutMs = DefaultIdleTimeoutMs;
     // Set when the request was ended by the idle time-out.
     bool TimedOut = false;
+    // HTTPS: the post goes over TLS to Host, whose certificate must verify
+    // or have this SHA-256 fingerprint. Why it was refused: Socket->SslCertProblem().
+    bool UseTls = false;
+    std::string TrustedFingerprint;
 
 private:
     void SessionConnected(TCustomWSocket* Sender, uint16_t Error);

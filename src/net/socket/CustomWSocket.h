@@ -129,6 +129,9 @@ protected:
     virtual int GetRcvdCount();
     virtual void BindLocal();
     virtual int SendRaw(const void* data, int len);
+    // Hands the system bytes a layer below the send queue still holds (TLS
+    // records); 0 when none are left, otherwise -1 with the error set.
+    virtual int FlushRaw() { return 0; }
     virtual void RaiseSocketException(const std::string& text);
     void RaiseWinsockError(const std::string& name);
     // For a handle opened but not yet in any state: Close would not release

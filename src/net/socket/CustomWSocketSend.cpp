@@ -49,48 +49,48 @@ int TCustomWSocket::SendStr(const std::string& text) {
 
 void TCustomWSocket::TryToSend() {
     if (FHSocket == INVALID_SOCKET) return;
+    const std::weak_ptr<void> life = Life();
+    // The peer is gone: ends the session with its code, quietly.
+    auto failed = [&] {
+        const int code = ps::lastError();
+        switch (code) {
+        case ps::WSAENOTCONN:
+        case ps::WSAECONNRESET:
+        case ps::WSAENOTSOCK:
+        case ps::WSAECONNABORTED:
+        case ps::WSAEINVAL:
+            FClosedFired = true;
+            Close();
+            if (life.expired()) return;
+            FireSessionClosed(uint16_t(code));
+            return;
+        case ps::WSAEWOULDBLOCK:
+            return;
+        default:
+            return RaiseWinsockError("TryToSend failed");
+        }
+    };
+    // All is sent once nothing waits below the queue either.
+    auto allSent = [&] {
+        if (FlushRaw() != 0) return failed();
+        FAllSent = true;
+    };
     // An empty queue has nothing left to send: report it as all sent, or a
     // Send of nothing on a fresh socket would leave Flush waiting forever.
-    if (FSendQueue.empty()) {
-        FAllSent = true;
-        return;
-    }
-    const std::weak_ptr<void> life = Life();
+    if (FSendQueue.empty()) return allSent();
     for (;;) {
         TBuffer& block = *FSendQueue.front(); // fetched each round: handlers change the queue
         int unsent = 0;
         const char* bytes = block.Peek(unsent);
         if (unsent == 0) {
-            if (FSendQueue.size() == 1) {
-                FAllSent = true;
-                return;
-            }
+            if (FSendQueue.size() == 1) return allSent();
             FSendQueue.pop_front();
             continue;
         }
         const int count = SendRaw(bytes, unsent);
         if (life.expired()) return;
         if (count == 0) return;
-        if (count < 0) {
-            const int code = ps::lastError();
-            switch (code) {
-            case ps::WSAENOTCONN:
-            case ps::WSAECONNRESET:
-            case ps::WSAENOTSOCK:
-            case ps::WSAECONNABORTED:
-            case ps::WSAEINVAL:
-                // The peer is gone: end the session with its code, quietly.
-                FClosedFired = true;
-                Close();
-                if (life.expired()) return;
-                FireSessionClosed(uint16_t(code));
-                return;
-            case ps::WSAEWOULDBLOCK:
-                return;
-            default:
-                return RaiseWinsockError("TryToSend failed");
-            }
-        }
+        if (count < 0) return failed();
         // Taken off the block before OnSendData runs, so that a handler that
         // sends again cannot hand the same bytes to the system twice.
         block.Remove(count);

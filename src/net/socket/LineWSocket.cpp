@@ -11,7 +11,7 @@ void TCustomLineWSocket::SetLineMode(bool value) {
 }
 
 intptr_t TCustomLineWSocket::WndProc(unsigned msg, uintptr_t wParam, intptr_t lParam) {
-    if (msg != WM_LINE_DATA_PENDING) return TCustomSocksWSocket::WndProc(msg, wParam, lParam);
+    if (msg != WM_LINE_DATA_PENDING) return TCustomSslWSocket::WndProc(msg, wParam, lParam);
     const std::weak_ptr<void> life = Life();
     try {
         while (FRcvd.Count() > 0) {
@@ -28,7 +28,7 @@ intptr_t TCustomLineWSocket::WndProc(unsigned msg, uintptr_t wParam, intptr_t lP
 
 int TCustomLineWSocket::GetRcvdCount() {
     if (FLineMode) return int(FLineLength);
-    return TCustomSocksWSocket::GetRcvdCount();
+    return TCustomSslWSocket::GetRcvdCount();
 }
 
 int TCustomLineWSocket::RecvRaw(void* buffer, int size, int flags) {
@@ -43,7 +43,7 @@ int TCustomLineWSocket::RecvRaw(void* buffer, int size, int flags) {
         // Bytes left from line mode come before anything newer.
         return int(FRcvd.Take(static_cast<char*>(buffer), size_t(size)));
     }
-    return TCustomSocksWSocket::RecvRaw(buffer, size, flags);
+    return TCustomSslWSocket::RecvRaw(buffer, size, flags);
 }
 
 size_t TCustomLineWSocket::EditLine(size_t n) {
@@ -58,6 +58,7 @@ bool TCustomLineWSocket::DeliverLine() {
     const std::weak_ptr<void> life = Life();
     while (FLineMode && FLineLength > 0) {
         const size_t before = FLineLength;
+        // The line is plain text already: straight to the handler.
         if (!TCustomSocksWSocket::FireDataAvailable(0)) {
             if (life.expired()) return false;
             FLineLength = 0; // nobody to take it: the line stays at the front
@@ -70,14 +71,14 @@ bool TCustomLineWSocket::DeliverLine() {
 }
 
 bool TCustomLineWSocket::FireDataAvailable(uint16_t error) {
-    if (!FLineMode || FLineEnd.empty()) return TCustomSocksWSocket::FireDataAvailable(error);
+    if (!FLineMode || FLineEnd.empty()) return TCustomSslWSocket::FireDataAvailable(error);
     const std::weak_ptr<void> life = Life();
 
-    int n = TCustomSocksWSocket::GetRcvdCount();
+    int n = TCustomSslWSocket::GetRcvdCount();
     if (n < 0) return true;
     if (n == 0) n = 255;
     char* room = FRcvd.Prepare(size_t(n));
-    const int got = TCustomSocksWSocket::RecvRaw(room, n, 0);
+    const int got = TCustomSslWSocket::RecvRaw(room, n, 0);
     if (got <= 0 && FRcvd.Count() == 0) return true;
     if (got > 0) {
         size_t fresh = size_t(got);
@@ -128,7 +129,7 @@ void TCustomLineWSocket::FireSessionClosed(uint16_t error) {
     }
     FRcvd.Release();
     FLineLength = 0;
-    TCustomSocksWSocket::FireSessionClosed(error);
+    TCustomSslWSocket::FireSessionClosed(error);
 }
 
 void TCustomLineWSocket::FireLineLimitExceeded(int rcvdLength, bool& clearData) {

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "LineBuffer.h"
-#include "SocksWSocket.h"
+#include "SslWSocket.h"
 
-class TCustomLineWSocket : public TCustomSocksWSocket {
+class TCustomLineWSocket : public TCustomSslWSocket {
 public:
     TCustomLineWSocket() = default;
 
