@@ -5,6 +5,12 @@ namespace {
 // The caption of the box that shows a published picture's URL.
 const std::string UrlCaption = "Transfer succeeded!";
 
+class TSilentProgress : public platform::Progress {
+public:
+    void SetStep(const std::string&) override {}
+    void SetBytes(uint64_t, uint64_t) override {}
+};
+
 } // namespace
 
 void TConsoleDialogs::MessageBox(const std::string& text) {
@@ -34,4 +40,12 @@ bool TConsoleDialogs::Confirm(const std::string& text) {
     std::fprintf(Err, "%s\n", text.c_str());
     std::fflush(Err);
     return false;
+}
+
+void TConsoleDialogs::MessageBoxWithDetails(const std::string& text, const std::string&) {
+    MessageBox(text);
+}
+
+std::unique_ptr<platform::Progress> TConsoleDialogs::ShowProgress(const std::string&) {
+    return std::make_unique<TSilentProgress>();
 }

@@ -17,6 +17,10 @@ public:
     void InputBox(const std::string& caption, const std::string& prompt,
                   const std::string& text) override;
     bool Confirm(const std::string& text) override;
+    // Only the message: standard error carries the designed texts alone.
+    void MessageBoxWithDetails(const std::string& text, const std::string& details) override;
+    // Nothing to watch and nobody to cancel.
+    std::unique_ptr<platform::Progress> ShowProgress(const std::string& caption) override;
 
     // Whether a URL was printed, and how many messages were shown.
     bool Published() const { return UrlsPrinted > 0; }

@@ -6,21 +6,28 @@
 #include "Dialogs.h"
 #include "FtpCli.h"
 #include "JpegExport.h"
+#include "PublishSession.h"
 #include "System.h"
 #include "configUnit.h"
 #include "mainFormUnit.h"
+
+#include <filesystem>
 
 namespace {
 
 // Removes the exported JPEG on every way out; a failure to remove is ignored.
 // An error that ends the chain early leaves the control connection open, so
-// it is closed here too: the next publish must find the client ready.
+// it is closed here too: the next publish must find the client ready. The
+// client outlives the publish, so its handlers into it are taken back.
 class TPublishCleanup {
 public:
     TPublishCleanup(TFtpClient& client, std::string path)
         : client_(client), path_(std::move(path)) {}
     ~TPublishCleanup() {
         if (client_.Connected()) client_.Abort();
+        client_.OnDisplay = nullptr;
+        client_.OnProgress = nullptr;
+        client_.OnSessionConnected = nullptr;
         platform::DeleteFileQuietly(path_);
     }
     TPublishCleanup(const TPublishCleanup&) = delete;
@@ -29,6 +36,20 @@ public:
 private:
     TFtpClient& client_;
     std::string path_;
+};
+
+// Points the main window's client handlers at this publish while it runs.
+class TPublishingScope {
+public:
+    TPublishingScope(TfrmMain& form, TPublishSession& session) : form_(form) {
+        form_.publishing = &session;
+    }
+    ~TPublishingScope() { form_.publishing = nullptr; }
+    TPublishingScope(const TPublishingScope&) = delete;
+    TPublishingScope& operator=(const TPublishingScope&) = delete;
+
+private:
+    TfrmMain& form_;
 };
 
 } // namespace
@@ -48,11 +69,16 @@ std::unique_ptr<TFtpClient> TfrmMain::CreateFtpClient() {
 }
 
 void TfrmMain::ftpError(TCustomFtpCli*, std::string& Msg) {
+    // A cancelled publish says only that; the usage errors of the client
+    // it left behind are no news to the user.
+    if (publishing) {
+        publishing->Fail("FTP Error: " + Msg);
+        return;
+    }
     platform::dialogs().MessageBox("FTP Error: " + Msg);
 }
 
 void TfrmMain::PublishFtp(const std::string& name) {
-    auto& dialogs = platform::dialogs();
     TFtpClient& ftp = *FtpClient1;
     const std::string localFile = ExportFilePath(name);
 
@@ -67,42 +93,64 @@ void TfrmMain::PublishFtp(const std::string& name) {
     ftp.SetEncryption(TFtpEncryption(Settings.ftpEncryption));
     ftp.SetTrustedFingerprint(Settings.ftpCertFingerprint);
 
-    // Declared in this order so that the JPEG is gone before isBusy clears.
+    // Declared in this order so that the JPEG is gone before isBusy clears,
+    // and the session outlives the client's handlers into it.
     TBusyScope busy(*this);
+    TPublishSession session(Settings.password);
+    TPublishingScope publishing(*this, session);
     TPublishCleanup cleanup(ftp, localFile);
+    // Cancel drops both connections at once; the operation waiting for them
+    // then ends, and every later one is skipped.
+    session.OnCancel = [&ftp] { ftp.Abort(); };
+    ftp.OnDisplay = [&session](TCustomFtpCli*, std::string& msg) { session.AddTrace(msg); };
+    ftp.OnSessionConnected = [&session](TCustomFtpCli*, uint16_t) { session.Step("Logging in"); };
+    std::error_code sizeError;
+    const uint64_t size = std::filesystem::file_size(localFile, sizeError);
+    ftp.OnProgress = [&session, size](TCustomFtpCli*, int count, bool&) {
+        session.Bytes(uint64_t(count), size);
+    };
+    // An operation cut short by Cancel can still look successful.
+    auto run = [&session](bool result) { return result && !session.Cancelled(); };
 
-    bool ok = ftp.Connect();
+    session.Step("Connecting");
+    bool ok = run(ftp.Connect());
     // A refused certificate the user now trusts: the same login once more.
-    if (!ok && ftp.Encryption() != ftpEncNone &&
+    if (!ok && !session.Cancelled() && ftp.Encryption() != ftpEncNone &&
         OfferCertificateTrust(ftp.CertProblem(), Settings.ftpCertFingerprint)) {
         ftp.SetTrustedFingerprint(Settings.ftpCertFingerprint);
-        ok = ftp.Connect();
+        ok = run(ftp.Connect());
     }
-    if (!ok) dialogs.MessageBox("Connect to FTP failed : " + ftp.LastResponse());
+    if (!ok) session.Fail("Connect to FTP failed : " + ftp.LastResponse());
 
     // An existing directory, or one the server will not create, is no
     // reason to stop: the change of directory says whether it is there.
     ftp.SetHostFileName(Settings.destDirectory);
+    if (ok) session.Step("Changing directory");
     if (ok) ftp.Mkd();
+    ok = ok && !session.Cancelled();
     if (ok) {
-        ok = ftp.Cwd();
+        ok = run(ftp.Cwd());
         if (!ok)
-            dialogs.MessageBox("Failed to change directory to " + Settings.destDirectory + " " +
-                               ftp.LastResponse());
+            session.Fail("Failed to change directory to " + Settings.destDirectory + " " +
+                         ftp.LastResponse());
     }
 
     ftp.SetHostFileName(name);
     ftp.SetBinary(true);
     ftp.SetPassive(Settings.passive);
-    if (ok) ok = ftp.TypeSet();
+    if (ok) ok = run(ftp.TypeSet());
     if (ok) {
-        ok = ftp.Put();
-        if (!ok) dialogs.MessageBox("Cannot upload file: " + ftp.LastResponse());
+        session.Step("Uploading");
+        session.Bytes(0, size);
+        ok = run(ftp.Put());
+        if (!ok) session.Fail("Cannot upload file: " + ftp.LastResponse());
     }
-    if (ok) ok = ftp.Quit();
+    if (ok) session.Step("Closing");
+    if (ok) ok = run(ftp.Quit());
     // Whatever went wrong, the control connection is closed at the end.
     if (ftp.Connected()) ftp.Quit();
 
-    if (!ok) dialogs.MessageBox("Publishing failed - check settings and network connection!");
-    if (ok) dialogs.InputBox("Transfer succeeded!", "URL for capture", Settings.hostPrefix + name);
+    if (!ok) session.Fail("Publishing failed - check settings and network connection!");
+    session.Finish();
+    if (ok) ShowPublishedUrl(Settings.hostPrefix + name);
 }

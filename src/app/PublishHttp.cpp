@@ -4,9 +4,12 @@
 #include "Dialogs.h"
 #include "HttpUpload.h"
 #include "JpegExport.h"
+#include "PublishSession.h"
 #include "configUnit.h"
 #include "kwHTTPUnit.h"
 #include "mainFormUnit.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -21,6 +24,42 @@ bool IsBlank(const std::string& text) {
     for (const char c : text)
         if (static_cast<unsigned char>(c) > 32) return false;
     return true;
+}
+
+// What the server said, for the details of a failure box; a copy of the
+// key in it is masked.
+std::string ReplyDetails(const kwHTTP& http, const std::string& key) {
+    std::string text;
+    bool said = false;
+    for (const std::string& line : http.Replies) {
+        text += MaskPassword(line, key) + "\n";
+        said = said || !line.empty();
+    }
+    if (!said) text = "There was no answer from " + http.Host + ".\n";
+    if (http.TimedOut)
+        text += "The server sent nothing more for " + std::to_string(http.IdleTimeoutMs / 1000) +
+                " seconds.\n";
+    return text;
+}
+
+// Feeds the progress window from the client's events.
+void Watch(kwHTTP& client, TPublishSession& session) {
+    // The first bytes can be reported before the connection is, so either
+    // starts the sending step.
+    auto sending = std::make_shared<bool>(false);
+    auto startSending = [&session, sending] {
+        if (!*sending) session.Step("Sending");
+        *sending = true;
+    };
+    client.OnSessionEvent = [&client, startSending](uint16_t) {
+        if (client.Connected) startSending();
+    };
+    client.OnDataSent = [&session, &client, startSending](uint64_t sent, uint64_t queued) {
+        startSending();
+        const uint64_t total = std::max<uint64_t>(queued, client.PostData.size());
+        session.Bytes(sent, total);
+        if (sent >= total) session.Step("Waiting for the answer");
+    };
 }
 
 } // namespace
@@ -45,6 +84,12 @@ void TfrmMain::PublishHttp(const std::string& name) {
     if (ExpandLongPath(path).empty()) dialogs.MessageBox("Not found: " + path);
     const std::string form = BuildPostForm(name, Settings.secretKey, ReadWholeFile(path));
 
+    // Cancel closes the connection; the wait then ends at once.
+    TPublishSession session(Settings.secretKey);
+    kwHTTP* current = nullptr;
+    session.OnCancel = [&current] {
+        if (current) current->Disconnect();
+    };
     auto post = [&] {
         auto http = std::make_unique<kwHTTP>();
         http->Url = Settings.postUrl;
@@ -54,15 +99,24 @@ void TfrmMain::PublishHttp(const std::string& name) {
         http->UseTls = target.Tls;
         http->TrustedFingerprint = Settings.httpCertFingerprint;
         http->PostData = form;
+        Watch(*http, session);
+        current = http.get();
+        session.Step("Connecting");
         http->Connect();
         http->WaitUntilDone();
+        current = nullptr;
+        http->OnSessionEvent = nullptr;
+        http->OnDataSent = nullptr;
         return http;
     };
     auto http = post();
     // A refused certificate the user now trusts: the same post once more.
-    if (target.Tls &&
+    if (!session.Cancelled() && target.Tls &&
         OfferCertificateTrust(http->Socket->SslCertProblem(), Settings.httpCertFingerprint))
         http = post();
+    session.Finish();
+    if (session.Cancelled()) return;
+    const std::string details = ReplyDetails(*http, Settings.secretKey);
     // Said after the designed messages, which tell only that the post failed.
     const std::string tlsFailure = http->Socket->SslErrorText();
     auto explainTls = [&] {
@@ -72,21 +126,21 @@ void TfrmMain::PublishHttp(const std::string& name) {
     };
 
     if (http->Replies.empty()) {
-        dialogs.MessageBox("HTTP posting failed!");
+        session.Fail("HTTP posting failed!", details);
         explainTls();
         return;
     }
     std::string text;
     for (const std::string& line : http->Replies) text += line + "\r\n";
     if (Contains(text, MarkerNotFound))
-        dialogs.MessageBox("Uploading script not found, server returned 404.");
+        session.Fail("Uploading script not found, server returned 404.", details);
     if (Contains(text, MarkerTransferOk))
-        dialogs.InputBox("Transfer succeeded!", "URL for capture", Settings.postServer + name);
+        ShowPublishedUrl(Settings.postServer + name);
     else
-        dialogs.MessageBox("HTTP posting failed, didn't receive 'transfer OK' string!");
+        session.Fail("HTTP posting failed, didn't receive 'transfer OK' string!", details);
     if (Contains(text, MarkerAuthFail))
-        dialogs.MessageBox("Authentication failed, secret key incorrect?");
+        session.Fail("Authentication failed, secret key incorrect?", details);
     if (Contains(text, MarkerSizeDiff))
-        dialogs.MessageBox("There was difference in file size, try again.");
+        session.Fail("There was difference in file size, try again.", details);
     explainTls();
 }

@@ -259,6 +259,11 @@ void TfrmMain::btnSaveLocalClick() {
     platform::dialogs().InputBox("Local save", "Filename", path);
 }
 
+void TfrmMain::ShowPublishedUrl(const std::string& url) {
+    if (Settings.urlToClipboard) platform::SetClipboardText(url);
+    platform::dialogs().InputBox("Transfer succeeded!", "URL for capture", url);
+}
+
 void TfrmMain::btnPublishClick() {
     PublishCapture(WorkingFilePath());
 }

@@ -15,6 +15,7 @@ class QPushButton;
 class TCoolTrayIcon;
 class TCustomFtpCli;
 class TFtpClient;
+class TPublishSession;
 
 extern const char* const VersionText;
 
@@ -43,6 +44,9 @@ public:
     // "Publish" for the capture in the BMP file source: the name prompt, the
     // export, then the configured publishing method.
     void PublishCapture(const std::string& source);
+    // Shows the public URL of a publish for copying, and puts it on the
+    // clipboard first where the settings ask for that.
+    void ShowPublishedUrl(const std::string& url);
 
     bool isBusy = false;
     // How long an HTTP publish may go without any progress before it gives up.
@@ -63,6 +67,9 @@ public:
     std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
     // Used only by publishing over FTP; reconfigured at every publish.
     std::unique_ptr<TFtpClient> FtpClient1;
+    // The FTP publish under way, whose failure boxes the client's usage
+    // errors join; null otherwise.
+    TPublishSession* publishing = nullptr;
 
     // The tray icon's menu: the window's commands within reach while the
     // window is hidden. Each entry is enabled as its button is.

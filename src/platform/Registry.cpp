@@ -163,13 +163,21 @@ bool TRegistry::ReadString(const std::string& subKey, const std::string& name,
 
 bool TRegistry::WriteString(const std::string& subKey, const std::string& name,
                             const std::string& value) {
+    return Change({subKey, name, value, false});
+}
+
+bool TRegistry::DeleteValue(const std::string& subKey, const std::string& name) {
+    return Change({subKey, name, {}, true});
+}
+
+bool TRegistry::Change(PendingValue change) {
     if (!Store) return false;
     if (Updating) {
-        Pending.push_back({subKey, name, value});
+        Pending.push_back(std::move(change));
         return true;
     }
     BeginUpdate();
-    Pending.push_back({subKey, name, value});
+    Pending.push_back(std::move(change));
     return EndUpdate();
 }
 
@@ -198,7 +206,10 @@ bool TRegistry::EndUpdate() {
     for (const PendingValue& v : values) {
         const QString key = KeyOf(v.subKey, v.name);
         before.push_back({key, writer->value(key), writer->contains(key)});
-        writer->setValue(key, Q(v.value));
+        if (v.remove)
+            writer->remove(key);
+        else
+            writer->setValue(key, Q(v.value));
     }
     // One replacement of the whole file for all the values.
     writer->sync();

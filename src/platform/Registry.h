@@ -47,6 +47,8 @@ public:
     // Stores the value and replaces the file. False if the file could not be
     // replaced; the stored values are then those before the call.
     bool WriteString(const std::string& subKey, const std::string& name, const std::string& value);
+    // Removes the value, the same way.
+    bool DeleteValue(const std::string& subKey, const std::string& name);
     // Between the two, WriteString only keeps the values (and returns true);
     // EndUpdate stores them all with one replacement of the file. False if
     // the file could not be replaced; the stored values are then those
@@ -63,7 +65,9 @@ private:
     bool Updating = false;
     struct PendingValue {
         std::string subKey, name, value;
+        bool remove = false;
     };
+    bool Change(PendingValue change);
     std::vector<PendingValue> Pending;
 };
 

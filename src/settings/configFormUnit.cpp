@@ -92,6 +92,10 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
     btnOK->setGeometry(16, 416, 105, 33);
     btnCancel = std::make_unique<QPushButton>("Cancel", this);
     btnCancel->setGeometry(280, 416, 105, 33);
+    lblSecrets = std::make_unique<QLabel>(this);
+    lblSecrets->setGeometry(128, 412, 145, 42);
+    lblSecrets->setWordWrap(true);
+    lblSecrets->setAlignment(Qt::AlignCenter);
     // Neither button is the default one: Return in an edit box stores nothing.
     for (QPushButton* b : {btnOK.get(), btnCancel.get()}) {
         b->setAutoDefault(false);
@@ -150,6 +154,8 @@ void TfrmConfig::FormActivate() {
     leHTTPTarget->setText(Q(Settings.postUrl));
     leHTTPServer->setText(Q(Settings.postServer));
     leSecretKey->setText(Q(Settings.secretKey));
+    lblSecrets->setText(Settings.secretsInKeyring ? "Passwords are kept in the desktop keyring."
+                                                  : "Passwords are kept in the settings file.");
     deactivatActivateControls();
 }
 

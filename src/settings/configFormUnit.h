@@ -47,6 +47,8 @@ public:
     std::unique_ptr<TLabeledEdit> leSecretKey;
     std::unique_ptr<QPushButton> btnOK;
     std::unique_ptr<QPushButton> btnCancel;
+    // Where the password and the secret key are kept.
+    std::unique_ptr<QLabel> lblSecrets;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,5 +1,6 @@
 #include "configUnit.h"
 
+#include "Keyring.h"
 #include "Random.h"
 #include "Registry.h"
 
@@ -68,6 +69,21 @@ std::string DefaultSecretKey() {
     return key;
 }
 
+// The values kept in the desktop keyring where one answers.
+struct TSecret {
+    const char* section;
+    const char* name;
+    std::string configRecord::*field;
+};
+const TSecret Secrets[] = {
+    {"ftp", "password", &configRecord::password},
+    {"httppost", "secretkey", &configRecord::secretKey},
+};
+
+std::string KeyringName(const TSecret& s) {
+    return std::string(s.section) + "/" + s.name;
+}
+
 void OpenProductKey(TRegistry& reg) {
     if (!reg.OpenKey(settings::ProductKey, true))
         throw ERegistryException(std::string("Failed to create key ") + settings::ProductKey);
@@ -88,6 +104,7 @@ void LoadSettings() {
     Settings.destDirectory = read.String("ftp", "destdirectory", settings::DefaultDestDirectory);
     Settings.passive = read.Boolean("ftp", "passive", true);
     Settings.transferType = read.Integer("general", "transfertype", settings::DefaultTransferType);
+    Settings.urlToClipboard = read.Boolean("general", "urltoclipboard", true);
     Settings.hostPrefix = read.String("ftp", "hostprefix", settings::DefaultHostPrefix);
     Settings.postUrl = read.String("httppost", "posturl", settings::DefaultPostUrl);
     Settings.postServer = read.String("httppost", "postserver", settings::DefaultPostServer);
@@ -98,6 +115,15 @@ void LoadSettings() {
     Settings.ftpEncryption = encryption >= 0 && encryption <= 2 ? encryption : 0;
     Settings.ftpCertFingerprint = read.String("ftp", "certfingerprint", "");
     Settings.httpCertFingerprint = read.String("httppost", "certfingerprint", "");
+
+    // A value still in the file counts until the next save moves it.
+    platform::Keyring keyring(reg.FilePath());
+    Settings.secretsInKeyring = keyring.Available();
+    if (!Settings.secretsInKeyring) return;
+    for (const TSecret& secret : Secrets) {
+        std::string value;
+        if (keyring.Read(KeyringName(secret), value)) Settings.*secret.field = value;
+    }
 }
 
 void SaveSettings() {
@@ -111,16 +137,15 @@ void SaveSettings() {
     std::vector<Value> values = {
         {"ftp", "hostname", Settings.hostName},
         {"ftp", "username", Settings.userName},
-        {"ftp", "password", Settings.password},
         {"ftp", "passtype", "1"},
         {"ftp", "port", Settings.port},
         {"ftp", "destdirectory", Settings.destDirectory},
         {"ftp", "hostprefix", Settings.hostPrefix},
         {"ftp", "passive", Settings.passive ? "1" : "0"},
         {"general", "transfertype", std::to_string(Settings.transferType)},
+        {"general", "urltoclipboard", Settings.urlToClipboard ? "1" : "0"},
         {"httppost", "posturl", Settings.postUrl},
         {"httppost", "postserver", Settings.postServer},
-        {"httppost", "secretkey", Settings.secretKey},
     };
     // Values of the encryption settings appear once they were used, so the
     // file of a user who never chose them stays as it always was.
@@ -138,6 +163,17 @@ void SaveSettings() {
     // once, and a failed write stores none of them.
     reg.BeginUpdate();
     for (const auto& v : values) reg.WriteString(v.section, v.name, v.value);
+    // In the keyring the secrets leave the file; without one, or when the
+    // keyring refuses them, the file keeps them as ever.
+    platform::Keyring keyring(reg.FilePath());
+    Settings.secretsInKeyring = keyring.Available();
+    for (const TSecret& secret : Secrets) {
+        const std::string& value = Settings.*secret.field;
+        if (Settings.secretsInKeyring && keyring.Write(KeyringName(secret), value))
+            reg.DeleteValue(secret.section, secret.name);
+        else
+            reg.WriteString(secret.section, secret.name, value);
+    }
     if (!reg.EndUpdate())
         throw ERegistryException("Failed to set data for " + Quoted(values[0].name));
 }

@@ -26,6 +26,11 @@ struct configRecord {
     // they did not verify; empty for none.
     std::string ftpCertFingerprint;
     std::string httpCertFingerprint;
+    // A published URL also goes on the clipboard.
+    bool urlToClipboard = true;
+    // Not stored: the password and the secret key are kept in the desktop
+    // keyring rather than the settings file (found at the last load or save).
+    bool secretsInKeyring = false;
 };
 
 extern configRecord Settings;
@@ -41,12 +46,14 @@ public:
 // default secret key is new at every load, from the system's random source;
 // every load also draws once from the program's random generator.
 // A stored value that is not a string raises ERegistryException; the fields
-// read before it keep their new values.
+// read before it keep their new values. The password and the secret key
+// come from the desktop keyring where it holds them.
 void LoadSettings();
 // Writes every field (and "passtype" = "1") with one write of the file; the
 // encryption fields only once they differ from their defaults or are stored
 // already. A failed write raises ERegistryException naming the first value
-// ("hostname") and leaves the stored file as it was.
+// ("hostname") and leaves the stored file as it was. Where a desktop keyring
+// answers, the password and the secret key go there instead and leave the file.
 void SaveSettings();
 
 namespace settings {

@@ -382,3 +382,73 @@ TEST_F(FtpPublishTest, EncryptedPublishTrustsAnOwnCertificateOnlyWhenAsked) {
         EXPECT_EQ(ReadFileText(server.Root() + "/captures/tls_3.jpg").substr(0, 2), "\xFF\xD8");
     }
 }
+
+// Every failure box carries the transcript of the publish behind "Show
+// Details...": the server's words are there, the password never is.
+TEST_F(FtpPublishScripted, FailureDetailsHoldTheTranscriptWithoutThePassword) {
+    Start();
+    server->On("PASS", "530 Login incorrect.\r\n");
+    Configure(account);
+    const auto shown = Publish("shot.jpg");
+    ASSERT_EQ(MessagesOf(shown), (Texts{"Connect to FTP failed : 530 Login incorrect.", Failed}));
+    for (const auto& box : shown) {
+        EXPECT_NE(box.details.find("< 530 Login incorrect."), std::string::npos) << box.details;
+        EXPECT_NE(box.details.find("> USER tester"), std::string::npos) << box.details;
+        EXPECT_NE(box.details.find("> PASS ********"), std::string::npos) << box.details;
+        EXPECT_EQ(box.details.find(Password), std::string::npos) << box.details;
+    }
+}
+
+// Cancel in the progress window drops the connection at once, whatever the
+// step: only "Publishing cancelled." is shown, the buttons come back, the
+// JPEG is removed as after any FTP publish, and the server sees the close.
+// The client waits without limit, so that only the cancel can end the wait;
+// a guard ends a cancel that did nothing, and fails the case.
+struct CancelCase {
+    const char* name;
+    const char* step;
+    uint64_t sent; // bytes of the upload gone before the cancel
+    std::function<void(ScriptedFtpServer&)> arrange;
+};
+
+TEST_F(FtpPublishScripted, CancelStopsThePublishAtOnce) {
+    const CancelCase cases[] = {
+        {"while logging in", "Logging in", 0,
+         [](Srv& s) {
+             s.On("USER", Rule{"", false, true});
+         }},
+        {"while the server reads nothing of the upload", "Uploading", 1,
+         [](Srv& s) { s.DataMode = Srv::Data::Stall; }},
+    };
+    for (const CancelCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start();
+        c.arrange(*server);
+        Configure(account);
+        w.FtpClient1->SetTimeout(0);
+        bool guardFired = false;
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [&] {
+            guardFired = true;
+            w.FtpClient1->Abort();
+        });
+        guard.start(30000);
+        dialogs->progressSteps.clear();
+        dialogs->progressSent = 0;
+        dialogs->whileProgress = [&](ScriptedDialogs::Progress& progress) {
+            if (dialogs->progressSteps.back() != c.step || dialogs->progressSent < c.sent) return;
+            // As a click would: from the event loop, not from inside the client.
+            QTimer::singleShot(0, [&progress, this] {
+                if (dialogs->progressWindowsOpen > 0) progress.Cancel();
+            });
+            dialogs->whileProgress = nullptr;
+        };
+        EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{"Publishing cancelled."});
+        EXPECT_FALSE(guardFired) << "the cancel ended the publish";
+        EXPECT_EQ(dialogs->progressWindowsOpen, 0);
+        EXPECT_TRUE(ExportGone("shot.jpg"));
+        EXPECT_FALSE(w.FtpClient1->Connected());
+        EXPECT_TRUE(server->WaitClosed(5000)) << "the server sees the connection closed";
+    }
+}

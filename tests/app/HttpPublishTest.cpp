@@ -8,7 +8,11 @@
 #include "UploadSite.h"
 #include "configUnit.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -67,6 +71,21 @@ public:
         if (Fd >= 0) close(Fd);
     }
     bool Listening() const { return Fd >= 0; }
+    // Takes the waiting connection and reads it to its end: true when the
+    // client closed it (an orderly close or a reset), within a few seconds.
+    bool ClientClosed() {
+        const int c = accept4(Fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c < 0) return false;
+        const timeval limit{5, 0};
+        setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = recv(c, buffer, sizeof buffer, 0)) > 0) {
+        }
+        const bool closed = n == 0 || errno == ECONNRESET;
+        close(c);
+        return closed;
+    }
 
 private:
     int Fd = -1;
@@ -170,6 +189,68 @@ TEST_F(HttpPublishTest, StalledServerIsGivenUpAfterTheTimeOut) {
     w.httpIdleTimeoutMs = 500;
     EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{"HTTP posting failed!"});
     ExpectOnlyAboutWhileWaiting();
+}
+
+// Cancel while the server holds the request unanswered: the connection is
+// closed at once, only "Publishing cancelled." is shown, and the JPEG stays
+// as after any HTTP publish. A cancel that did nothing is ended by the idle
+// time-out, after a guard has failed the case.
+TEST_F(HttpPublishTest, CancelWhileWaitingForTheAnswer) {
+    SilentListener listener;
+    ASSERT_TRUE(listener.Listening());
+    w.httpIdleTimeoutMs = 30000;
+    bool guardFired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] { guardFired = true; });
+    guard.start(20000);
+    dialogs->whileProgress = [&](ScriptedDialogs::Progress& progress) {
+        if (dialogs->progressSteps.back() != "Waiting for the answer") return;
+        EXPECT_EQ(dialogs->progressSent, dialogs->progressTotal);
+        QTimer::singleShot(0, [&progress, this] {
+            if (dialogs->progressWindowsOpen > 0) progress.Cancel();
+        });
+        dialogs->whileProgress = nullptr;
+    };
+    EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{"Publishing cancelled."});
+    EXPECT_FALSE(guardFired) << "the cancel ended the publish";
+    EXPECT_EQ(dialogs->progressSteps, (Texts{"Connecting", "Sending", "Waiting for the answer"}));
+    EXPECT_GT(dialogs->progressTotal, Exported("shot.jpg").size()) << "the whole request";
+    EXPECT_EQ(dialogs->progressWindowsOpen, 0);
+    EXPECT_TRUE(listener.ClientClosed()) << "the server sees the connection closed";
+}
+
+// The failure boxes carry the server's own words behind "Show Details...";
+// a key the script echoed is masked.
+TEST_F(HttpPublishServedTest, FailureDetailsHoldTheServerAnswerButNotTheKey) {
+    site.Put("refuse.php", "<?php http_response_code(400);\n"
+                           "echo 'Names must end in .jpg; you sent key ' . $_POST['key'];\n");
+    Configure("http://127.0.0.1/refuse.php", UploadSite::Key);
+    const auto shown = Publish("shot.jpg");
+    ASSERT_EQ(MessagesOf(shown), Texts{NoTransferOk});
+    const std::string& details = shown[0].details;
+    EXPECT_NE(details.find("400 Bad Request"), std::string::npos) << details;
+    EXPECT_NE(details.find("Names must end in .jpg; you sent key ********"), std::string::npos)
+        << details;
+    EXPECT_EQ(details.find(UploadSite::Key), std::string::npos) << details;
+}
+
+// The published URL goes on the clipboard before the URL box opens, unless
+// the settings say otherwise.
+TEST_F(HttpPublishServedTest, UrlGoesOnTheClipboardWhereTheSettingsSaySo) {
+    for (const bool toClipboard : {true, false}) {
+        SCOPED_TRACE(toClipboard);
+        LoadSettings();
+        Settings.urlToClipboard = toClipboard;
+        SaveSettings();
+        QGuiApplication::clipboard()->setText("before");
+        QString whileShown;
+        dialogs->whileOpen = [&](const ScriptedDialogs::Shown&) {
+            whileShown = QGuiApplication::clipboard()->text();
+        };
+        ASSERT_EQ(MessagesOf(Publish("clip.jpg")), Texts{"inputbox"});
+        EXPECT_EQ(whileShown.toStdString(), toClipboard ? Prefix + "clip.jpg" : "before");
+    }
 }
 
 // ---- HTTPS: the same script behind stunnel with the test certificates ------

@@ -1,5 +1,6 @@
 #include "ScratchConfig.h"
 
+#include "Keyring.h"
 #include "configFormUnit.h"
 #include "configUnit.h"
 
@@ -72,6 +73,9 @@ TEST_F(ConfigDialog, EachShowingLoadsTheStoredValuesOnce) {
     EXPECT_FALSE(Form->cbUseFTP->isChecked());
     EXPECT_TRUE(Form->cbUseHTTP->isChecked());
     ExpectEnabled(false, true);
+    EXPECT_EQ(Form->lblSecrets->text(), platform::Keyring(IniPath().toStdString()).Available()
+                                            ? "Passwords are kept in the desktop keyring."
+                                            : "Passwords are kept in the settings file.");
 
     // Coming back to the open dialog from another window keeps the edits.
     Form->leSecretKey->setText("typed");
@@ -262,6 +266,12 @@ TEST_F(ConfigDialog, TheFormKeepsItsDesignedGeometryAndEveryCaptionFits) {
             EXPECT_LE(label.sizeHint().width(), label.width()) << caption;
         }
     }
+    // The longer of its texts fits between OK and Cancel.
+    QLabel& secrets = *Form->lblSecrets;
+    secrets.setText("Passwords are kept in the desktop keyring.");
+    EXPECT_LE(secrets.heightForWidth(secrets.width()), secrets.height());
+    EXPECT_LT(Form->btnOK->geometry().right(), secrets.x());
+    EXPECT_LT(secrets.geometry().right(), Form->btnCancel->x());
 }
 
 TEST_F(ConfigDialog, EncryptionIsChosenBesideThePassiveChoiceAndStoredOnOk) {

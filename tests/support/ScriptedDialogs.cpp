@@ -13,12 +13,12 @@ void ScriptedDialogs::Record(Shown s) {
 }
 
 void ScriptedDialogs::MessageBox(const std::string& text) {
-    Record({"message", platform::ApplicationTitle(), "", text});
+    Record({"message", platform::ApplicationTitle(), "", text, ""});
 }
 
 bool ScriptedDialogs::InputQuery(const std::string& caption, const std::string& prompt,
                                  std::string& value) {
-    Record({"query", caption, prompt, value});
+    Record({"query", caption, prompt, value, ""});
     if (queryAnswers.empty()) return false;
     std::optional<std::string> answer = queryAnswers.front();
     queryAnswers.pop_front();
@@ -29,15 +29,39 @@ bool ScriptedDialogs::InputQuery(const std::string& caption, const std::string& 
 
 void ScriptedDialogs::InputBox(const std::string& caption, const std::string& prompt,
                                const std::string& text) {
-    Record({"inputbox", caption, prompt, text});
+    Record({"inputbox", caption, prompt, text, ""});
 }
 
 bool ScriptedDialogs::Confirm(const std::string& text) {
-    Record({"confirm", "Confirm", "", text});
+    Record({"confirm", "Confirm", "", text, ""});
     if (confirmAnswers.empty()) return false;
     bool yes = confirmAnswers.front();
     confirmAnswers.pop_front();
     return yes;
+}
+
+void ScriptedDialogs::MessageBoxWithDetails(const std::string& text, const std::string& details) {
+    Record({"message", platform::ApplicationTitle(), "", text, details});
+}
+
+std::unique_ptr<platform::Progress> ScriptedDialogs::ShowProgress(const std::string&) {
+    ++progressWindowsOpen;
+    return std::make_unique<Progress>(*this);
+}
+
+ScriptedDialogs::Progress::~Progress() {
+    --owner_.progressWindowsOpen;
+}
+
+void ScriptedDialogs::Progress::SetStep(const std::string& step) {
+    owner_.progressSteps.push_back(step);
+    if (owner_.whileProgress) owner_.whileProgress(*this);
+}
+
+void ScriptedDialogs::Progress::SetBytes(uint64_t sent, uint64_t total) {
+    owner_.progressSent = sent;
+    owner_.progressTotal = total;
+    if (owner_.whileProgress) owner_.whileProgress(*this);
 }
 
 ScriptedDialogsScope::ScriptedDialogsScope() {

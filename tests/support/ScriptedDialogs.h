@@ -16,7 +16,22 @@ public:
         std::string kind; // "message", "query", "inputbox", "confirm"
         std::string caption;
         std::string prompt;
-        std::string text; // message text, or the query's default text
+        std::string text;    // message text, or the query's default text
+        std::string details; // a message's details part
+    };
+
+    // The progress window double: records what it is told, and Cancel
+    // presses its Cancel button.
+    class Progress : public platform::Progress {
+    public:
+        explicit Progress(ScriptedDialogs& owner) : owner_(owner) {}
+        ~Progress() override;
+        void SetStep(const std::string& step) override;
+        void SetBytes(uint64_t sent, uint64_t total) override;
+        void Cancel() { FireCancel(); }
+
+    private:
+        ScriptedDialogs& owner_;
     };
 
     // Answers for InputQuery in order: a text means OK with that text,
@@ -26,8 +41,14 @@ public:
     std::deque<bool> confirmAnswers;
     // Called after each dialog is recorded, while it would be open.
     std::function<void(const Shown&)> whileOpen;
+    // Called after each step or byte count a progress window is given.
+    std::function<void(Progress&)> whileProgress;
 
     std::vector<Shown> shown;
+    // Every step shown in progress windows, in order; the last byte counts.
+    std::vector<std::string> progressSteps;
+    uint64_t progressSent = 0, progressTotal = 0;
+    int progressWindowsOpen = 0;
 
     std::vector<std::string> Messages() const;
 
@@ -37,6 +58,8 @@ public:
     void InputBox(const std::string& caption, const std::string& prompt,
                   const std::string& text) override;
     bool Confirm(const std::string& text) override;
+    void MessageBoxWithDetails(const std::string& text, const std::string& details) override;
+    std::unique_ptr<platform::Progress> ShowProgress(const std::string& caption) override;
 
 private:
     void Record(Shown s);

@@ -34,7 +34,10 @@ kwHTTP::kwHTTP() : Socket(std::make_unique<TWSocket>()), Queue(std::make_unique<
     Socket->OnSessionClosed = [this](TCustomWSocket* s, uint16_t e) { SessionClosed(s, e); };
     Socket->OnDataAvailable = [this](TCustomWSocket* s, uint16_t e) { DataAvailable(s, e); };
     // Bytes handed to the system count as progress for the idle time-out.
-    Socket->OnSendData = [this](TCustomWSocket*, int) { Touch(); };
+    Socket->OnSendData = [this](TCustomWSocket*, int count) {
+        Touch();
+        FireDataSent(count);
+    };
 }
 
 kwHTTP::~kwHTTP() {
@@ -56,6 +59,16 @@ void kwHTTP::FireSessionEvent(uint16_t Error) {
         OnSessionEvent(Error);
     } catch (...) {
         Log("connect", "session event handler failed: " + ErrorText(std::current_exception()));
+    }
+}
+
+void kwHTTP::FireDataSent(int Count) {
+    BytesSent += uint64_t(Count);
+    if (!OnDataSent) return;
+    try {
+        OnDataSent(BytesSent, BytesQueued);
+    } catch (...) {
+        Log("send", "data sent handler failed: " + ErrorText(std::current_exception()));
     }
 }
 
@@ -99,6 +112,7 @@ void kwHTTP::SessionConnected(TCustomWSocket*, uint16_t Error) {
 void kwHTTP::SendLine(const std::string& Text) {
     Log("sendLine", ">>> " + Text);
     try {
+        BytesQueued += Text.size() + CRLF.size();
         Socket->SendStr(Text + CRLF);
         Socket->Send(nullptr, 0);
     } catch (...) {

@@ -17,6 +17,8 @@
 class kwHTTP {
 public:
     using TSessionEvent = std::function<void(uint16_t Error)>;
+    // Bytes of the request handed to the system so far, of those queued.
+    using TDataSentEvent = std::function<void(uint64_t Sent, uint64_t Queued)>;
     // A server that accepts and then neither answers nor closes would hold
     // the caller for ever; this is the FTP client's time-out.
     static constexpr unsigned DefaultIdleTimeoutMs = 15000;
@@ -43,6 +45,7 @@ public:
     std::unique_ptr<TDataQueue> Queue;
     bool Done = false;
     TSessionEvent OnSessionEvent;
+    TDataSentEvent OnDataSent;
     std::string Url;
     std::string Host;
     int Port = 0;
@@ -62,12 +65,15 @@ private:
     void DataAvailable(TCustomWSocket* Sender, uint16_t Error);
     void SessionClosed(TCustomWSocket* Sender, uint16_t Error);
     void FireSessionEvent(uint16_t Error);
+    void FireDataSent(int Count);
     void TakeLines();
     void Touch();
     // Trace hook; the program shows nothing of it.
     void Log(const std::string& Category, const std::string& Text);
 
     uint32_t LastActivity = 0;
+    uint64_t BytesQueued = 0;
+    uint64_t BytesSent = 0;
 };
 
 // Removes the leading characters with codes 32 or less.

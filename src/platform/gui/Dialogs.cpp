@@ -1,5 +1,7 @@
 #include "Dialogs.h"
 
+#include "ProgressWindow.h"
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -46,8 +48,11 @@ public:
             edit->selectAll();
             // Wide enough to show the whole text (a published URL is read
             // from here), within the screen.
+            // The caption too: the window manager cuts a title that does
+            // not fit (its own margins and buttons take about as much again).
             const int text = edit->fontMetrics().horizontalAdvance(edit->text());
-            int width = std::max(MinEditWidth, text + EditTextMargin);
+            const int title = edit->fontMetrics().horizontalAdvance(Q(caption));
+            int width = std::max({MinEditWidth, text + EditTextMargin, title * 2});
             if (const QScreen* screen = dialog.screen())
                 width = std::min(width, screen->availableGeometry().width() * 3 / 4);
             edit->setMinimumWidth(width);
@@ -61,6 +66,17 @@ public:
                   const std::string& text) override {
         std::string shown = text;
         InputQuery(caption, prompt, shown);
+    }
+
+    void MessageBoxWithDetails(const std::string& text, const std::string& details) override {
+        QMessageBox box(QMessageBox::NoIcon, Q(ApplicationTitle()), Q(text), QMessageBox::Ok,
+                        Owner());
+        if (!details.empty()) box.setDetailedText(Q(details));
+        box.exec();
+    }
+
+    std::unique_ptr<Progress> ShowProgress(const std::string& caption) override {
+        return CreateProgressWindow(caption);
     }
 
     bool Confirm(const std::string& text) override {

@@ -3,10 +3,34 @@
 // implementation shows Qt dialogs, tests install a scripted one.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace platform {
+
+// A small window that follows a long operation: its step in words, the
+// bytes sent of the total with the rate, and a Cancel button. It stays open
+// while its owner holds it; it does not block.
+class Progress {
+public:
+    virtual ~Progress() = default;
+    // "Connecting", "Logging in", "Uploading", ...
+    virtual void SetStep(const std::string& step) = 0;
+    // Bytes sent so far of total; the rate is worked out from the time since
+    // the first call.
+    virtual void SetBytes(uint64_t sent, uint64_t total) = 0;
+
+    // The user pressed Cancel (at most once per window).
+    std::function<void()> OnCancel;
+
+protected:
+    void FireCancel();
+
+private:
+    bool cancelFired_ = false;
+};
 
 class Dialogs {
 public:
@@ -22,6 +46,11 @@ public:
                           const std::string& text) = 0;
     // "Confirm" with Yes and No; true for Yes.
     virtual bool Confirm(const std::string& text) = 0;
+    // A message box whose details part ("Show Details...") holds details,
+    // for what a server said behind a failure; empty details show none.
+    virtual void MessageBoxWithDetails(const std::string& text, const std::string& details) = 0;
+    // Opens a progress window captioned caption; it closes when released.
+    virtual std::unique_ptr<Progress> ShowProgress(const std::string& caption) = 0;
 };
 
 Dialogs& dialogs();

@@ -43,4 +43,8 @@ void SetClipboardBitmap(const QImage& picture) {
     clipboard->setImage(picture);
 }
 
+void SetClipboardText(const std::string& text) {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+}
+
 } // namespace platform

@@ -5,6 +5,8 @@
 
 #include <QImage>
 
+#include <string>
+
 namespace platform {
 
 bool HasPrimaryScreen();
@@ -19,5 +21,8 @@ bool ClipboardHasBitmap();
 QImage ClipboardBitmap();
 // Empties the clipboard and offers the picture on it.
 void SetClipboardBitmap(const QImage& picture);
+// Offers text on the clipboard. Qt hands it to a running clipboard manager
+// when the program ends, so it outlives the program there.
+void SetClipboardText(const std::string& text);
 
 } // namespace platform

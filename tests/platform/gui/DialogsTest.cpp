@@ -1,10 +1,13 @@
 #include "Dialogs.h"
+#include "ProgressWindow.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTimer>
@@ -38,4 +41,47 @@ TEST(InputBox, IsWideEnoughForItsWholeText) {
     });
     platform::dialogs().InputBox("Transfer succeeded!", "URL for capture", url);
     EXPECT_GE(shownWidth, textWidth);
+}
+
+TEST(ProgressText, GivesSizesInTheirUnitAndTheRateOnceTimeHasPassed) {
+    struct Case {
+        uint64_t sent, total, elapsedMs;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, 500, 0, "0 bytes of 500 bytes"},
+        {512, 2048, 100, "512 bytes of 2.0 KB"},
+        {1536, 3 * 1024 * 1024, 1000, "1.5 KB of 3.0 MB, 1.5 KB/s"},
+        {2 * 1024 * 1024, 4 * 1024 * 1024, 2000, "2.0 MB of 4.0 MB, 1.0 MB/s"},
+        {300, 1000, 500, "300 bytes of 1000 bytes, 600 bytes/s"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform::ProgressText(c.sent, c.total, c.elapsedMs), c.text) << c.text;
+}
+
+// The window shows what it is told; Cancel (or closing it) fires OnCancel
+// once, however often it is pressed.
+TEST(ProgressWindow, ShowsTheStepAndBytesAndCancelsOnce) {
+    auto progress = platform::dialogs().ShowProgress("Publishing");
+    int cancels = 0;
+    progress->OnCancel = [&] { ++cancels; };
+    progress->SetStep("Uploading");
+    progress->SetBytes(512, 2048);
+    QDialog* window = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->windowTitle() == "Publishing" && w->isVisible()) window = qobject_cast<QDialog*>(w);
+    ASSERT_NE(window, nullptr);
+    QStringList labels;
+    for (const QLabel* l : window->findChildren<QLabel*>()) labels << l->text();
+    EXPECT_TRUE(labels.contains("Uploading")) << labels.join('|').toStdString();
+    EXPECT_TRUE(labels.contains("512 bytes of 2.0 KB")) << labels.join('|').toStdString();
+    auto* cancel = window->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->text(), "Cancel");
+    cancel->click();
+    window->reject();
+    EXPECT_EQ(cancels, 1);
+    progress.reset();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        EXPECT_FALSE(w->windowTitle() == "Publishing" && w->isVisible()) << "closed when released";
 }
