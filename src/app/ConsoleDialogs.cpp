@@ -35,10 +35,9 @@ void TConsoleDialogs::InputBox(const std::string& caption, const std::string& pr
     std::fflush(Out);
 }
 
+// Nobody can answer: the question is shown as a message and refused.
 bool TConsoleDialogs::Confirm(const std::string& text) {
-    ++MessagesShown;
-    std::fprintf(Err, "%s\n", text.c_str());
-    std::fflush(Err);
+    MessageBox(text);
     return false;
 }
 
