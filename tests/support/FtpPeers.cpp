@@ -124,11 +124,18 @@ void FtpPeer::Stop() {
 
 // ---- pyftpdlib -------------------------------------------------------------
 
-bool PyFtpdServer::Available() {
-    return Quietly("/usr/bin/python3 -c 'import pyftpdlib'");
+bool PyFtpdServer::Available(FtpTls tls) {
+    if (tls == FtpTls::None) return Quietly("/usr/bin/python3 -c 'import pyftpdlib'");
+    return tls == FtpTls::Explicit &&
+           Quietly("/usr/bin/python3 -c 'import pyftpdlib.handlers, OpenSSL'");
 }
 
-PyFtpdServer::PyFtpdServer() : FtpPeer("pyftpdlib") {
+PyFtpdServer::PyFtpdServer(FtpTls tls, const std::string& certFile, const std::string& keyFile)
+    : FtpPeer("pyftpdlib") {
+    if (tls == FtpTls::Implicit) {
+        Failure = "pyftpdlib serves explicit TLS only";
+        return;
+    }
     if (!Prepare()) return;
     RootDir = Scratch + "/root";
     fs::create_directory(RootDir);
@@ -136,6 +143,16 @@ PyFtpdServer::PyFtpdServer() : FtpPeer("pyftpdlib") {
     UserPassword = "secret";
     const std::string port = std::to_string(ListenPort);
     const std::string range = std::to_string(PasvLow) + "-" + std::to_string(PasvHigh);
+    if (tls == FtpTls::Explicit) {
+        // Its command line has no TLS switch: a launcher sets the handler up.
+        const std::string script = BRWK_TEST_SUPPORT_DIR "/pyftpd_tls.py";
+        const char* argv[] = {
+            "/usr/bin/python3", script.c_str(),   RootDir.c_str(),      port.c_str(),
+            range.c_str(),      UserName.c_str(), UserPassword.c_str(), certFile.c_str(),
+            keyFile.c_str(),    nullptr};
+        Start(argv);
+        return;
+    }
     const char* argv[] = {"/usr/bin/python3",
                           "-m",
                           "pyftpdlib",

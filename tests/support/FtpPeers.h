@@ -58,17 +58,20 @@ protected:
     std::string Failure;
 };
 
-// /usr/bin/python3 -m pyftpdlib with a writable root, user "tester".
+enum class FtpTls { None, Explicit, Implicit };
+
+// pyftpdlib with a writable root, user "tester". With explicit TLS (the
+// only kind it serves) it insists on it for logins and data.
 class PyFtpdServer : public FtpPeer {
 public:
-    static bool Available();
-    PyFtpdServer();
+    static bool Available(FtpTls tls = FtpTls::None);
+    explicit PyFtpdServer(FtpTls tls = FtpTls::None, const std::string& certFile = {},
+                          const std::string& keyFile = {});
 };
 
 // vsftpd as root with local logins; the user, unique to this object, is
 // created for it and deleted again. With TLS it insists on it for logins
 // and data, and on data connections that resume the control session.
-enum class FtpTls { None, Explicit, Implicit };
 
 class VsftpdServer : public FtpPeer {
 public:

@@ -202,7 +202,8 @@ protected:
     void ProtectDataAfterPbsz();
     void ProtectDataAfterProt();
     void DataTlsDone(TCustomWSocket* Sender, uint16_t Error);
-    // Starts TLS on a data connection that just opened; false when it could not.
+    // Starts TLS on the data connection once it is open and the transfer
+    // command has its 1xx reply, whichever came second; false when it could not.
     bool StartDataTls();
     // One reply-like line that says why TLS failed on the socket.
     std::string TlsFailureLine(TWSocket& socket, uint16_t error);
@@ -289,7 +290,9 @@ protected:
     int FOkReplies[16] = {};
     TProc FSequenceNext = nullptr;
     bool FFinalReplyOk = false, FGetDataClosed = false, FPutDataClosed = false;
-    bool FPassive = false, FEndOfFile = false, FStorReplied = false, FDataOpened = false;
+    bool FPassive = false, FEndOfFile = false, FDataOpened = false;
+    // The transfer command was answered 125 or 150.
+    bool FTransferReplied = false;
     // QUIT was answered, so the coming close is how the request ends.
     bool FQuitReplied = false;
     // Usage errors reported so far: an operation during which the count

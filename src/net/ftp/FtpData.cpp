@@ -24,8 +24,9 @@ void TCustomFtpCli::ResetDataSocket() {
     d.OnSessionConnected = nullptr;
     d.OnDataSent = nullptr;
     if (d.State() != wsClosed) d.Close();
-    // TLS starts on each data connection once it is open, as a resumption
-    // of the control connection's session.
+    // TLS starts on each data connection once it is open and the server
+    // has answered the transfer command, as a resumption of the control
+    // connection's session.
     d.SetSslEnable(false);
     d.SetSslStrictClose(FEncryption != ftpEncNone);
     d.SetSslHostName(FHostName);
@@ -149,7 +150,7 @@ void TCustomFtpCli::StartUpload() {
     if (!FControlConnected) return ReportError("STOR/APPE: not connected");
     if (FLocalFileName.empty()) return ReportError("LocalFileName empty");
     if (!CheckLineSafe("HostFileName", FHostFileName)) return;
-    FFinalReplyOk = FPutDataClosed = FRequestDoneFlag = FStorReplied = false;
+    FFinalReplyOk = FPutDataClosed = FRequestDoneFlag = FTransferReplied = false;
     // Some servers (pyftpdlib) connect as soon as they get PORT, so in
     // active mode the data connection may already be open here.
     FDataOpened = !FPassive && FDataOpened && FDataSocket->State() == wsConnected;
@@ -210,8 +211,6 @@ void TCustomFtpCli::PutDataConnected(TCustomWSocket*, uint16_t Error) {
         FRequestResult = 550;
         return RequestDone(550);
     }
-    // The server takes the TLS handshake once it has the command.
-    if (!StartDataTls()) return;
     SendTransferCommand();
 }
 
@@ -256,10 +255,10 @@ void TCustomFtpCli::PutDataAccepted(TCustomWSocket*, uint16_t) {
     FDataSocket->SetLingerOnOff(wsLingerOff);
     FDataSocket->SetLingerTimeout(10);
     FDataSocket->ApplyLinger();
-    // Blocks sent before the handshake ends wait in the socket's queue.
-    if (!StartDataTls()) return;
+    if (FTransferReplied && !StartDataTls()) return;
     FDataOpened = true;
-    if (FStorReplied && FStartTime == 0) platform::postMessage(FWindowHandle, WM_FTPCLI_SEND, 0, 0);
+    if (FTransferReplied && FStartTime == 0)
+        platform::postMessage(FWindowHandle, WM_FTPCLI_SEND, 0, 0);
 }
 
 void TCustomFtpCli::PutDataAvailable(TCustomWSocket*, uint16_t) {
@@ -271,8 +270,10 @@ void TCustomFtpCli::PutFirstReply() {
     if (!TakeTransferReply()) return;
     const int code = FStatusCode;
     if (code == 150 || code == 125) {
-        FStorReplied = true;
+        FTransferReplied = true;
         FReplyHandler = &TCustomFtpCli::PutFinalReply;
+        // The blocks follow the handshake (DataTlsDone).
+        if (FDataOpened && !StartDataTls()) return;
         if (FPassive) {
             FDataSocket->OnDataSent = [this](TCustomWSocket* s, uint16_t e) {
                 SendNextBlock(s, e);
@@ -296,7 +297,7 @@ void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
         CloseDataSocket();
         return;
     }
-    if (FEndOfFile || !FStorReplied || !FDataOpened) return;
+    if (FEndOfFile || !FTransferReplied || !FDataOpened) return;
     // Not even the end of an empty file before TLS is up: the handshake
     // finishing starts the sending (DataTlsDone).
     if (FDataSocket->SslState() == sslHandshaking) return;
@@ -400,7 +401,7 @@ void TCustomFtpCli::StartDownload(const std::string& command) {
     if (FLocalFileName.empty() && !FDisplayFileFlag) return ReportError("LocalFileName empty");
     if (!CheckLineSafe("HostFileName", FHostFileName)) return;
     FGetCommand = command;
-    FFinalReplyOk = FGetDataClosed = FRequestDoneFlag = FDataOpened = FStorReplied = false;
+    FFinalReplyOk = FGetDataClosed = FRequestDoneFlag = FDataOpened = FTransferReplied = false;
     FStartTime = 0;
     FByteCount = 0;
     FDataCloseError = 0;
@@ -453,7 +454,6 @@ void TCustomFtpCli::GetDataConnected(TCustomWSocket*, uint16_t Error) {
     FDataSocket->OnDataAvailable = [this](TCustomWSocket* s, uint16_t e) {
         GetDataAvailable(s, e);
     };
-    if (!StartDataTls()) return;
     FDataOpened = true;
     FStartTime = platform::TickCount();
     SetState(ftpStWaitingReply);
@@ -478,7 +478,7 @@ void TCustomFtpCli::GetDataAccepted(TCustomWSocket*, uint16_t) {
         CloseDataSocket();
         return;
     }
-    if (!StartDataTls()) return;
+    if (FTransferReplied && !StartDataTls()) return;
     FDataOpened = true;
     FStartTime = platform::TickCount();
 }
@@ -520,7 +520,9 @@ void TCustomFtpCli::GetFirstReply() {
     if (!TakeTransferReply()) return;
     const int code = FStatusCode;
     if (IsFirstDownloadReply(code)) {
+        FTransferReplied = true;
         FReplyHandler = &TCustomFtpCli::GetFinalReply;
+        if (FDataOpened) StartDataTls();
         return;
     }
     FailTransfer(nullptr);

@@ -1,6 +1,10 @@
 // FTP over TLS: AUTH TLS on the control connection, PBSZ 0 and PROT P, TLS
 // on the data connections (resuming the control connection's session, as
 // most servers demand) and the lines that say why TLS failed.
+//
+// A data connection's handshake waits for the transfer command's 1xx reply:
+// pyftpdlib drops a data connection on which bytes arrive before it has the
+// command, and servers that take the handshake at once (vsftpd) wait for it.
 #include "FtpCli.h"
 #include "WSocketResolve.h"
 
@@ -106,8 +110,8 @@ bool TCustomFtpCli::StartDataTls() {
 
 void TCustomFtpCli::DataTlsDone(TCustomWSocket*, uint16_t Error) {
     if (Error == 0) {
-        // An upload whose server answered first waited for the handshake.
-        if (FLocalStream && FStorReplied && FDataOpened && !FEndOfFile)
+        // An upload's blocks waited for the handshake.
+        if (FLocalStream && FTransferReplied && FDataOpened && !FEndOfFile)
             SendNextBlock(FDataSocket.get(), 0);
         return;
     }

@@ -1,6 +1,7 @@
-// FTP over TLS: vsftpd with the test certificates (explicit and implicit,
-// passive and active, its default demand that data connections resume the
-// control session), and scripted servers that refuse or cut TLS.
+// FTP over TLS: vsftpd and pyftpdlib with the test certificates (explicit
+// and implicit, passive and active, vsftpd's default demand that data
+// connections resume the control session), and scripted servers that refuse
+// or cut TLS.
 #include "FileContents.h"
 #include "FtpPeers.h"
 #include "FtpTestUtil.h"
@@ -32,19 +33,34 @@ protected:
 
 } // namespace
 
-TEST_F(FtpOverTls, VsftpdTakesUploadsByteForByteExplicitAndImplicitPassiveAndActive) {
-    if (!VsftpdServer::Available()) GTEST_SKIP() << "vsftpd is not installed or needs root";
+TEST_F(FtpOverTls, RealServersTakeUploadsByteForBytePassiveAndActive) {
+    struct Case {
+        const char* server;
+        FtpTls tls;
+    };
+    const Case cases[] = {
+        {"vsftpd", FtpTls::Explicit},
+        {"vsftpd", FtpTls::Implicit},
+        {"pyftpdlib", FtpTls::Explicit},
+    };
     TempDirScope dir;
-    for (const FtpTls tls : {FtpTls::Explicit, FtpTls::Implicit}) {
-        VsftpdServer peer(tls, Certs().Server.Cert, Certs().Server.Key);
-        ASSERT_TRUE(peer.Running()) << peer.Error();
-        const bool explicitTls = tls == FtpTls::Explicit;
+    int served = 0;
+    for (const Case& c : cases) {
+        const bool py = std::string(c.server) == "pyftpdlib";
+        if (!(py ? PyFtpdServer::Available(c.tls) : VsftpdServer::Available())) continue;
+        const std::unique_ptr<FtpPeer> peer =
+            py ? std::unique_ptr<FtpPeer>(
+                     std::make_unique<PyFtpdServer>(c.tls, Certs().Server.Cert, Certs().Server.Key))
+               : std::make_unique<VsftpdServer>(c.tls, Certs().Server.Cert, Certs().Server.Key);
+        ASSERT_TRUE(peer->Running()) << peer->Error();
+        ++served;
+        const bool explicitTls = c.tls == FtpTls::Explicit;
         for (const bool passive : {true, false}) {
-            for (const size_t size : {size_t(0), size_t(1) << 20}) {
-                SCOPED_TRACE(std::string(explicitTls ? "explicit" : "implicit") +
+            for (const size_t size : {size_t(0), size_t(1000), size_t(1) << 20}) {
+                SCOPED_TRACE(std::string(c.server) + (explicitTls ? " explicit" : " implicit") +
                              (passive ? " passive " : " active ") + std::to_string(size));
                 FtpClientRecorder r;
-                Aim(r, peer, explicitTls ? ftpEncExplicit : ftpEncImplicit);
+                Aim(r, *peer, explicitTls ? ftpEncExplicit : ftpEncImplicit);
                 r.Client.SetPassive(passive);
                 const std::string content = Bytes(size, unsigned(size % 251));
                 const std::string file =
@@ -56,13 +72,14 @@ TEST_F(FtpOverTls, VsftpdTakesUploadsByteForByteExplicitAndImplicitPassiveAndAct
                 ASSERT_TRUE(r.Client.Put()) << r.Client.LastResponse() << "\n"
                                             << ::testing::PrintToString(r.Trace);
                 EXPECT_TRUE(r.Client.Quit()) << r.Client.LastResponse();
-                EXPECT_TRUE(ReadFileText(peer.Root() + "/" + file) == content);
+                EXPECT_TRUE(ReadFileText(peer->Root() + "/" + file) == content);
                 EXPECT_EQ(Sent(r, "AUTH TLS"), explicitTls);
                 EXPECT_TRUE(Sent(r, "PBSZ 0") && Sent(r, "PROT P"));
                 EXPECT_TRUE(r.Errors.empty());
             }
         }
     }
+    if (served == 0) GTEST_SKIP() << "neither vsftpd (as root) nor pyftpdlib with TLS is installed";
 }
 
 TEST_F(FtpOverTls, RefusedCertificateStopsBeforeTheLoginUntilItIsTrusted) {
