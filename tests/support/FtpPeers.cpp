@@ -173,6 +173,29 @@ PyFtpdServer::PyFtpdServer(FtpTls tls, const std::string& certFile, const std::s
     Start(argv);
 }
 
+// ---- a TLS server that cuts data connections --------------------------------
+
+bool CuttingTlsFtpServer::Available() {
+    return Quietly("/usr/bin/python3 -c 'import ssl'");
+}
+
+CuttingTlsFtpServer::CuttingTlsFtpServer(bool cut, size_t payloadSize, const std::string& certFile,
+                                         const std::string& keyFile)
+    : FtpPeer("cutting TLS server") {
+    if (!Prepare()) return;
+    RootDir = Scratch + "/root";
+    fs::create_directory(RootDir);
+    UserName = "tester";
+    UserPassword = "secret";
+    const std::string script = BRWK_TEST_SUPPORT_DIR "/cut_tls_ftpd.py";
+    const std::string port = std::to_string(ListenPort);
+    const std::string size = std::to_string(payloadSize);
+    const char* argv[] = {"/usr/bin/python3", script.c_str(),        port.c_str(),
+                          certFile.c_str(),   keyFile.c_str(),       RootDir.c_str(),
+                          size.c_str(),       cut ? "cut" : "whole", nullptr};
+    Start(argv);
+}
+
 // ---- vsftpd ----------------------------------------------------------------
 
 bool VsftpdServer::Available() {

@@ -11,6 +11,7 @@
 // it by its process id and removes what it made (files, the vsftpd user).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -85,4 +86,16 @@ public:
 private:
     bool CreateUser();
     bool UserCreated = false;
+};
+
+// An explicit-TLS FTP server (Python's ssl module), passive only, that any
+// login opens. RETR sends payloadSize bytes of (i * 131) & 255; STOR stores
+// into Root(). With cut, RETR sends half of them and STOR reads one block,
+// then the data connection ends without a TLS close and the reply is 226
+// all the same; without, both end with a TLS close.
+class CuttingTlsFtpServer : public FtpPeer {
+public:
+    static bool Available();
+    CuttingTlsFtpServer(bool cut, size_t payloadSize, const std::string& certFile,
+                        const std::string& keyFile);
 };

@@ -235,6 +235,9 @@ protected:
     // Ends a transfer on a refusing reply; note is an extra trace line or nullptr.
     void FailTransfer(const char* note);
     void NoteDataClosed(bool& closedFlag, uint16_t error);
+    // Puts a 426 line in place of the 226 of a transfer whose data
+    // connection ended in error.
+    void ExplainDataCloseError();
     void GetDataConnected(TCustomWSocket* Sender, uint16_t Error);
     void GetDataAccepted(TCustomWSocket* Sender, uint16_t Error);
     void GetDataAvailable(TCustomWSocket* Sender, uint16_t Error);

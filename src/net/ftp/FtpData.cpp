@@ -3,6 +3,7 @@
 #include "FtpCli.h"
 #include "FtpDataText.h"
 #include "System.h"
+#include "WSocketResolve.h"
 
 #include <cerrno>
 
@@ -353,6 +354,8 @@ void TCustomFtpCli::PutFinished() {
         FStatusCode = 426;
         KeepFirstError();
         if (result == 0) result = 426;
+    } else if (result != 0) {
+        ExplainDataCloseError();
     }
     FRequestResult = result;
     RequestDone(result);
@@ -381,6 +384,15 @@ void TCustomFtpCli::NoteDataClosed(bool& closedFlag, uint16_t error) {
     CloseLocalFile();
     closedFlag = true;
     FDataCloseError = error;
+}
+
+void TCustomFtpCli::ExplainDataCloseError() {
+    // The server's 226 only says what it handled: a data connection that
+    // ended in error (in TLS, without its close) may have lost the end.
+    FLastResponse = "426 Data connection ended: " + WinsockErrorText(FDataCloseError) +
+                    "; the file may be incomplete";
+    FStatusCode = 426;
+    KeepFirstError();
 }
 
 // ---- download --------------------------------------------------------------
@@ -547,6 +559,7 @@ void TCustomFtpCli::GetFinished() {
     if (!FFinalReplyOk || !FGetDataClosed) return;
     ShowTransferStats();
     FResumeAt = 0;
+    if (FDataCloseError != 0) ExplainDataCloseError();
     FRequestResult = FDataCloseError;
     RequestDone(FDataCloseError);
 }

@@ -110,8 +110,10 @@ bool TCustomFtpCli::StartDataTls() {
 
 void TCustomFtpCli::DataTlsDone(TCustomWSocket*, uint16_t Error) {
     if (Error == 0) {
-        // An upload's blocks waited for the handshake.
-        if (FLocalStream && FTransferReplied && FDataOpened && !FEndOfFile)
+        // An upload's blocks waited for the handshake (a download's file
+        // is open too, for writing).
+        const bool uploading = FReplyHandler == &TCustomFtpCli::PutFinalReply;
+        if (uploading && FLocalStream && FDataOpened && !FEndOfFile)
             SendNextBlock(FDataSocket.get(), 0);
         return;
     }

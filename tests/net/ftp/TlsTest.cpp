@@ -82,6 +82,53 @@ TEST_F(FtpOverTls, RealServersTakeUploadsByteForBytePassiveAndActive) {
     if (served == 0) GTEST_SKIP() << "neither vsftpd (as root) nor pyftpdlib with TLS is installed";
 }
 
+TEST_F(FtpOverTls, DataConnectionCutWithoutATlsCloseFailsDespiteThe226) {
+    if (!CuttingTlsFtpServer::Available()) GTEST_SKIP() << "python3 is not installed";
+    // Far more than the socket buffers hold: an upload is still going
+    // when the server cuts it.
+    constexpr size_t size = 4 << 20;
+    const std::string payload = Bytes(size, 0);
+    TempDirScope dir;
+    // Whole, the same server and client agree on every byte: the cut alone
+    // makes the difference.
+    for (const bool cut : {false, true}) {
+        SCOPED_TRACE(cut ? "cut" : "whole");
+        CuttingTlsFtpServer peer(cut, size, Certs().Server.Cert, Certs().Server.Key);
+        ASSERT_TRUE(peer.Running()) << peer.Error();
+        FtpClientRecorder r;
+        Aim(r, peer, ftpEncExplicit);
+        r.Client.SetPassive(true);
+        ASSERT_TRUE(r.Client.Connect()) << r.Client.LastResponse();
+
+        const std::string got = dir.File(cut ? "cut.bin" : "whole.bin");
+        r.Client.SetLocalFileName(got);
+        r.Client.SetHostFileName("down.bin");
+        EXPECT_EQ(r.Client.Get(), !cut) << r.Client.LastResponse();
+        EXPECT_EQ(r.TraceCount("< 226 Transfer complete"), 1);
+        const std::string received = ReadFileText(got);
+        if (cut) {
+            EXPECT_EQ(r.Client.LastResponse().rfind("426 ", 0), 0u) << r.Client.LastResponse();
+            EXPECT_EQ(r.Client.ErrorMessage(), r.Client.LastResponse());
+            EXPECT_LT(received.size(), size);
+        } else {
+            EXPECT_TRUE(received == payload);
+        }
+
+        r.Client.SetLocalFileName(WriteFile(dir, "up.bin", payload));
+        r.Client.SetHostFileName("up.bin");
+        EXPECT_EQ(r.Client.Put(), !cut) << r.Client.LastResponse();
+        EXPECT_EQ(r.TraceCount("< 226 Transfer complete"), 2);
+        const std::string stored = ReadFileText(peer.Root() + "/up.bin");
+        if (cut) {
+            EXPECT_EQ(r.Client.LastResponse().rfind("426 ", 0), 0u) << r.Client.LastResponse();
+            EXPECT_LT(stored.size(), size);
+        } else {
+            EXPECT_TRUE(stored == payload);
+        }
+        EXPECT_TRUE(r.Client.Quit()) << r.Client.LastResponse();
+    }
+}
+
 TEST_F(FtpOverTls, RefusedCertificateStopsBeforeTheLoginUntilItIsTrusted) {
     if (!VsftpdServer::Available()) GTEST_SKIP() << "vsftpd is not installed or needs root";
     struct Case {
