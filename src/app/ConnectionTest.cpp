@@ -71,6 +71,7 @@ bool TConnectionTest::Trust(const TSslCertProblem& problem, std::string& trusted
 }
 
 void TConnectionTest::Request(kwHTTP& http) {
+    if (cancelled_) return;
     http.IdleTimeoutMs = unsigned(TimeoutSeconds) * 1000;
     http_ = &http;
     http.Connect();

@@ -103,7 +103,7 @@ bool TConnectionTest::FtpConnect(TFtpClient& ftp) {
     const std::string& host = settings_.hostName;
     FireLog("Looking up " + host + " and connecting...");
     replies_.clear();
-    bool ok = ftp.Open();
+    bool ok = !cancelled_ && ftp.Open();
     if (!ok && !cancelled_ && ftp.Encryption() != ftpEncNone) {
         std::string trusted;
         if (Trust(ftp.CertProblem(), trusted)) {

@@ -20,6 +20,12 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
 }
 
+void TakeStatusLine(const std::string& line, THttpResponse& r) {
+    r.StatusLine = line;
+    if (StartsWithNoCase(line, "HTTP/") && line.size() >= 12 && line[8] == ' ')
+        r.Status = std::atoi(line.c_str() + 9);
+}
+
 } // namespace
 
 THttpResponse ParseHttpResponse(const std::string& raw) {
@@ -32,7 +38,7 @@ THttpResponse ParseHttpResponse(const std::string& raw) {
         bodyAt = lf + 2;
     }
     if (end == std::string::npos) {
-        r.StatusLine = Trimmed(raw.substr(0, raw.find('\n')));
+        TakeStatusLine(Trimmed(raw.substr(0, raw.find('\n'))), r);
         return r;
     }
     size_t at = 0;
@@ -45,9 +51,7 @@ THttpResponse ParseHttpResponse(const std::string& raw) {
         at = next + 1;
         if (first) {
             first = false;
-            r.StatusLine = line;
-            if (StartsWithNoCase(line, "HTTP/") && line.size() >= 12 && line[8] == ' ')
-                r.Status = std::atoi(line.c_str() + 9);
+            TakeStatusLine(line, r);
             continue;
         }
         const size_t colon = line.find(':');
