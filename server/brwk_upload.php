@@ -14,8 +14,10 @@
 // is 24 random letters, digits, "-" and "_"); with a shorter one the script
 // refuses every upload and says why, since a short key can be guessed.
 //
-// The program reads only the markers "##TRANSFER_OK##", "##AUTHFAIL##" and
-// "##SIZEDIFF##" in the answer; any other text is for people.
+// The program reads only the markers "##TRANSFER_OK##", "##AUTHFAIL##",
+// "##SIZEDIFF##" and "##CHECK_OK##" in the answer; any other text is for
+// people. A post with "check" set (the connection test in Configure) stores
+// nothing: it only says whether the key is right and an upload could be stored.
 
 $secretKey = '';                       // shorter than 16 characters: every upload is refused
 $uploadDir = __DIR__ . '/captures';    // must exist and be writable by the web server
@@ -33,6 +35,16 @@ function brwk_answer($status, $text) {
     http_response_code($status);
     echo $text, "\n";
     exit;
+}
+
+// The upload directory's real path; answers the failure when nothing can be
+// stored there.
+function brwk_upload_dir($uploadDir) {
+    $dir = realpath($uploadDir);
+    if ($dir === false || !is_dir($dir) || !is_writable($dir)) {
+        brwk_answer(500, 'Upload failed: the upload directory is missing or not writable.');
+    }
+    return $dir;
 }
 
 // Before anything else: a guessable key would let anyone store pictures here.
@@ -56,6 +68,18 @@ $field = function ($name) {
 // Compared in constant time so that the answer times do not leak the key.
 if (!hash_equals($secretKey, $field('key'))) {
     brwk_answer(403, '##AUTHFAIL##');
+}
+
+if ($field('check') !== '') {
+    // is_writable() can say yes where a write still fails, so one is tried.
+    $dir = brwk_upload_dir($uploadDir);
+    $probe = @tempnam($dir, '.brwk');
+    if ($probe === false || dirname($probe) !== $dir) {
+        if ($probe !== false) @unlink($probe);
+        brwk_answer(500, 'Upload failed: cannot write in the upload directory.');
+    }
+    @unlink($probe);
+    brwk_answer(200, "##CHECK_OK##\nThe secret key is right and pictures can be stored in the upload directory.");
 }
 
 $name = $field('filename');
@@ -85,10 +109,7 @@ if (strncmp($bytes, "\xFF\xD8\xFF", 3) !== 0 || $info === false || $info[2] !== 
     brwk_answer(415, 'Upload refused: the data is not a JPEG picture.');
 }
 
-$dir = realpath($uploadDir);
-if ($dir === false || !is_dir($dir) || !is_writable($dir)) {
-    brwk_answer(500, 'Upload failed: the upload directory is missing or not writable.');
-}
+$dir = brwk_upload_dir($uploadDir);
 $target = $dir . DIRECTORY_SEPARATOR . $name;
 // Written beside the target and renamed, so a reader never sees half a picture.
 $temp = @tempnam($dir, '.brwk');

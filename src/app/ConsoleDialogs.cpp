@@ -11,6 +11,19 @@ public:
     void SetBytes(uint64_t, uint64_t) override {}
 };
 
+class TConsoleLog : public platform::Log {
+public:
+    explicit TConsoleLog(std::FILE* err) : Err(err) {}
+    void Add(const std::string& line) override {
+        std::fprintf(Err, "%s\n", line.c_str());
+        std::fflush(Err);
+    }
+    void Finish() override {}
+
+private:
+    std::FILE* Err;
+};
+
 } // namespace
 
 void TConsoleDialogs::MessageBox(const std::string& text) {
@@ -47,4 +60,8 @@ void TConsoleDialogs::MessageBoxWithDetails(const std::string& text, const std::
 
 std::unique_ptr<platform::Progress> TConsoleDialogs::ShowProgress(const std::string&) {
     return std::make_unique<TSilentProgress>();
+}
+
+std::unique_ptr<platform::Log> TConsoleDialogs::ShowLog(const std::string&) {
+    return std::make_unique<TConsoleLog>(Err);
 }

@@ -21,6 +21,8 @@ public:
     void MessageBoxWithDetails(const std::string& text, const std::string& details) override;
     // Nothing to watch and nobody to cancel.
     std::unique_ptr<platform::Progress> ShowProgress(const std::string& caption) override;
+    // Each line to standard error as it comes.
+    std::unique_ptr<platform::Log> ShowLog(const std::string& caption) override;
 
     // Whether a URL was printed, and how many messages were shown.
     bool Published() const { return UrlsPrinted > 0; }

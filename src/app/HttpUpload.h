@@ -38,3 +38,5 @@ inline constexpr const char* MarkerTransferOk = "##TRANSFER_OK##";
 inline constexpr const char* MarkerAuthFail = "##AUTHFAIL##";
 inline constexpr const char* MarkerSizeDiff = "##SIZEDIFF##";
 inline constexpr const char* MarkerNotFound = "404 Not Found";
+// The answer to a check request when the key is right and a picture could be stored.
+inline constexpr const char* MarkerCheckOk = "##CHECK_OK##";

@@ -4,7 +4,7 @@
 // client's time-out.
 #include "CertificateTrust.h"
 #include "Dialogs.h"
-#include "FtpCli.h"
+#include "FtpClientSetup.h"
 #include "JpegExport.h"
 #include "PublishSession.h"
 #include "System.h"
@@ -54,20 +54,6 @@ private:
 
 } // namespace
 
-std::unique_ptr<TFtpClient> TfrmMain::CreateFtpClient() {
-    auto client = std::make_unique<TFtpClient>();
-    client->SetTimeout(15);
-    client->SetMultiThreaded(false);
-    client->SetPort("ftp");
-    client->SetLocalAddr("0.0.0.0");
-    client->SetDisplayFileFlag(false);
-    client->SetBinary(true);
-    client->SetShareMode(ftpShareExclusive);
-    client->SetOptions({ftpAcceptLF});
-    client->SetConnectionType(ftpDirect);
-    return client;
-}
-
 void TfrmMain::ftpError(TCustomFtpCli*, std::string& Msg) {
     // A cancelled publish says only that; the usage errors of the client
     // it left behind are no news to the user.
@@ -83,15 +69,9 @@ void TfrmMain::PublishFtp(const std::string& name) {
     const std::string localFile = ExportFilePath(name);
 
     ftp.OnError = [this](TCustomFtpCli* sender, std::string& msg) { ftpError(sender, msg); };
-    ftp.SetHostName(Settings.hostName);
-    ftp.SetPort(Settings.port);
-    ftp.SetUserName(Settings.userName);
-    ftp.SetPassWord(Settings.password);
-    ftp.SetHostDirName(Settings.destDirectory);
+    ApplyFtpSettings(ftp, Settings);
     ftp.SetHostFileName(name);
     ftp.SetLocalFileName(localFile);
-    ftp.SetEncryption(TFtpEncryption(Settings.ftpEncryption));
-    ftp.SetTrustedFingerprint(Settings.ftpCertFingerprint);
 
     // Declared in this order so that the JPEG is gone before isBusy clears,
     // and the session outlives the client's handlers into it.

@@ -2,6 +2,7 @@
 #include "BrindlewickIcon.h"
 #include "CommandLine.h"
 #include "CommandLinePublish.h"
+#include "ConnectionTest.h"
 #include "Dialogs.h"
 #include "InstanceLock.h"
 #include "System.h"
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
     auto config = std::make_unique<TfrmConfig>();
     frmModifyCapture = editor.get();
     frmConfig = config.get();
+    config->OnTestConnection = RunConnectionTest;
     instance->OnShowRequested = [&mainWindow](platform::TInstanceLock*) {
         mainWindow->BringToFront();
     };

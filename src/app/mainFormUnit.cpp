@@ -6,7 +6,7 @@
 #include "Dialogs.h"
 #include "ErrorReport.h"
 #include "FastDIB.h"
-#include "FtpCli.h"
+#include "FtpClientSetup.h"
 #include "JpegExport.h"
 #include "Messages.h"
 #include "Screen.h"
@@ -112,7 +112,7 @@ TfrmMain::TfrmMain(bool session) : session_(session) {
                         btnConfig,        btnTakeFromClip, btnCopyToClip, btnAbout};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
     btnCaptureScreen->setFocus();
-    FtpClient1 = CreateFtpClient();
+    FtpClient1 = CreatePublishFtpClient();
     if (!session_) return;
 
     CoolTrayIcon1 = std::make_unique<TCoolTrayIcon>(this);

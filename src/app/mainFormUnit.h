@@ -108,7 +108,6 @@ private:
     void CreateTrayMenu();
     void UpdateTrayMenu();
 
-    static std::unique_ptr<TFtpClient> CreateFtpClient();
     bool shownBefore_ = false;
     // False for the publish-only window.
     const bool session_;

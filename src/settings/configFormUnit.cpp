@@ -88,6 +88,19 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
         "the key it was set up with.");
     leSecretKey->SetBounds(112, 84, 257, 21);
 
+    const QString testHint =
+        "Tries these settings now, before they are saved: connects, logs in and uploads a small "
+        "test picture, then removes it.";
+    btnTestFTP = std::make_unique<QPushButton>("Test", ftp);
+    btnTestFTP->setGeometry(288, 12, 81, 23);
+    btnTestFTP->setToolTip(testHint + " The picture is also fetched from its URL, which "
+                                      "checks the URL prefix.");
+    btnTestHTTP = std::make_unique<QPushButton>("Test", http);
+    btnTestHTTP->setGeometry(288, 12, 81, 23);
+    btnTestHTTP->setToolTip("Tries these settings now, before they are saved: asks the upload "
+                            "script whether the secret key is right and it can store pictures. "
+                            "Nothing is stored.");
+
     btnOK = std::make_unique<QPushButton>("OK", this);
     btnOK->setGeometry(16, 416, 105, 33);
     btnCancel = std::make_unique<QPushButton>("Cancel", this);
@@ -97,21 +110,26 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
     lblSecrets->setWordWrap(true);
     lblSecrets->setAlignment(Qt::AlignCenter);
     // Neither button is the default one: Return in an edit box stores nothing.
-    for (QPushButton* b : {btnOK.get(), btnCancel.get()}) {
+    for (QPushButton* b : {btnOK.get(), btnCancel.get(), btnTestFTP.get(), btnTestHTTP.get()}) {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
 
-    QWidget* order[] = {
-        leServerName.get(), leUsername.get(),   lePassword.get(),   leServerPort.get(),
-        leDestDir.get(),    leURLPrefix.get(),  rgPassive->Item(0), rgPassive->Item(1),
-        cbUseFTP.get(),     btnOK.get(),        btnCancel.get(),    leHTTPTarget.get(),
-        cbUseHTTP.get(),    leHTTPServer.get(), leSecretKey.get(),  cbEncryption.get()};
+    QWidget* order[] = {leServerName.get(), leUsername.get(),   lePassword.get(),
+                        leServerPort.get(), leDestDir.get(),    leURLPrefix.get(),
+                        rgPassive->Item(0), rgPassive->Item(1), cbUseFTP.get(),
+                        btnOK.get(),        btnCancel.get(),    leHTTPTarget.get(),
+                        cbUseHTTP.get(),    leHTTPServer.get(), leSecretKey.get(),
+                        cbEncryption.get(), btnTestFTP.get(),   btnTestHTTP.get()};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(btnOK.get(), &QPushButton::clicked, this,
             [this] { platform::Guarded([this] { btnOKClick(); }); });
     connect(btnCancel.get(), &QPushButton::clicked, this, &TfrmConfig::btnCancelClick);
+    connect(btnTestFTP.get(), &QPushButton::clicked, this,
+            [this] { platform::Guarded([this] { btnTestClick(settings::TransferFtp); }); });
+    connect(btnTestHTTP.get(), &QPushButton::clicked, this,
+            [this] { platform::Guarded([this] { btnTestClick(settings::TransferHttp); }); });
     connect(cbUseFTP.get(), &TMouseUpCheckBox::mouseUp, this, &TfrmConfig::cbUseFTPMouseUp);
     connect(cbUseHTTP.get(), &TMouseUpCheckBox::mouseUp, this, &TfrmConfig::cbUseHTTPMouseUp);
 }
@@ -159,19 +177,43 @@ void TfrmConfig::FormActivate() {
     deactivatActivateControls();
 }
 
+configRecord TfrmConfig::ReadControls() const {
+    configRecord r = Settings;
+    r.hostName = S(leServerName->text());
+    r.userName = S(leUsername->text());
+    r.password = S(lePassword->text());
+    r.port = S(leServerPort->text());
+    r.destDirectory = S(leDestDir->text());
+    r.passive = rgPassive->ItemIndex() == 0;
+    r.ftpEncryption = cbEncryption->currentIndex() < 0 ? 0 : cbEncryption->currentIndex();
+    r.hostPrefix = S(leURLPrefix->text());
+    r.transferType = cbUseFTP->isChecked() ? settings::TransferFtp : settings::TransferHttp;
+    r.postUrl = S(leHTTPTarget->text());
+    r.postServer = S(leHTTPServer->text());
+    r.secretKey = S(leSecretKey->text());
+    return r;
+}
+
+void TfrmConfig::btnTestClick(int32_t transferType) {
+    configRecord trial = ReadControls();
+    trial.transferType = transferType;
+    // One test at a time: the dialog waits for its end, however it ends.
+    struct Restore {
+        TfrmConfig& form;
+        ~Restore() { form.deactivatActivateControls(); }
+    } restore{*this};
+    btnTestFTP->setEnabled(false);
+    btnTestHTTP->setEnabled(false);
+    FireTestConnection(trial);
+}
+
+void TfrmConfig::FireTestConnection(const configRecord& settings) {
+    if (OnTestConnection) OnTestConnection(settings);
+}
+
 void TfrmConfig::btnOKClick() {
-    Settings.hostName = S(leServerName->text());
-    Settings.userName = S(leUsername->text());
-    Settings.password = S(lePassword->text());
-    Settings.port = S(leServerPort->text());
-    Settings.destDirectory = S(leDestDir->text());
-    Settings.passive = rgPassive->ItemIndex() == 0;
-    Settings.ftpEncryption = cbEncryption->currentIndex() < 0 ? 0 : cbEncryption->currentIndex();
-    Settings.hostPrefix = S(leURLPrefix->text());
-    Settings.transferType = cbUseFTP->isChecked() ? settings::TransferFtp : settings::TransferHttp;
-    Settings.postUrl = S(leHTTPTarget->text());
-    Settings.postServer = S(leHTTPServer->text());
-    Settings.secretKey = S(leSecretKey->text());
+    // A trusted certificate the test stored meanwhile is kept.
+    Settings = ReadControls();
     // A failed save raises before the dialog closes, so the edits are not lost.
     SaveSettings();
     accept();
@@ -200,7 +242,9 @@ void TfrmConfig::deactivatActivateControls() {
         e->setEnabled(ftp);
     lblEncryption->setEnabled(ftp);
     cbEncryption->setEnabled(ftp);
+    btnTestFTP->setEnabled(ftp);
     const bool http = cbUseHTTP->isChecked();
+    btnTestHTTP->setEnabled(http);
     for (TLabeledEdit* e : {leHTTPTarget.get(), leHTTPServer.get(), leSecretKey.get()})
         e->setEnabled(http);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Controls.h"
+#include "configUnit.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <functional>
 #include <memory>
 
 class TfrmConfig : public QDialog {
@@ -25,6 +27,13 @@ public:
     void cbUseFTPMouseUp();
     void cbUseHTTPMouseUp();
     void deactivatActivateControls();
+    // The settings as the controls show them, on top of the stored ones.
+    configRecord ReadControls() const;
+    // A Test button: tries its method with the values in the dialog, unsaved.
+    void btnTestClick(int32_t transferType);
+
+    // Fired by the Test buttons with the settings to try.
+    std::function<void(const configRecord& settings)> OnTestConnection;
 
     // Containers first: members are destroyed in reverse order, so every
     // control is gone before the group box that parents it.
@@ -45,12 +54,16 @@ public:
     std::unique_ptr<TLabeledEdit> leHTTPTarget;
     std::unique_ptr<TLabeledEdit> leHTTPServer;
     std::unique_ptr<TLabeledEdit> leSecretKey;
+    // Beside each group's "Use" box; enabled with its group.
+    std::unique_ptr<QPushButton> btnTestFTP;
+    std::unique_ptr<QPushButton> btnTestHTTP;
     std::unique_ptr<QPushButton> btnOK;
     std::unique_ptr<QPushButton> btnCancel;
     // Where the password and the secret key are kept.
     std::unique_ptr<QLabel> lblSecrets;
 
 protected:
+    void FireTestConnection(const configRecord& settings);
     void showEvent(QShowEvent* event) override;
 };
 

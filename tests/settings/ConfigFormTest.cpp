@@ -301,3 +301,42 @@ TEST_F(ConfigDialog, EncryptionIsChosenBesideThePassiveChoiceAndStoredOnOk) {
 }
 
 } // namespace
+
+TEST_F(ConfigDialog, EachTestButtonTriesItsMethodWithTheUnsavedValues) {
+    Open();
+    std::vector<configRecord> tried;
+    std::vector<bool> othersEnabled;
+    Form->OnTestConnection = [&](const configRecord& s) {
+        tried.push_back(s);
+        othersEnabled.push_back(Form->btnTestFTP->isEnabled() || Form->btnTestHTTP->isEnabled());
+    };
+    EXPECT_TRUE(Form->btnTestFTP->isEnabled());
+    EXPECT_FALSE(Form->btnTestHTTP->isEnabled());
+    Form->leServerName->setText("ftp.unsaved.example");
+    QTest::mouseClick(Form->btnTestFTP.get(), Qt::LeftButton);
+    Click(*Form->cbUseHTTP);
+    EXPECT_FALSE(Form->btnTestFTP->isEnabled());
+    Form->leSecretKey->setText("unsaved-key");
+    QTest::mouseClick(Form->btnTestHTTP.get(), Qt::LeftButton);
+
+    ASSERT_EQ(tried.size(), 2u);
+    EXPECT_EQ(tried[0].transferType, settings::TransferFtp);
+    EXPECT_EQ(tried[0].hostName, "ftp.unsaved.example");
+    EXPECT_EQ(tried[1].transferType, settings::TransferHttp);
+    EXPECT_EQ(tried[1].secretKey, "unsaved-key");
+    EXPECT_EQ(othersEnabled, (std::vector<bool>{false, false})) << "one test at a time";
+    EXPECT_TRUE(Form->btnTestHTTP->isEnabled());
+    EXPECT_NE(Stored("ftp/hostname").toString(), "ftp.unsaved.example") << "a test saves nothing";
+    // In the top row of each group, clear of its other controls.
+    for (auto [button, group, use, first] :
+         {std::tuple{Form->btnTestFTP.get(), Form->grpFTPSettings.get(), Form->cbUseFTP.get(),
+                     static_cast<QWidget*>(Form->leServerName.get())},
+          std::tuple{Form->btnTestHTTP.get(), Form->GroupBox1.get(), Form->cbUseHTTP.get(),
+                     static_cast<QWidget*>(Form->leHTTPTarget.get())}}) {
+        EXPECT_TRUE(QRect(QPoint(0, 0), group->size()).contains(button->geometry()));
+        EXPECT_FALSE(button->geometry().intersects(use->geometry()));
+        EXPECT_FALSE(button->geometry().intersects(first->geometry()));
+        EXPECT_LE(button->sizeHint().width(), button->width() + 16);
+        EXPECT_FALSE(button->toolTip().isEmpty());
+    }
+}

@@ -203,7 +203,8 @@ bool VsftpdServer::Available() {
            access("/usr/sbin/useradd", X_OK) == 0;
 }
 
-VsftpdServer::VsftpdServer(FtpTls tls, const std::string& certFile, const std::string& keyFile)
+VsftpdServer::VsftpdServer(FtpTls tls, const std::string& certFile, const std::string& keyFile,
+                           const std::string& extraConf)
     : FtpPeer("vsftpd") {
     if (!Available()) {
         Failure = "vsftpd needs root and the vsftpd package";
@@ -232,7 +233,7 @@ VsftpdServer::VsftpdServer(FtpTls tls, const std::string& certFile, const std::s
                                  : "ssl_enable=YES\nrsa_cert_file=" + certFile +
                                        "\nrsa_private_key_file=" + keyFile +
                                        "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\n") +
-            (tls == FtpTls::Implicit ? "implicit_ssl=YES\n" : "");
+            (tls == FtpTls::Implicit ? "implicit_ssl=YES\n" : "") + extraConf;
         const bool written = write(fd, text.data(), text.size()) == ssize_t(text.size());
         close(fd);
         if (!written) {

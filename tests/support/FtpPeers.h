@@ -77,8 +77,9 @@ public:
 class VsftpdServer : public FtpPeer {
 public:
     static bool Available();
+    // extraConf: more configuration lines ("pasv_enable=NO\n", say).
     explicit VsftpdServer(FtpTls tls = FtpTls::None, const std::string& certFile = {},
-                          const std::string& keyFile = {});
+                          const std::string& keyFile = {}, const std::string& extraConf = {});
     ~VsftpdServer() override;
     // The server's own record of the session, for checks of what it saw.
     std::string Log() const;

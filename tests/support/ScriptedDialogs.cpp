@@ -49,6 +49,16 @@ std::unique_ptr<platform::Progress> ScriptedDialogs::ShowProgress(const std::str
     return std::make_unique<Progress>(*this);
 }
 
+std::unique_ptr<platform::Log> ScriptedDialogs::ShowLog(const std::string& caption) {
+    logCaptions.push_back(caption);
+    return std::make_unique<Log>(*this);
+}
+
+void ScriptedDialogs::Log::Add(const std::string& line) {
+    owner_.logLines.push_back(line);
+    if (owner_.whileLog) owner_.whileLog(*this, line);
+}
+
 ScriptedDialogs::Progress::~Progress() {
     --owner_.progressWindowsOpen;
 }

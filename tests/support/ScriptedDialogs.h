@@ -34,6 +34,19 @@ public:
         ScriptedDialogs& owner_;
     };
 
+    // The log window double: keeps its lines in the owner's logLines, and
+    // Cancel presses its Cancel button.
+    class Log : public platform::Log {
+    public:
+        explicit Log(ScriptedDialogs& owner) : owner_(owner) {}
+        void Add(const std::string& line) override;
+        void Finish() override { ++owner_.logsFinished; }
+        void Cancel() { FireCancel(); }
+
+    private:
+        ScriptedDialogs& owner_;
+    };
+
     // Answers for InputQuery in order: a text means OK with that text,
     // nullopt means Cancel. With none left, queries are cancelled.
     std::deque<std::optional<std::string>> queryAnswers;
@@ -43,12 +56,18 @@ public:
     std::function<void(const Shown&)> whileOpen;
     // Called after each step or byte count a progress window is given.
     std::function<void(Progress&)> whileProgress;
+    // Called after each line a log window is given.
+    std::function<void(Log&, const std::string&)> whileLog;
 
     std::vector<Shown> shown;
     // Every step shown in progress windows, in order; the last byte counts.
     std::vector<std::string> progressSteps;
     uint64_t progressSent = 0, progressTotal = 0;
     int progressWindowsOpen = 0;
+    // Every line of every log window, and the captions they were opened with.
+    std::vector<std::string> logLines;
+    std::vector<std::string> logCaptions;
+    int logsFinished = 0;
 
     std::vector<std::string> Messages() const;
 
@@ -60,6 +79,7 @@ public:
     bool Confirm(const std::string& text) override;
     void MessageBoxWithDetails(const std::string& text, const std::string& details) override;
     std::unique_ptr<platform::Progress> ShowProgress(const std::string& caption) override;
+    std::unique_ptr<platform::Log> ShowLog(const std::string& caption) override;
 
 private:
     void Record(Shown s);

@@ -1,5 +1,6 @@
 #include "kwHTTPUnit.h"
 
+#include "HttpUrl.h"
 #include "Messages.h"
 #include "System.h"
 
@@ -75,6 +76,7 @@ void kwHTTP::FireDataSent(int Count) {
 void kwHTTP::Connect() {
     Done = false;
     TimedOut = false;
+    Received.clear();
     Touch();
     Log("connect", "Connecting to port " + std::to_string(Port));
     try {
@@ -98,6 +100,25 @@ void kwHTTP::SessionConnected(TCustomWSocket*, uint16_t Error) {
     Connected = true;
     // A failed connect still sends: the first send finds the connection
     // unusable and the socket closes itself, possibly from inside SendLine.
+    if (IsGet())
+        SendGet();
+    else
+        SendPost();
+    FireSessionEvent(Error);
+}
+
+void kwHTTP::SendGet() {
+    THttpUrl target;
+    target.Tls = UseTls;
+    target.Host = Host;
+    target.Port = Port;
+    SendLine("GET " + Url + " HTTP/1.0");
+    SendLine("Host: " + HostHeaderOf(target));
+    SendLine("User-Agent: kwHTTP by m4lte");
+    SendLine("");
+}
+
+void kwHTTP::SendPost() {
     SendLine("POST " + Url + " HTTP/1.0");
     SendLine("Accept: image/gif");
     SendLine("Accept-Language: en");
@@ -106,7 +127,6 @@ void kwHTTP::SessionConnected(TCustomWSocket*, uint16_t Error) {
     SendLine("Content-length: " + std::to_string(PostData.size()));
     SendLine("");
     SendLine(PostData);
-    FireSessionEvent(Error);
 }
 
 void kwHTTP::SendLine(const std::string& Text) {
@@ -131,7 +151,10 @@ void kwHTTP::DataAvailable(TCustomWSocket*, uint16_t) {
         std::string buffer(ReceiveChunk, '\0');
         for (int n; (n = Socket->Receive(buffer.data(), ReceiveChunk)) > 0;) {
             Touch();
-            Queue->AddData(buffer.data(), size_t(n));
+            if (IsGet())
+                Received.append(buffer.data(), size_t(n));
+            else
+                Queue->AddData(buffer.data(), size_t(n));
         }
         TakeLines();
     } catch (...) {
@@ -159,7 +182,7 @@ void kwHTTP::ProcessIncoming(const std::string& Text) {
 void kwHTTP::SessionClosed(TCustomWSocket*, uint16_t Error) {
     // A time-out ends the request with what the server did say: completing
     // a last line here would turn silence into an empty reply line.
-    if (!TimedOut) {
+    if (!TimedOut && !IsGet()) {
         try {
             Queue->AddData(CRLF.data(), CRLF.size());
             TakeLines();

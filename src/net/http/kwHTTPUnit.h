@@ -1,8 +1,8 @@
 // kwHTTP: one HTTP/1.0 form POST over one connection, its answer collected
-// as text lines. The request ends when the server closes the connection,
-// when the connection cannot be made, or when nothing has moved for
-// IdleTimeoutMs. All work happens in the socket's events, from the event
-// loop the caller pumps until Done is set. No exception leaves the client.
+// as text lines; or one GET, its answer kept whole. The request ends when the server closes the
+// connection, when the connection cannot be made, or when nothing has moved for IdleTimeoutMs. All
+// work happens in the socket's events, from the event loop the caller pumps until Done is set. No
+// exception leaves the client.
 #pragma once
 
 #include "DataQueue.h"
@@ -52,6 +52,10 @@ public:
     bool Connected = false;
     std::vector<std::string> Replies;
     std::string PostData;
+    // "GET" asks for Url (the request target, with a Host header naming Host
+    // and Port) and keeps the answer's bytes in Received instead of Replies.
+    std::string Method = "POST";
+    std::string Received;
     unsigned IdleTimeoutMs = DefaultIdleTimeoutMs;
     // Set when the request was ended by the idle time-out.
     bool TimedOut = false;
@@ -64,6 +68,9 @@ private:
     void SessionConnected(TCustomWSocket* Sender, uint16_t Error);
     void DataAvailable(TCustomWSocket* Sender, uint16_t Error);
     void SessionClosed(TCustomWSocket* Sender, uint16_t Error);
+    void SendPost();
+    void SendGet();
+    bool IsGet() const { return Method == "GET"; }
     void FireSessionEvent(uint16_t Error);
     void FireDataSent(int Count);
     void TakeLines();

@@ -1,5 +1,6 @@
 #include "Dialogs.h"
 
+#include "LogWindow.h"
 #include "ProgressWindow.h"
 
 #include <QApplication>
@@ -77,6 +78,10 @@ public:
 
     std::unique_ptr<Progress> ShowProgress(const std::string& caption) override {
         return CreateProgressWindow(caption);
+    }
+
+    std::unique_ptr<Log> ShowLog(const std::string& caption) override {
+        return CreateLogWindow(caption);
     }
 
     bool Confirm(const std::string& text) override {

@@ -10,18 +10,11 @@
 
 namespace platform {
 
-// A small window that follows a long operation: its step in words, the
-// bytes sent of the total with the rate, and a Cancel button. It stays open
+// A window with a Cancel button that follows a long operation. It stays open
 // while its owner holds it; it does not block.
-class Progress {
+class Cancellable {
 public:
-    virtual ~Progress() = default;
-    // "Connecting", "Logging in", "Uploading", ...
-    virtual void SetStep(const std::string& step) = 0;
-    // Bytes sent so far of total; the rate is worked out from the time since
-    // the first call.
-    virtual void SetBytes(uint64_t sent, uint64_t total) = 0;
-
+    virtual ~Cancellable() = default;
     // The user pressed Cancel (at most once per window).
     std::function<void()> OnCancel;
 
@@ -30,6 +23,26 @@ protected:
 
 private:
     bool cancelFired_ = false;
+};
+
+// Follows a transfer: its step in words, the bytes sent of the total with
+// the rate.
+class Progress : public Cancellable {
+public:
+    // "Connecting", "Logging in", "Uploading", ...
+    virtual void SetStep(const std::string& step) = 0;
+    // Bytes sent so far of total; the rate is worked out from the time since
+    // the first call.
+    virtual void SetBytes(uint64_t sent, uint64_t total) = 0;
+};
+
+// Follows a check of several steps, one line per step or finding.
+class Log : public Cancellable {
+public:
+    virtual void Add(const std::string& line) = 0;
+    // The operation is over: Cancel becomes Close, and this returns once
+    // the user has read the log and closed the window.
+    virtual void Finish() = 0;
 };
 
 class Dialogs {
@@ -51,6 +64,8 @@ public:
     virtual void MessageBoxWithDetails(const std::string& text, const std::string& details) = 0;
     // Opens a progress window captioned caption; it closes when released.
     virtual std::unique_ptr<Progress> ShowProgress(const std::string& caption) = 0;
+    // Opens a log window captioned caption, modal over the active window.
+    virtual std::unique_ptr<Log> ShowLog(const std::string& caption) = 0;
 };
 
 Dialogs& dialogs();

@@ -27,7 +27,7 @@ std::string SizeText(uint64_t bytes) {
 
 } // namespace
 
-void Progress::FireCancel() {
+void Cancellable::FireCancel() {
     if (cancelFired_) return;
     cancelFired_ = true;
     if (OnCancel) OnCancel();

@@ -258,3 +258,23 @@ TEST(HttpLifecycle, DisconnectEndsTheRequest) {
     ASSERT_TRUE(server.WaitDone(2000));
     EXPECT_EQ(server.Received(), Request("a=1") + "QUIT\r\n");
 }
+
+TEST(HttpGet, AsksForThePathWithAHostHeaderAndKeepsTheAnswerWhole) {
+    const std::string request = "GET /p/a.jpg HTTP/1.0\r\nHost: 127.0.0.1:PORT\r\n"
+                                "User-Agent: kwHTTP by m4lte\r\n\r\n";
+    const std::string answer("HTTP/1.0 200 OK\r\n\r\n\xFF\xD8\0<br>\r\n\r\n  x", 29);
+    // The system picks five-digit ports.
+    Server server({Server::Read(request.size() + 1), Server::Send(answer), Server::Close()});
+    kwHTTP c;
+    Prepare(c, server.Port());
+    c.Method = "GET";
+    c.Url = "/p/a.jpg";
+    c.Connect();
+    c.WaitUntilDone();
+    ASSERT_TRUE(server.WaitDone(2000));
+    std::string expected = request;
+    expected.replace(expected.find("PORT"), 4, std::to_string(server.Port()));
+    EXPECT_EQ(server.Received(), expected);
+    EXPECT_EQ(c.Received, answer);
+    EXPECT_TRUE(c.Replies.empty());
+}

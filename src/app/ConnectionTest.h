@@ -1,0 +1,83 @@
+// A check of the publishing settings in Configure before they are saved:
+// the steps of a publish, done with a small probe picture and reported one
+// line each, so that the user learns which setting is wrong and what to do
+// about it. FTP also fetches the probe back from its public address, which
+// proves the URL prefix; HTTP POST asks the upload script to check its key
+// and directory without storing anything.
+#pragma once
+
+#include "SslWSocket.h"
+#include "configUnit.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class TFtpClient;
+class kwHTTP;
+
+class TConnectionTest {
+public:
+    // settings: the values to try; its transferType picks the method.
+    explicit TConnectionTest(const configRecord& settings);
+    ~TConnectionTest();
+    TConnectionTest(const TConnectionTest&) = delete;
+    TConnectionTest& operator=(const TConnectionTest&) = delete;
+
+    // Runs the steps in order, each as far as the ones before it allow;
+    // true when publishing with these settings works.
+    bool Run();
+    // Stops the step under way; Run then ends at once.
+    void Cancel();
+    bool Cancelled() const { return cancelled_; }
+
+    // One line per step and finding.
+    std::function<void(const std::string& line)> OnLog;
+    // A certificate that did not verify: true when the user now trusts it,
+    // its fingerprint then in trusted.
+    std::function<bool(const TSslCertProblem& problem, std::string& trusted)>
+        OnUntrustedCertificate;
+
+    // The FTP client's time-out and the HTTP idle time-out, in seconds.
+    int TimeoutSeconds = 15;
+
+private:
+    bool RunFtp();
+    bool FtpConnect(TFtpClient& ftp);
+    bool FtpLogin(TFtpClient& ftp);
+    bool FtpEnterDirectory(TFtpClient& ftp);
+    void FtpSuggestTls(TFtpClient& ftp);
+    // The upload in the chosen transfer mode, else in the other; worked
+    // tells whether the probe is on the server (to be deleted).
+    bool FtpUpload(TFtpClient& ftp, const std::string& local, bool& worked);
+    bool FetchProbe(const std::string& url, const std::string& bytes);
+    // A missing "/" at the end of the URL prefix is the commonest slip:
+    // says so when the probe is found with one.
+    void TryPrefixWithSlash(const std::string& prefix, const std::string& name,
+                            const std::string& bytes);
+    bool RunHttp();
+    // Sends the request and waits for its end (or Cancel).
+    void Request(kwHTTP& http);
+    bool Trust(const TSslCertProblem& problem, std::string& trusted);
+    // field: the prefix's caption in Configure, for the note.
+    void NoteUrlPrefix(const std::string& prefix, const std::string& field);
+    void FireLog(const std::string& line);
+
+    configRecord settings_;
+    std::unique_ptr<TFtpClient> ftp_;
+    kwHTTP* http_ = nullptr;
+    // What the FTP server said since the last command.
+    std::vector<std::string> replies_;
+    bool cancelled_ = false;
+    // Lines are not reported while set.
+    bool quiet_ = false;
+};
+
+// Runs the test in a log window, offering to trust a refused certificate as
+// a publish does. Configure's Test buttons call it.
+void RunConnectionTest(const configRecord& settings);
+
+// The upload test's picture: a small valid JPEG.
+std::string ProbePicture();
+// A name no capture takes: "brwk-test-" + random hex digits + ".jpg".
+std::string ProbeFileName();

@@ -1,0 +1,231 @@
+// The FTP connection test: connect, encrypt if chosen, log in, enter the
+// destination directory, upload a probe (in the other transfer mode too
+// when the chosen one fails), fetch it from its public address, delete it.
+#include "ConnectionTest.h"
+#include "FtpClientSetup.h"
+#include "System.h"
+
+#include <algorithm>
+#include <cctype>
+#include <span>
+
+namespace {
+
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
+    return text;
+}
+
+bool TimedOut(const TFtpClient& ftp) {
+    return ftp.StatusCode() == 426 && ftp.ErrorMessage() == "426 Timeout";
+}
+
+// What went wrong with the last request, in the server's words where it said any.
+std::string Why(const TFtpClient& ftp, int timeoutSeconds) {
+    if (TimedOut(ftp)) return "no answer for " + std::to_string(timeoutSeconds) + " seconds";
+    return ftp.LastResponse().empty() ? ftp.ErrorMessage() : ftp.LastResponse();
+}
+
+const char* ModeName(bool passive) {
+    return passive ? "Yes" : "No";
+}
+
+// The probe's local copy goes when the test ends, however it ends.
+class TLocalProbe {
+public:
+    TLocalProbe(std::string path, const std::string& bytes) : path_(std::move(path)) {
+        written_ = platform::WritePrivateFile(
+            path_, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    }
+    ~TLocalProbe() { platform::DeleteFileQuietly(path_); }
+    TLocalProbe(const TLocalProbe&) = delete;
+    TLocalProbe& operator=(const TLocalProbe&) = delete;
+    bool Written() const { return written_; }
+
+private:
+    std::string path_;
+    bool written_ = false;
+};
+
+} // namespace
+
+bool TConnectionTest::RunFtp() {
+    const configRecord& s = settings_;
+    FireLog("Testing FTP publishing to " + s.hostName + " as " + s.userName + ".");
+    ftp_ = CreatePublishFtpClient();
+    TFtpClient& ftp = *ftp_;
+    ApplyFtpSettings(ftp, s);
+    ftp.SetTimeout(TimeoutSeconds);
+    std::string usageError;
+    ftp.OnError = [&usageError](TCustomFtpCli*, std::string& msg) { usageError = msg; };
+    // Only the server's lines are kept: the trace of our own commands
+    // holds the password.
+    ftp.OnDisplay = [this](TCustomFtpCli*, std::string& line) {
+        if (line.compare(0, 2, "< ") == 0) replies_.push_back(line.substr(2));
+    };
+    if (!FtpConnect(ftp) || !FtpLogin(ftp) || !FtpEnterDirectory(ftp)) {
+        if (!usageError.empty() && !cancelled_) FireLog("The test could not go on: " + usageError);
+        return false;
+    }
+
+    const std::string name = ProbeFileName();
+    const std::string bytes = ProbePicture();
+    TLocalProbe local(platform::TempDirectory() + "/" + name, bytes);
+    if (!local.Written()) {
+        FireLog("Cannot write the test picture in " + platform::TempDirectory() + ".");
+        return false;
+    }
+    ftp.SetHostFileName(name);
+    bool uploaded = false;
+    bool ok = FtpUpload(ftp, platform::TempDirectory() + "/" + name, uploaded);
+    if (uploaded && !cancelled_) {
+        NoteUrlPrefix(s.hostPrefix, "URL prefix");
+        if (!FetchProbe(s.hostPrefix + name, bytes)) {
+            TryPrefixWithSlash(s.hostPrefix, name, bytes);
+            ok = false;
+        }
+    }
+    if (uploaded && !cancelled_ && ftp.Connected()) {
+        ftp.SetHostFileName(name);
+        if (ftp.Dele())
+            FireLog("Deleted the test picture from the server.");
+        else if (!cancelled_)
+            FireLog("Could not delete the test picture " + name + " (" + Why(ftp, TimeoutSeconds) +
+                    "); you may want to delete it yourself.");
+    }
+    if (ftp.Connected() && !cancelled_) ftp.Quit();
+    if (ftp.Connected()) ftp.Abort();
+    return ok;
+}
+
+bool TConnectionTest::FtpConnect(TFtpClient& ftp) {
+    const std::string& host = settings_.hostName;
+    FireLog("Looking up " + host + " and connecting...");
+    replies_.clear();
+    bool ok = !cancelled_ && ftp.Open();
+    if (!ok && !cancelled_ && ftp.Encryption() != ftpEncNone) {
+        std::string trusted;
+        if (Trust(ftp.CertProblem(), trusted)) {
+            settings_.ftpCertFingerprint = trusted;
+            ftp.SetTrustedFingerprint(trusted);
+            replies_.clear();
+            ok = ftp.Open();
+        }
+    }
+    if (cancelled_) return false;
+    if (ok) {
+        FireLog("Connected to " + host + " (" + ftp.DnsResult() + ").");
+        if (!replies_.empty()) FireLog("The server says: " + replies_.front());
+        if (ftp.Encryption() != ftpEncNone)
+            FireLog("The connection is encrypted (TLS).");
+        else
+            FtpSuggestTls(ftp);
+        return true;
+    }
+    const std::string answer = Why(ftp, TimeoutSeconds);
+    if (ftp.DnsResult().empty()) {
+        FireLog("Cannot find the server \"" + host + "\" (" + answer + "): check the server name.");
+        return false;
+    }
+    FireLog("Cannot open the connection to " + host + " (" + ftp.DnsResult() + "): " + answer);
+    if (ftp.CertProblem().Refused()) return false;
+    const bool greeted = !replies_.empty();
+    if (ftp.Encryption() == ftpEncExplicit && greeted)
+        FireLog("The server did not agree to encrypt the connection. If it offers no FTP over "
+                "TLS, choose None under Encryption (the password then travels unencrypted).");
+    else if (ftp.Encryption() == ftpEncImplicit)
+        FireLog("Implicit TLS connects to port 990 when the port is 21. Most hosts that offer "
+                "encryption want Explicit TLS on the usual port.");
+    else if (!greeted && TimedOut(ftp))
+        FireLog("The server took the connection but never greeted. If it expects TLS from the "
+                "first byte, choose Implicit TLS under Encryption.");
+    else
+        FireLog("Check the server name and port, and that a firewall lets the connection out.");
+    return false;
+}
+
+// A plain login where the server offers TLS sends the password in clear for
+// nothing; FEAT tells without changing the session.
+void TConnectionTest::FtpSuggestTls(TFtpClient& ftp) {
+    replies_.clear();
+    ftp.SetLocalFileName("FEAT");
+    ftp.Quote();
+    for (const std::string& line : replies_)
+        if (Upper(line).find("AUTH TLS") != std::string::npos) {
+            FireLog("The server offers encryption (AUTH TLS): choose Explicit TLS under "
+                    "Encryption, so that the password and the pictures do not travel "
+                    "unencrypted.");
+            return;
+        }
+}
+
+bool TConnectionTest::FtpLogin(TFtpClient& ftp) {
+    if (cancelled_) return false;
+    FireLog("Logging in as " + settings_.userName + "...");
+    bool ok = ftp.User();
+    // A server may let the user in without a password.
+    if (ok && ftp.StatusCode() != 230) ok = ftp.Pass();
+    if (cancelled_) return false;
+    if (ok) {
+        FireLog("Logged in.");
+        return true;
+    }
+    FireLog("The server refused the login (" + Why(ftp, TimeoutSeconds) +
+            "): check the username and password.");
+    return false;
+}
+
+bool TConnectionTest::FtpEnterDirectory(TFtpClient& ftp) {
+    if (cancelled_) return false;
+    const std::string& dir = settings_.destDirectory;
+    // As a publish does: an existing directory, or one the server will not
+    // create, is no reason to stop.
+    ftp.SetHostFileName(dir);
+    if (!dir.empty() && ftp.Mkd()) FireLog("Created the directory " + dir + ".");
+    if (cancelled_) return false;
+    if (ftp.Cwd()) {
+        FireLog("Entered the directory " + dir + ".");
+        return true;
+    }
+    if (!cancelled_ && !dir.empty())
+        FireLog("Cannot enter the directory \"" + dir + "\" (" + Why(ftp, TimeoutSeconds) +
+                "): check the destination directory.");
+    return false;
+}
+
+bool TConnectionTest::FtpUpload(TFtpClient& ftp, const std::string& local, bool& worked) {
+    const bool passive = settings_.passive;
+    FireLog("Uploading a test picture with passive transfer " + std::string(ModeName(passive)) +
+            "...");
+    ftp.SetLocalFileName(local);
+    ftp.SetBinary(true);
+    ftp.SetPassive(passive);
+    worked = ftp.TypeSet() && ftp.Put();
+    if (cancelled_) return false;
+    if (worked) {
+        FireLog("Uploaded the test picture.");
+        return true;
+    }
+    FireLog("The upload failed: " + Why(ftp, TimeoutSeconds));
+    // A failed data connection can take the control connection with it.
+    if (!ftp.Connected()) {
+        FireLog("Connecting again to try the other transfer mode...");
+        replies_.clear();
+        if (!ftp.Open() || cancelled_) return false;
+        if (!(ftp.User() && (ftp.StatusCode() == 230 || ftp.Pass())) || !ftp.Cwd()) return false;
+    }
+    if (cancelled_) return false;
+    FireLog("Trying passive transfer " + std::string(ModeName(!passive)) + "...");
+    ftp.SetPassive(!passive);
+    worked = ftp.TypeSet() && ftp.Put();
+    if (cancelled_) return false;
+    if (worked)
+        FireLog("Uploading works with passive transfer " + std::string(ModeName(!passive)) +
+                ": choose \"" + ModeName(!passive) + "\" under Passive transfer.");
+    else
+        FireLog("Uploading fails with either transfer mode (" + Why(ftp, TimeoutSeconds) +
+                "): check that the account may write in the directory and that a firewall "
+                "lets data connections through.");
+    return false;
+}

@@ -1,0 +1,101 @@
+// The HTTP POST connection test: one check request that the upload script
+// answers without storing anything, and what its answer means.
+#include "ConnectionTest.h"
+#include "HttpUpload.h"
+#include "PublishSession.h"
+#include "kwHTTPUnit.h"
+
+namespace {
+
+bool Contains(const std::string& text, const char* marker) {
+    return text.find(marker) != std::string::npos;
+}
+
+// The script's own words: the reply lines after the header, markers left out.
+std::string ScriptWords(const std::vector<std::string>& replies, const std::string& key) {
+    std::string words;
+    bool body = false;
+    for (const std::string& line : replies) {
+        if (!body) {
+            body = line.empty();
+            continue;
+        }
+        if (line.empty() || (line.size() > 4 && line.compare(0, 2, "##") == 0 &&
+                             line.compare(line.size() - 2, 2, "##") == 0))
+            continue;
+        words += (words.empty() ? "" : " ") + MaskPassword(line, key);
+    }
+    return words;
+}
+
+} // namespace
+
+bool TConnectionTest::RunHttp() {
+    const configRecord& s = settings_;
+    FireLog("Testing HTTP POST publishing to " + s.postUrl + ".");
+    if (!HasHttpScheme(s.postUrl)) {
+        FireLog("Missing http:// start from the posting URL!");
+        return false;
+    }
+    const TPostTarget target = PostTargetOf(s.postUrl);
+    if (target.Host.find_first_not_of(" \t") == std::string::npos) {
+        FireLog("Cannot resolve host name, check that posting url is in format "
+                "http://www.example.com/post.php");
+        return false;
+    }
+    if (!target.Tls && target.Host.find(':') != std::string::npos) {
+        FireLog("An http:// posting URL is always sent to port 80, so the port it names cannot "
+                "be used: leave the port out, or use https://.");
+        return false;
+    }
+    NoteUrlPrefix(s.postServer, "publish URL");
+    FireLog("Asking the upload script to check the secret key and its upload directory "
+            "(nothing is stored)...");
+    auto check = [&](const std::string& fingerprint) {
+        auto http = std::make_unique<kwHTTP>();
+        http->Url = s.postUrl;
+        http->Host = target.Host;
+        http->Port = target.Port;
+        http->UseTls = target.Tls;
+        http->TrustedFingerprint = fingerprint;
+        http->PostData = "check=1&key=" + s.secretKey;
+        Request(*http);
+        return http;
+    };
+    auto http = check(s.httpCertFingerprint);
+    std::string trusted;
+    if (target.Tls && Trust(http->Socket->SslCertProblem(), trusted)) {
+        settings_.httpCertFingerprint = trusted;
+        http = check(trusted);
+    }
+    if (cancelled_) return false;
+
+    std::string text;
+    for (const std::string& line : http->Replies) text += line + "\r\n";
+    if (text.find_first_not_of("\r\n") == std::string::npos) {
+        const std::string why = http->Socket->SslErrorText();
+        FireLog("There was no answer from " + target.Host + " on port " +
+                std::to_string(target.Port) + (why.empty() ? std::string() : " (" + why + ")") +
+                ": check the posting URL, and that the web server runs.");
+        return false;
+    }
+    const std::string words = ScriptWords(http->Replies, s.secretKey);
+    if (Contains(text, MarkerCheckOk)) {
+        FireLog("The upload script accepted the secret key and can store pictures.");
+        return true;
+    }
+    if (Contains(text, MarkerAuthFail)) {
+        FireLog("The upload script refused the secret key: the key in Configure and the one in "
+                "the script's settings must be the same." +
+                (words.empty() ? std::string() : " The script says: " + words));
+        return false;
+    }
+    if (Contains(text, MarkerNotFound)) {
+        FireLog("Uploading script not found, server returned 404.");
+        return false;
+    }
+    FireLog("The upload script did not confirm the check. If it is an older version, install "
+            "the brwk_upload.php that comes with Brindlewick." +
+            (words.empty() ? std::string() : " The answer was: " + words));
+    return false;
+}
