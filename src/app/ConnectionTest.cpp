@@ -152,7 +152,7 @@ void TConnectionTest::TryPrefixWithSlash(const std::string& prefix, const std::s
                 prefix + "/");
 }
 
-void RunConnectionTest(const configRecord& settings) {
+bool RunConnectionTest(const configRecord& settings) {
     const bool ftp = settings.transferType == settings::TransferFtp;
     auto log =
         platform::dialogs().ShowLog(ftp ? "Test FTP publishing" : "Test HTTP POST publishing");
@@ -166,9 +166,10 @@ void RunConnectionTest(const configRecord& settings) {
         trusted = stored;
         return true;
     };
-    test.Run();
+    const bool passed = test.Run();
     log->OnCancel = nullptr;
     log->Finish();
+    return passed;
 }
 
 std::string ProbePicture() {
