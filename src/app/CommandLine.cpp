@@ -18,6 +18,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         line.Command = cmdHelp;
     } else if (option == "--version") {
         line.Command = cmdVersion;
+    } else if (option == "--test") {
+        line.Command = cmdTest;
     } else if (option == "--capture") {
         line.Command = cmdCapture;
     } else if (option == "--publish" || option.rfind("--publish=", 0) == 0) {
@@ -49,11 +51,13 @@ std::string HelpText(const std::string& program) {
            "  --publish FILE   publish a PNG, JPEG or BMP file (- reads standard input)\n"
            "                   as a JPEG by the configured method, without a window,\n"
            "                   and print its public URL\n"
+           "  --test           try the saved publishing settings as Configure's Test\n"
+           "                   button does, printing each step\n"
            "  -h, --help       show this help and exit\n"
            "  --version        show the version and exit\n"
            "\n"
-           "Exit status: 0 done, 1 publishing failed (the reasons are on standard\n"
-           "error), 2 wrong arguments.\n";
+           "Exit status: 0 done, 1 publishing or the test failed (the reasons are on\n"
+           "standard error, or in the test's steps), 2 wrong arguments.\n";
 }
 
 std::string VersionLine() {

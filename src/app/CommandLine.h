@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum TCommand { cmdStart, cmdCapture, cmdPublish, cmdHelp, cmdVersion, cmdUsageError };
+enum TCommand { cmdStart, cmdCapture, cmdPublish, cmdTest, cmdHelp, cmdVersion, cmdUsageError };
 
 struct TCommandLine {
     TCommand Command = cmdStart;

@@ -1,6 +1,7 @@
 #include "CommandLinePublish.h"
 
 #include "CommandLine.h"
+#include "ConnectionTest.h"
 #include "ConsoleDialogs.h"
 #include "ErrorReport.h"
 #include "FastDIB.h"
@@ -112,6 +113,17 @@ public:
 };
 
 } // namespace
+
+int TestFromCommandLine() {
+    TDialogsScope dialogs;
+    try {
+        LoadSettings();
+        return RunConnectionTest(Settings) ? ExitOk : ExitFailed;
+    } catch (...) {
+        platform::ReportCurrentException();
+    }
+    return ExitFailed;
+}
 
 int PublishFromCommandLine(const std::string& file) {
     TDialogsScope dialogs;

@@ -1,5 +1,6 @@
-// "Publish" from the command line: a picture file, or standard input, goes
-// the way of a capture through the designed export and publishing flow.
+// The command line's jobs without a window: "Publish" of a picture file, or
+// of standard input, the way of a capture through the designed export and
+// publishing flow; and the test of the saved publishing settings.
 #pragma once
 
 #include <string>
@@ -8,3 +9,7 @@
 // returns the exit code: ExitOk once the URL is printed on standard output,
 // else ExitFailed with the reasons on standard error.
 int PublishFromCommandLine(const std::string& file);
+
+// Tries the saved publishing settings, each step on standard output;
+// ExitOk when publishing works, else ExitFailed.
+int TestFromCommandLine();

@@ -6,6 +6,7 @@
 #include "HttpResponse.h"
 #include "HttpUrl.h"
 #include "JpegEncoder.h"
+#include "PublishSession.h"
 #include "Random.h"
 #include "kwHTTPUnit.h"
 
@@ -55,12 +56,17 @@ bool TConnectionTest::Run() {
 
 void TConnectionTest::Cancel() {
     cancelled_ = true;
-    if (ftp_ && ftp_->Connected()) ftp_->Abort();
+    // Also ends a lookup or a connect under way.
+    if (ftp_) ftp_->Abort();
     if (http_) http_->Disconnect();
 }
 
 void TConnectionTest::FireLog(const std::string& line) {
-    if (OnLog && !quiet_) OnLog(line);
+    if (!OnLog || quiet_) return;
+    // A server may echo what it was sent.
+    const std::string& secret =
+        settings_.transferType == settings::TransferFtp ? settings_.password : settings_.secretKey;
+    OnLog(MaskPassword(line, secret));
 }
 
 bool TConnectionTest::Trust(const TSslCertProblem& problem, std::string& trusted) {
@@ -146,7 +152,7 @@ void TConnectionTest::TryPrefixWithSlash(const std::string& prefix, const std::s
                 prefix + "/");
 }
 
-void RunConnectionTest(const configRecord& settings) {
+bool RunConnectionTest(const configRecord& settings) {
     const bool ftp = settings.transferType == settings::TransferFtp;
     auto log =
         platform::dialogs().ShowLog(ftp ? "Test FTP publishing" : "Test HTTP POST publishing");
@@ -160,9 +166,10 @@ void RunConnectionTest(const configRecord& settings) {
         trusted = stored;
         return true;
     };
-    test.Run();
+    const bool passed = test.Run();
     log->OnCancel = nullptr;
     log->Finish();
+    return passed;
 }
 
 std::string ProbePicture() {

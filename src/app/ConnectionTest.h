@@ -75,7 +75,8 @@ private:
 
 // Runs the test in a log window, offering to trust a refused certificate as
 // a publish does. Configure's Test buttons call it.
-void RunConnectionTest(const configRecord& settings);
+// True when the test passed.
+bool RunConnectionTest(const configRecord& settings);
 
 // The upload test's picture: a small valid JPEG.
 std::string ProbePicture();

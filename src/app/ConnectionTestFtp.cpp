@@ -3,6 +3,7 @@
 // when the chosen one fails), fetch it from its public address, delete it.
 #include "ConnectionTest.h"
 #include "FtpClientSetup.h"
+#include "JpegExport.h"
 #include "System.h"
 
 #include <algorithm>
@@ -71,14 +72,15 @@ bool TConnectionTest::RunFtp() {
 
     const std::string name = ProbeFileName();
     const std::string bytes = ProbePicture();
-    TLocalProbe local(platform::TempDirectory() + "/" + name, bytes);
+    const std::string path = ExportFilePath(name);
+    TLocalProbe local(path, bytes);
     if (!local.Written()) {
-        FireLog("Cannot write the test picture in " + platform::TempDirectory() + ".");
+        FireLog("Cannot write the test picture " + path + ".");
         return false;
     }
     ftp.SetHostFileName(name);
     bool uploaded = false;
-    bool ok = FtpUpload(ftp, platform::TempDirectory() + "/" + name, uploaded);
+    bool ok = FtpUpload(ftp, path, uploaded);
     if (uploaded && !cancelled_) {
         NoteUrlPrefix(s.hostPrefix, "URL prefix");
         if (!FetchProbe(s.hostPrefix + name, bytes)) {

@@ -1,6 +1,7 @@
 // The HTTP POST connection test: one check request that the upload script
 // answers without storing anything, and what its answer means.
 #include "ConnectionTest.h"
+#include "HttpResponse.h"
 #include "HttpUpload.h"
 #include "PublishSession.h"
 #include "kwHTTPUnit.h"
@@ -88,6 +89,13 @@ bool TConnectionTest::RunHttp() {
         FireLog("The upload script refused the secret key: the key in Configure and the one in "
                 "the script's settings must be the same." +
                 (words.empty() ? std::string() : " The script says: " + words));
+        return false;
+    }
+    // Servers often send plain http:// on to https://; a post is not followed.
+    const THttpResponse answer = ParseHttpResponse(text);
+    if (answer.Status >= 300 && answer.Status < 400 && !answer.Location.empty()) {
+        FireLog("The web server sends the posting URL on to " + answer.Location +
+                " and a post is not sent on: use that address as the posting URL.");
         return false;
     }
     if (Contains(text, MarkerNotFound)) {

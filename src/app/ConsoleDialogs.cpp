@@ -13,15 +13,15 @@ public:
 
 class TConsoleLog : public platform::Log {
 public:
-    explicit TConsoleLog(std::FILE* err) : Err(err) {}
+    explicit TConsoleLog(std::FILE* out) : Out(out) {}
     void Add(const std::string& line) override {
-        std::fprintf(Err, "%s\n", line.c_str());
-        std::fflush(Err);
+        std::fprintf(Out, "%s\n", line.c_str());
+        std::fflush(Out);
     }
     void Finish() override {}
 
 private:
-    std::FILE* Err;
+    std::FILE* Out;
 };
 
 } // namespace
@@ -63,5 +63,5 @@ std::unique_ptr<platform::Progress> TConsoleDialogs::ShowProgress(const std::str
 }
 
 std::unique_ptr<platform::Log> TConsoleDialogs::ShowLog(const std::string&) {
-    return std::make_unique<TConsoleLog>(Err);
+    return std::make_unique<TConsoleLog>(Out);
 }

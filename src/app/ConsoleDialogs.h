@@ -21,7 +21,7 @@ public:
     void MessageBoxWithDetails(const std::string& text, const std::string& details) override;
     // Nothing to watch and nobody to cancel.
     std::unique_ptr<platform::Progress> ShowProgress(const std::string& caption) override;
-    // Each line to standard error as it comes.
+    // Each line to standard output as it comes: the log is what was asked for.
     std::unique_ptr<platform::Log> ShowLog(const std::string& caption) override;
 
     // Whether a URL was printed, and how many messages were shown.

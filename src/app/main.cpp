@@ -48,6 +48,11 @@ int main(int argc, char** argv) {
         TApplication app(argc, argv);
         return PublishFromCommandLine(line.File);
     }
+    case cmdTest: {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        TApplication app(argc, argv);
+        return TestFromCommandLine();
+    }
     case cmdStart:
     case cmdCapture:
         break;

@@ -262,13 +262,28 @@ INSTANTIATE_TEST_SUITE_P(Failures, CommandLineFailure, testing::Values(
     [](const auto& info) { return std::string(info.param.title); });
 // clang-format on
 
+TEST_F(CommandLineTest, TestTriesTheSavedSettingsAndPrintsEachStep) {
+    for (const auto& [key, code, line] :
+         {std::tuple{std::string(UploadSite::Key), 0, "The test passed"},
+          std::tuple{std::string("not-the-site-key-at-all"), 1, "refused the secret key"}}) {
+        Start(Method::Http, key);
+        if (IsSkipped()) return;
+        const ProgramRun run = RunProgram({"--test"});
+        EXPECT_EQ(run.exitCode, code) << run.out << run.err;
+        EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find(key), std::string::npos) << run.out;
+        EXPECT_TRUE(site.UploadedFiles().isEmpty());
+        web.reset();
+    }
+}
+
 TEST(CommandLineInfo, HelpAndVersionGoToStandardOutput) {
     const ProgramRun version = RunProgram({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, "Brindlewick 1.0.0.6.beta\n");
     const ProgramRun help = RunProgram({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* option : {"--capture", "--publish FILE", "--help", "--version"})
+    for (const char* option : {"--capture", "--publish FILE", "--test", "--help", "--version"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 

@@ -168,22 +168,39 @@ TEST(ConnectionTestHttp, TheUploadScriptChecksTheKeyAndStoresNothing) {
     if (!PhpWebServer::Available()) GTEST_SKIP() << "php is not installed";
     UploadSite site;
     site.Install();
+    site.Put("moved.php", "<?php header('Location: https://example.net/up.php', true, 301);");
+    site.Put("old.php", "<?php echo \"Upload refused: the file name must be letters.\\n\";");
     auto web = site.Serve();
     ASSERT_TRUE(web->Running()) << web->Error();
-    const std::pair<std::string, std::string> cases[] = {
-        {UploadSite::Key, "The upload script accepted the secret key and can store pictures."},
-        {"not-the-key-0123456789", "The upload script refused the secret key"},
+    const std::string wrongKey = "not-the-key-0123456789";
+    struct Case {
+        std::string url, key;
+        bool passes;
+        std::string line;
     };
-    for (const auto& [key, line] : cases) {
+    const Case cases[] = {
+        {UploadSite::ScriptUrl, UploadSite::Key, true,
+         "The upload script accepted the secret key and can store pictures."},
+        {UploadSite::ScriptUrl, wrongKey, false, "The upload script refused the secret key"},
+        {"http://127.0.0.1/moved.php", UploadSite::Key, false,
+         "sends the posting URL on to https://example.net/up.php"},
+        {"http://127.0.0.1/old.php", UploadSite::Key, false,
+         "did not confirm the check. If it is an older version, install the brwk_upload.php "
+         "that comes with Brindlewick. The answer was: Upload refused: the file name must be "
+         "letters."},
+        {"http://127.0.0.1/missing.php", UploadSite::Key, false,
+         "Uploading script not found, server returned 404."},
+    };
+    for (const Case& c : cases) {
         configRecord s;
         s.transferType = settings::TransferHttp;
-        s.postUrl = UploadSite::ScriptUrl;
+        s.postUrl = c.url;
         s.postServer = "http://127.0.0.1/captures/";
-        s.secretKey = key;
+        s.secretKey = c.key;
         const Outcome o = Check(s);
-        EXPECT_EQ(o.passed, key == UploadSite::Key) << o.Text();
-        EXPECT_TRUE(o.Has(line)) << o.Text();
-        EXPECT_FALSE(o.Has(key)) << o.Text();
+        EXPECT_EQ(o.passed, c.passes) << o.Text();
+        EXPECT_TRUE(o.Has(c.line)) << o.Text();
+        EXPECT_FALSE(o.Has(c.key)) << o.Text();
         EXPECT_TRUE(site.UploadedFiles().isEmpty()) << site.UploadedFiles().join(" ").toStdString();
     }
 }

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
 
 namespace {
 
@@ -28,6 +30,16 @@ TEST(FtpPublishE2E, PublishedCaptureIsOnTheServerAndItsUrlOnTheClipboard) {
     ASSERT_TRUE(server.Running()) << server.Error();
     XSession x(1024, 768, 24);
     ASSERT_TRUE(x.Ok()) << x.Error();
+    // A clipboard keeper, as desktops run one, to hold the URL after the program ends.
+    QTemporaryDir keeperHome;
+    const bool keeper = QFile::exists("/usr/bin/parcellite");
+    QProcess* keeperProc = nullptr;
+    if (keeper) {
+        QProcessEnvironment env;
+        env.insert("HOME", keeperHome.path());
+        env.insert("XDG_CONFIG_HOME", keeperHome.path());
+        keeperProc = x.Start("/usr/bin/parcellite", {"-n"}, env);
+    }
     ProgramUnderTest program(x);
     const QString prefix = "http://127.0.0.1/~tester/shots/";
     {
@@ -88,4 +100,19 @@ TEST(FtpPublishE2E, PublishedCaptureIsOnTheServerAndItsUrlOnTheClipboard) {
         << "the exported JPEG is deleted";
     EXPECT_EQ(ReadAll(program.WorkingFile()), capture);
     EXPECT_TRUE(WaitUntil([&] { return program.LooksEnabled("Configure"); }, 5000));
+
+    if (!keeper) return;
+    ASSERT_EQ(keeperProc->state(), QProcess::Running);
+    // The keeper polls the clipboard twice a second; a user takes longer
+    // than this between the URL box and quitting.
+    QThread::sleep(2);
+    program.Process()->terminate();
+    ASSERT_TRUE(program.Process()->waitForFinished(10000));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            url = x.Run("xclip", {"-o", "-selection", "clipboard"});
+            return url.toStdString() == (prefix + "e2e shot.jpg").toStdString();
+        },
+        10000))
+        << "after the program ended the clipboard holds \"" << url.toStdString() << "\"";
 }
