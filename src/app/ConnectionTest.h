@@ -69,6 +69,8 @@ private:
     // What the FTP server said since the last command.
     std::vector<std::string> replies_;
     bool cancelled_ = false;
+    // The plain server listed AUTH TLS among its features.
+    bool offersTls_ = false;
     // Lines are not reported while set.
     bool quiet_ = false;
 };

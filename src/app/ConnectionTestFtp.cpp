@@ -155,6 +155,7 @@ void TConnectionTest::FtpSuggestTls(TFtpClient& ftp) {
     ftp.Quote();
     for (const std::string& line : replies_)
         if (Upper(line).find("AUTH TLS") != std::string::npos) {
+            offersTls_ = true;
             FireLog("The server offers encryption (AUTH TLS): choose Explicit TLS under "
                     "Encryption, so that the password and the pictures do not travel "
                     "unencrypted.");
@@ -173,8 +174,11 @@ bool TConnectionTest::FtpLogin(TFtpClient& ftp) {
         FireLog("Logged in.");
         return true;
     }
-    FireLog("The server refused the login (" + Why(ftp, TimeoutSeconds) +
-            "): check the username and password.");
+    // Servers that offer TLS often refuse plain logins outright.
+    FireLog("The server refused the login (" + Why(ftp, TimeoutSeconds) + "): " +
+            (offersTls_ ? "if it insists on encryption, choose Explicit TLS; else check the "
+                          "username and password."
+                        : "check the username and password."));
     return false;
 }
 

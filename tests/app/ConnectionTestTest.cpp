@@ -137,7 +137,8 @@ TEST(ConnectionTestFtp, EncryptionIsSuggestedUsedAndItsCertificateTrusted) {
          0,
          false,
          {"The server offers encryption (AUTH TLS): choose Explicit TLS",
-          "The server refused the login"}},
+          "The server refused the login (530 Non-anonymous sessions must use encryption.): if it "
+          "insists on encryption, choose Explicit TLS"}},
         {&certs.Server,
          1,
          false,
