@@ -281,6 +281,9 @@ protected:
     int FSavedStatusCode = -1;
     std::string FErrorMessage;
     uint16_t FDataCloseError = 0;
+    // A download's bytes could not all be stored: the server's 226 does not
+    // make it a success.
+    bool FLocalWriteFailed = false;
     std::string FGetCommand;
     bool FControlConnected = false;
     char FSendBuffer[1460] = {};

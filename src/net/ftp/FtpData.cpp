@@ -158,6 +158,7 @@ void TCustomFtpCli::StartUpload() {
     FStartTime = 0;
     FByteCount = 0;
     FDataCloseError = 0;
+    FLocalWriteFailed = false;
     const std::weak_ptr<void> life = Life();
     bool cancel = false;
     NotifyReadyToTransmit(cancel);
@@ -512,6 +513,7 @@ void TCustomFtpCli::GetDataAvailable(TCustomWSocket*, uint16_t) {
     FByteCount += n;
     if (FLocalStream && !FLocalStream->Write(buffer, n)) {
         NotifyDisplay("! Error writing local file");
+        FLocalWriteFailed = true;
         FDataSocket->Shutdown(2);
         return;
     }
@@ -559,9 +561,17 @@ void TCustomFtpCli::GetFinished() {
     if (!FFinalReplyOk || !FGetDataClosed) return;
     ShowTransferStats();
     FResumeAt = 0;
-    if (FDataCloseError != 0) ExplainDataCloseError();
-    FRequestResult = FDataCloseError;
-    RequestDone(FDataCloseError);
+    uint16_t result = FDataCloseError;
+    if (FLocalWriteFailed) {
+        FLastResponse = "426 Error writing local file " + FLocalFileName;
+        FStatusCode = 426;
+        KeepFirstError();
+        result = 426;
+    } else if (FDataCloseError != 0) {
+        ExplainDataCloseError();
+    }
+    FRequestResult = result;
+    RequestDone(result);
 }
 
 // ---- progress and statistics ---------------------------------------------------

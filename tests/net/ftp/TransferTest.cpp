@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -312,6 +313,28 @@ TEST(FtpDownload, RetrieveAndListThroughTheSameMachinery) {
         EXPECT_EQ(sent[3], "RETR remote.bin");
         EXPECT_EQ(sent[5], "NLST");
     }
+}
+
+// A local disk that fills up mid-download: the server's 226 after the last
+// byte it sent does not make the shortened file a success.
+TEST(FtpDownload, ALocalWriteFailureFailsTheDownload) {
+    Transfer t(true);
+    t.server.DownloadBytes = Bytes(9000, 5);
+    t.r.Client.SetLocalFileName(t.dir.File("down.bin"));
+    t.r.Client.SetHostFileName("remote.bin");
+    ASSERT_TRUE(t.r.Client.Connect());
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 4096;
+    const sighandler_t oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool got = t.r.Client.Get();
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(got);
+    EXPECT_EQ(t.r.Client.LastResponse(), "426 Error writing local file " + t.dir.File("down.bin"));
+    EXPECT_TRUE(t.r.TraceHas("! Error writing local file"));
 }
 
 } // namespace
