@@ -96,6 +96,10 @@ bool TConnectionTest::RunFtp() {
             FireLog("Could not delete the test picture " + name + " (" + Why(ftp, TimeoutSeconds) +
                     "); you may want to delete it yourself.");
     }
+    if (uploaded && cancelled_)
+        FireLog("The test picture " + name +
+                " may be left on the server; you may want to "
+                "delete it yourself.");
     if (ftp.Connected() && !cancelled_) ftp.Quit();
     if (ftp.Connected()) ftp.Abort();
     return ok;
