@@ -15,8 +15,8 @@
 // refuses every upload and says why, since a short key can be guessed.
 //
 // The program reads only the markers "##TRANSFER_OK##", "##AUTHFAIL##",
-// "##SIZEDIFF##" and "##CHECK_OK##" in the answer; any other text is for
-// people. A post with "check" set (the connection test in Configure) stores
+// "##SIZEDIFF##", "##CHECK_OK##" and "##CHECK_FAILED##" in the answer; any
+// other text is for people. A post with "check" set (the connection test in Configure) stores
 // nothing: it only says whether the key is right and an upload could be stored.
 
 $secretKey = '';                       // shorter than 16 characters: every upload is refused
@@ -37,12 +37,12 @@ function brwk_answer($status, $text) {
     exit;
 }
 
-// The upload directory's real path; answers the failure when nothing can be
-// stored there.
-function brwk_upload_dir($uploadDir) {
+// The upload directory's real path; answers the failure (after $marker)
+// when nothing can be stored there.
+function brwk_upload_dir($uploadDir, $marker = '') {
     $dir = realpath($uploadDir);
     if ($dir === false || !is_dir($dir) || !is_writable($dir)) {
-        brwk_answer(500, 'Upload failed: the upload directory is missing or not writable.');
+        brwk_answer(500, $marker . 'Upload failed: the upload directory is missing or not writable.');
     }
     return $dir;
 }
@@ -72,11 +72,12 @@ if (!hash_equals($secretKey, $field('key'))) {
 
 if ($field('check') !== '') {
     // is_writable() can say yes where a write still fails, so one is tried.
-    $dir = brwk_upload_dir($uploadDir);
+    $failed = "##CHECK_FAILED##\n";
+    $dir = brwk_upload_dir($uploadDir, $failed);
     $probe = @tempnam($dir, '.brwk');
     if ($probe === false || dirname($probe) !== $dir) {
         if ($probe !== false) @unlink($probe);
-        brwk_answer(500, 'Upload failed: cannot write in the upload directory.');
+        brwk_answer(500, $failed . 'Upload failed: cannot write in the upload directory.');
     }
     @unlink($probe);
     brwk_answer(200, "##CHECK_OK##\nThe secret key is right and pictures can be stored in the upload directory.");

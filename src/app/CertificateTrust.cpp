@@ -3,14 +3,17 @@
 #include "Dialogs.h"
 #include "configUnit.h"
 
-bool OfferCertificateTrust(const TSslCertProblem& problem, std::string& trusted) {
-    auto& dialogs = platform::dialogs();
+bool AskCertificateTrust(const TSslCertProblem& problem) {
     if (!problem.Refused() || problem.Fingerprint.empty()) return false;
-    const bool yes = dialogs.Confirm(
+    return platform::dialogs().Confirm(
         problem.Text() +
         "\r\n\r\nTrust this certificate from now on? Answer Yes only if it is your own "
         "server's certificate. A different certificate will be refused again.");
-    if (!yes) return false;
+}
+
+bool OfferCertificateTrust(const TSslCertProblem& problem, std::string& trusted) {
+    auto& dialogs = platform::dialogs();
+    if (!AskCertificateTrust(problem)) return false;
     trusted = problem.Fingerprint;
     try {
         SaveSettings();

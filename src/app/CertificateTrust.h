@@ -6,6 +6,9 @@
 
 #include <string>
 
-// Shows what is wrong with the certificate and asks. When the user agrees,
-// its fingerprint goes to `trusted` and the settings are saved; true then.
+// Shows what is wrong with the certificate and asks; true when the user
+// trusts it.
+bool AskCertificateTrust(const TSslCertProblem& problem);
+// Asks, and when the user agrees, the fingerprint goes to `trusted` and the
+// settings are saved; true then.
 bool OfferCertificateTrust(const TSslCertProblem& problem, std::string& trusted);

@@ -1,7 +1,5 @@
 #include "ConnectionTest.h"
 
-#include "CertificateTrust.h"
-#include "Dialogs.h"
 #include "FtpCli.h"
 #include "HttpResponse.h"
 #include "HttpUrl.h"
@@ -13,7 +11,7 @@
 namespace {
 
 constexpr int ProbeSide = 16;
-// A browser follows this many redirects and more; a longer chain is a loop.
+// Redirects followed before the fetch gives up; a site needs one or two.
 constexpr int MaxRedirects = 5;
 
 void ProbeRow(const void*, int y, uint8_t* rgb) noexcept {
@@ -28,10 +26,12 @@ bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Location may be a path on the same server.
+// Location may leave out the scheme, or be a path on the same server.
 std::string Resolve(const THttpUrl& base, const std::string& location) {
     if (location.find("://") != std::string::npos) return location;
-    const std::string origin = (base.Tls ? "https://" : "http://") + HostHeaderOf(base);
+    const std::string scheme = base.Tls ? "https:" : "http:";
+    if (location.compare(0, 2, "//") == 0) return scheme + location;
+    const std::string origin = scheme + "//" + HostHeaderOf(base);
     if (!location.empty() && location[0] == '/') return origin + location;
     const std::string dir = base.Path.substr(0, base.Path.rfind('/') + 1);
     return origin + dir + location;
@@ -62,17 +62,24 @@ void TConnectionTest::Cancel() {
 }
 
 void TConnectionTest::FireLog(const std::string& line) {
-    if (!OnLog || quiet_) return;
-    // A server may echo what it was sent.
-    const std::string& secret =
-        settings_.transferType == settings::TransferFtp ? settings_.password : settings_.secretKey;
-    OnLog(MaskPassword(line, secret));
+    if (OnLog && !quiet_) OnLog(line);
+}
+
+std::string TConnectionTest::Masked(const std::string& serverText) const {
+    return MaskPassword(serverText, settings_.transferType == settings::TransferFtp
+                                        ? settings_.password
+                                        : settings_.secretKey);
 }
 
 bool TConnectionTest::Trust(const TSslCertProblem& problem, std::string& trusted) {
     if (cancelled_ || !problem.Refused()) return false;
     FireLog("The server's certificate was refused:");
-    FireLog(problem.Text());
+    FireLog(Masked(problem.Text()));
+    return FireUntrustedCertificate(problem, trusted);
+}
+
+bool TConnectionTest::FireUntrustedCertificate(const TSslCertProblem& problem,
+                                               std::string& trusted) {
     return OnUntrustedCertificate && OnUntrustedCertificate(problem, trusted);
 }
 
@@ -102,6 +109,8 @@ bool TConnectionTest::FetchProbe(const std::string& url, const std::string& byte
         FireLog("Fetching the test picture from " + address);
         kwHTTP http;
         http.Method = "GET";
+        // Enough for the probe with any header; a page that goes on is not it.
+        http.ReceiveLimit = bytes.size() + 65536;
         http.Host = target.Host;
         http.Port = target.Port;
         http.Url = target.Path;
@@ -116,7 +125,7 @@ bool TConnectionTest::FetchProbe(const std::string& url, const std::string& byte
         }
         const THttpResponse answer = ParseHttpResponse(http.Received);
         if (IsRedirect(answer.Status) && !answer.Location.empty() && redirects < MaxRedirects) {
-            address = Resolve(target, answer.Location);
+            address = Resolve(target, Masked(answer.Location));
             FireLog("The web server sends this address on to " + address + ".");
             continue;
         }
@@ -125,17 +134,18 @@ bool TConnectionTest::FetchProbe(const std::string& url, const std::string& byte
             return true;
         }
         if (answer.Status == 200)
-            FireLog("The web server answered, but not with the test picture (" +
-                    std::to_string(answer.Body.size()) + " bytes" +
-                    (answer.ContentType.empty() ? std::string() : " of " + answer.ContentType) +
-                    "): the URL prefix does not point at the destination directory.");
+            FireLog(
+                "The web server answered, but not with the test picture (" +
+                std::to_string(answer.Body.size()) + " bytes" +
+                (answer.ContentType.empty() ? std::string() : " of " + Masked(answer.ContentType)) +
+                "): the URL prefix does not point at the destination directory.");
         else if (answer.Status == 404)
             FireLog("The web server does not have the test picture at this address (" +
-                    answer.StatusLine +
+                    Masked(answer.StatusLine) +
                     "): the URL prefix does not point at the destination "
                     "directory.");
         else
-            FireLog("The web server answered \"" + answer.StatusLine +
+            FireLog("The web server answered \"" + Masked(answer.StatusLine) +
                     "\" instead of the test picture: check the URL prefix.");
         return false;
     }
@@ -150,26 +160,6 @@ void TConnectionTest::TryPrefixWithSlash(const std::string& prefix, const std::s
     if (found)
         FireLog("With \"/\" at the end of the URL prefix the test picture is found: make it " +
                 prefix + "/");
-}
-
-bool RunConnectionTest(const configRecord& settings) {
-    const bool ftp = settings.transferType == settings::TransferFtp;
-    auto log =
-        platform::dialogs().ShowLog(ftp ? "Test FTP publishing" : "Test HTTP POST publishing");
-    TConnectionTest test(settings);
-    test.OnLog = [&log](const std::string& line) { log->Add(line); };
-    log->OnCancel = [&test] { test.Cancel(); };
-    // Trusted as a publish would: the settings keep the fingerprint.
-    test.OnUntrustedCertificate = [ftp](const TSslCertProblem& problem, std::string& trusted) {
-        std::string& stored = ftp ? Settings.ftpCertFingerprint : Settings.httpCertFingerprint;
-        if (!OfferCertificateTrust(problem, stored)) return false;
-        trusted = stored;
-        return true;
-    };
-    const bool passed = test.Run();
-    log->OnCancel = nullptr;
-    log->Finish();
-    return passed;
 }
 
 std::string ProbePicture() {

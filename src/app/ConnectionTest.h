@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TFtpClient;
 class kwHTTP;
@@ -30,6 +31,9 @@ public:
     // Stops the step under way; Run then ends at once.
     void Cancel();
     bool Cancelled() const { return cancelled_; }
+    // The settings tried, with the fingerprints of certificates the user
+    // chose to trust meanwhile.
+    const configRecord& Tried() const { return settings_; }
 
     // One line per step and finding.
     std::function<void(const std::string& line)> OnLog;
@@ -47,6 +51,11 @@ private:
     bool FtpLogin(TFtpClient& ftp);
     bool FtpEnterDirectory(TFtpClient& ftp);
     void FtpSuggestTls(TFtpClient& ftp);
+    // Connects, logs in and enters the directory again after the server
+    // dropped the session; says what failed.
+    bool FtpReconnect(TFtpClient& ftp, const std::string& why);
+    // The probe on the server goes, or the user is told to remove it.
+    void FtpDeleteProbe(TFtpClient& ftp, const std::string& name);
     // The upload in the chosen transfer mode, else in the other; worked
     // tells whether the probe is on the server (to be deleted).
     bool FtpUpload(TFtpClient& ftp, const std::string& local, bool& worked);
@@ -58,27 +67,39 @@ private:
     bool RunHttp();
     // Sends the request and waits for its end (or Cancel).
     void Request(kwHTTP& http);
+    // Explains a refused certificate and asks whether to trust it.
     bool Trust(const TSslCertProblem& problem, std::string& trusted);
+    bool FireUntrustedCertificate(const TSslCertProblem& problem, std::string& trusted);
     // field: the prefix's caption in Configure, for the note.
     void NoteUrlPrefix(const std::string& prefix, const std::string& field);
     void FireLog(const std::string& line);
+    // Text from a server, with any copy of the method's secret masked (a
+    // server may echo what it was sent). Only what servers say goes through
+    // it: masking a short secret in our own sentences would garble them.
+    std::string Masked(const std::string& serverText) const;
+    // What went wrong with the FTP client's last request, in the server's
+    // words where it said any.
+    std::string Why(const TFtpClient& ftp) const;
 
     configRecord settings_;
-    std::unique_ptr<TFtpClient> ftp_;
     kwHTTP* http_ = nullptr;
     // What the FTP server said since the last command.
     std::vector<std::string> replies_;
+    // A setting the FTP client cannot use ("UserName emtpy", ...).
+    std::string usageError_;
     bool cancelled_ = false;
     // The plain server listed AUTH TLS among its features.
     bool offersTls_ = false;
     // Lines are not reported while set.
     bool quiet_ = false;
+    // Last: its handlers write into the members above.
+    std::unique_ptr<TFtpClient> ftp_;
 };
 
 // Runs the test in a log window, offering to trust a refused certificate as
-// a publish does. Configure's Test buttons call it.
-// True when the test passed.
-bool RunConnectionTest(const configRecord& settings);
+// a publish does; a certificate the user trusts goes into settings, for
+// Configure to keep on OK. True when the test passed.
+bool RunConnectionTest(configRecord& settings);
 
 // The upload test's picture: a small valid JPEG.
 std::string ProbePicture();

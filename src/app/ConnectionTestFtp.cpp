@@ -18,16 +18,6 @@ std::string Upper(std::string text) {
     return text;
 }
 
-bool TimedOut(const TFtpClient& ftp) {
-    return ftp.StatusCode() == 426 && ftp.ErrorMessage() == "426 Timeout";
-}
-
-// What went wrong with the last request, in the server's words where it said any.
-std::string Why(const TFtpClient& ftp, int timeoutSeconds) {
-    if (TimedOut(ftp)) return "no answer for " + std::to_string(timeoutSeconds) + " seconds";
-    return ftp.LastResponse().empty() ? ftp.ErrorMessage() : ftp.LastResponse();
-}
-
 const char* ModeName(bool passive) {
     return passive ? "Yes" : "No";
 }
@@ -49,7 +39,32 @@ private:
     bool written_ = false;
 };
 
+// However the test ends, the session is closed and the client's handlers
+// into the test are taken back.
+class TSessionEnd {
+public:
+    TSessionEnd(TFtpClient& ftp, const bool& cancelled) : ftp_(ftp), cancelled_(cancelled) {}
+    ~TSessionEnd() {
+        if (ftp_.Connected() && !cancelled_) ftp_.Quit();
+        if (ftp_.Connected()) ftp_.Abort();
+        ftp_.OnDisplay = nullptr;
+        ftp_.OnError = nullptr;
+    }
+    TSessionEnd(const TSessionEnd&) = delete;
+    TSessionEnd& operator=(const TSessionEnd&) = delete;
+
+private:
+    TFtpClient& ftp_;
+    const bool& cancelled_;
+};
+
 } // namespace
+
+std::string TConnectionTest::Why(const TFtpClient& ftp) const {
+    if (ftp.StatusCode() == 426 && ftp.ErrorMessage() == "426 Timeout")
+        return "no answer for " + std::to_string(TimeoutSeconds) + " seconds";
+    return Masked(ftp.LastResponse().empty() ? ftp.ErrorMessage() : ftp.LastResponse());
+}
 
 bool TConnectionTest::RunFtp() {
     const configRecord& s = settings_;
@@ -58,15 +73,16 @@ bool TConnectionTest::RunFtp() {
     TFtpClient& ftp = *ftp_;
     ApplyFtpSettings(ftp, s);
     ftp.SetTimeout(TimeoutSeconds);
-    std::string usageError;
-    ftp.OnError = [&usageError](TCustomFtpCli*, std::string& msg) { usageError = msg; };
+    ftp.OnError = [this](TCustomFtpCli*, std::string& msg) { usageError_ = msg; };
     // Only the server's lines are kept: the trace of our own commands
     // holds the password.
     ftp.OnDisplay = [this](TCustomFtpCli*, std::string& line) {
         if (line.compare(0, 2, "< ") == 0) replies_.push_back(line.substr(2));
     };
+    TSessionEnd end(ftp, cancelled_);
     if (!FtpConnect(ftp) || !FtpLogin(ftp) || !FtpEnterDirectory(ftp)) {
-        if (!usageError.empty() && !cancelled_) FireLog("The test could not go on: " + usageError);
+        if (!usageError_.empty() && !cancelled_)
+            FireLog("The test could not go on: " + usageError_);
         return false;
     }
 
@@ -82,26 +98,49 @@ bool TConnectionTest::RunFtp() {
     bool uploaded = false;
     bool ok = FtpUpload(ftp, path, uploaded);
     if (uploaded && !cancelled_) {
-        NoteUrlPrefix(s.hostPrefix, "URL prefix");
-        if (!FetchProbe(s.hostPrefix + name, bytes)) {
-            TryPrefixWithSlash(s.hostPrefix, name, bytes);
+        if (s.hostPrefix.empty()) {
+            FireLog("The URL prefix is empty, so a published address would be the file name "
+                    "alone: enter the web address of the destination directory.");
             ok = false;
+        } else {
+            NoteUrlPrefix(s.hostPrefix, "URL prefix");
+            if (!FetchProbe(s.hostPrefix + name, bytes)) {
+                TryPrefixWithSlash(s.hostPrefix, name, bytes);
+                ok = false;
+            }
         }
     }
-    if (uploaded && !cancelled_ && ftp.Connected()) {
-        ftp.SetHostFileName(name);
-        if (ftp.Dele())
-            FireLog("Deleted the test picture from the server.");
-        else if (!cancelled_)
-            FireLog("Could not delete the test picture " + name + " (" + Why(ftp, TimeoutSeconds) +
-                    "); you may want to delete it yourself.");
+    if (uploaded) FtpDeleteProbe(ftp, name);
+    return ok;
+}
+
+void TConnectionTest::FtpDeleteProbe(TFtpClient& ftp, const std::string& name) {
+    const std::string leftOver = "; you may want to delete " + name + " yourself.";
+    if (cancelled_) {
+        FireLog("The test picture may be left on the server" + leftOver);
+        return;
     }
-    if (uploaded && cancelled_)
-        FireLog("The test picture " + name +
-                " may be left on the server; you may want to "
-                "delete it yourself.");
-    if (ftp.Connected() && !cancelled_) ftp.Quit();
-    if (ftp.Connected()) ftp.Abort();
+    // The fetch can take long enough for the server to drop an idle session.
+    if (!ftp.Connected() && !FtpReconnect(ftp, "to delete the test picture")) {
+        if (!cancelled_) FireLog("The test picture is left on the server" + leftOver);
+        return;
+    }
+    ftp.SetHostFileName(name);
+    if (ftp.Dele())
+        FireLog("Deleted the test picture from the server.");
+    else if (!cancelled_)
+        FireLog("Could not delete the test picture (" + Why(ftp) + ")" + leftOver);
+}
+
+bool TConnectionTest::FtpReconnect(TFtpClient& ftp, const std::string& why) {
+    FireLog("Connecting again " + why + "...");
+    replies_.clear();
+    if (cancelled_) return false;
+    bool ok = ftp.Open() && !cancelled_;
+    ok = ok && ftp.User() && !cancelled_;
+    if (ok && ftp.StatusCode() != 230) ok = ftp.Pass() && !cancelled_;
+    ok = ok && ftp.Cwd() && !cancelled_;
+    if (!ok && !cancelled_) FireLog("Connecting again failed (" + Why(ftp) + ").");
     return ok;
 }
 
@@ -122,14 +161,14 @@ bool TConnectionTest::FtpConnect(TFtpClient& ftp) {
     if (cancelled_) return false;
     if (ok) {
         FireLog("Connected to " + host + " (" + ftp.DnsResult() + ").");
-        if (!replies_.empty()) FireLog("The server says: " + replies_.front());
+        if (!replies_.empty()) FireLog("The server says: " + Masked(replies_.front()));
         if (ftp.Encryption() != ftpEncNone)
             FireLog("The connection is encrypted (TLS).");
         else
             FtpSuggestTls(ftp);
         return true;
     }
-    const std::string answer = Why(ftp, TimeoutSeconds);
+    const std::string answer = Why(ftp);
     if (ftp.DnsResult().empty()) {
         FireLog("Cannot find the server \"" + host + "\" (" + answer + "): check the server name.");
         return false;
@@ -137,13 +176,19 @@ bool TConnectionTest::FtpConnect(TFtpClient& ftp) {
     FireLog("Cannot open the connection to " + host + " (" + ftp.DnsResult() + "): " + answer);
     if (ftp.CertProblem().Refused()) return false;
     const bool greeted = !replies_.empty();
-    if (ftp.Encryption() == ftpEncExplicit && greeted)
+    const bool tlsAgreed = std::any_of(replies_.begin(), replies_.end(), [](const std::string& l) {
+        return l.compare(0, 4, "234 ") == 0;
+    });
+    if (ftp.Encryption() == ftpEncExplicit && tlsAgreed)
+        FireLog("The server agreed to encrypt, but the encrypted connection could not be set "
+                "up. Check the server's TLS settings.");
+    else if (ftp.Encryption() == ftpEncExplicit && greeted)
         FireLog("The server did not agree to encrypt the connection. If it offers no FTP over "
                 "TLS, choose None under Encryption (the password then travels unencrypted).");
     else if (ftp.Encryption() == ftpEncImplicit)
         FireLog("Implicit TLS connects to port 990 when the port is 21. Most hosts that offer "
                 "encryption want Explicit TLS on the usual port.");
-    else if (!greeted && TimedOut(ftp))
+    else if (!greeted && ftp.ControlReached())
         FireLog("The server took the connection but never greeted. If it expects TLS from the "
                 "first byte, choose Implicit TLS under Encryption.");
     else
@@ -155,6 +200,7 @@ bool TConnectionTest::FtpConnect(TFtpClient& ftp) {
 // nothing; FEAT tells without changing the session.
 void TConnectionTest::FtpSuggestTls(TFtpClient& ftp) {
     replies_.clear();
+    // The client sends its local file name as the quoted command.
     ftp.SetLocalFileName("FEAT");
     ftp.Quote();
     for (const std::string& line : replies_)
@@ -179,7 +225,7 @@ bool TConnectionTest::FtpLogin(TFtpClient& ftp) {
         return true;
     }
     // Servers that offer TLS often refuse plain logins outright.
-    FireLog("The server refused the login (" + Why(ftp, TimeoutSeconds) + "): " +
+    FireLog("The server refused the login (" + Why(ftp) + "): " +
             (offersTls_ ? "if it insists on encryption, choose Explicit TLS; else check the "
                           "username and password."
                         : "check the username and password."));
@@ -199,7 +245,7 @@ bool TConnectionTest::FtpEnterDirectory(TFtpClient& ftp) {
         return true;
     }
     if (!cancelled_ && !dir.empty())
-        FireLog("Cannot enter the directory \"" + dir + "\" (" + Why(ftp, TimeoutSeconds) +
+        FireLog("Cannot enter the directory \"" + dir + "\" (" + Why(ftp) +
                 "): check the destination directory.");
     return false;
 }
@@ -217,14 +263,9 @@ bool TConnectionTest::FtpUpload(TFtpClient& ftp, const std::string& local, bool&
         FireLog("Uploaded the test picture.");
         return true;
     }
-    FireLog("The upload failed: " + Why(ftp, TimeoutSeconds));
+    FireLog("The upload failed: " + Why(ftp));
     // A failed data connection can take the control connection with it.
-    if (!ftp.Connected()) {
-        FireLog("Connecting again to try the other transfer mode...");
-        replies_.clear();
-        if (!ftp.Open() || cancelled_) return false;
-        if (!(ftp.User() && (ftp.StatusCode() == 230 || ftp.Pass())) || !ftp.Cwd()) return false;
-    }
+    if (!ftp.Connected() && !FtpReconnect(ftp, "to try the other transfer mode")) return false;
     if (cancelled_) return false;
     FireLog("Trying passive transfer " + std::string(ModeName(!passive)) + "...");
     ftp.SetPassive(!passive);
@@ -234,7 +275,7 @@ bool TConnectionTest::FtpUpload(TFtpClient& ftp, const std::string& local, bool&
         FireLog("Uploading works with passive transfer " + std::string(ModeName(!passive)) +
                 ": choose \"" + ModeName(!passive) + "\" under Passive transfer.");
     else
-        FireLog("Uploading fails with either transfer mode (" + Why(ftp, TimeoutSeconds) +
+        FireLog("Uploading fails with either transfer mode (" + Why(ftp) +
                 "): check that the account may write in the directory and that a firewall "
                 "lets data connections through.");
     return false;

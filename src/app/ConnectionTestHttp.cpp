@@ -6,6 +6,8 @@
 #include "PublishSession.h"
 #include "kwHTTPUnit.h"
 
+#include <algorithm>
+
 namespace {
 
 bool Contains(const std::string& text, const char* marker) {
@@ -21,10 +23,17 @@ std::string ScriptWords(const std::vector<std::string>& replies, const std::stri
             body = line.empty();
             continue;
         }
-        if (line.empty() || (line.size() > 4 && line.compare(0, 2, "##") == 0 &&
-                             line.compare(line.size() - 2, 2, "##") == 0))
-            continue;
-        words += (words.empty() ? "" : " ") + MaskPassword(line, key);
+        // The script ends its lines with a bare LF, which keeps them together.
+        std::string text = line;
+        for (const char* marker :
+             {MarkerTransferOk, MarkerAuthFail, MarkerSizeDiff, MarkerCheckOk, MarkerCheckFailed})
+            for (size_t at; (at = text.find(marker)) != std::string::npos;)
+                text.erase(at, std::char_traits<char>::length(marker));
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        const size_t first = text.find_first_not_of(' ');
+        if (first == std::string::npos) continue;
+        text = text.substr(first, text.find_last_not_of(' ') + 1 - first);
+        words += (words.empty() ? "" : " ") + MaskPassword(text, key);
     }
     return words;
 }
@@ -85,6 +94,11 @@ bool TConnectionTest::RunHttp() {
         FireLog("The upload script accepted the secret key and can store pictures.");
         return true;
     }
+    if (Contains(text, MarkerCheckFailed)) {
+        FireLog("The upload script accepted the secret key, but cannot store pictures: " + words +
+                " Check its upload directory ($uploadDir) and its permissions.");
+        return false;
+    }
     if (Contains(text, MarkerAuthFail)) {
         FireLog("The upload script refused the secret key: the key in Configure and the one in "
                 "the script's settings must be the same." +
@@ -94,7 +108,7 @@ bool TConnectionTest::RunHttp() {
     // Servers often send plain http:// on to https://; a post is not followed.
     const THttpResponse answer = ParseHttpResponse(text);
     if (answer.Status >= 300 && answer.Status < 400 && !answer.Location.empty()) {
-        FireLog("The web server sends the posting URL on to " + answer.Location +
+        FireLog("The web server sends the posting URL on to " + Masked(answer.Location) +
                 " and a post is not sent on: use that address as the posting URL.");
         return false;
     }

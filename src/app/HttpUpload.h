@@ -40,3 +40,5 @@ inline constexpr const char* MarkerSizeDiff = "##SIZEDIFF##";
 inline constexpr const char* MarkerNotFound = "404 Not Found";
 // The answer to a check request when the key is right and a picture could be stored.
 inline constexpr const char* MarkerCheckOk = "##CHECK_OK##";
+// The key was right, but the script cannot store pictures; its words follow.
+inline constexpr const char* MarkerCheckFailed = "##CHECK_FAILED##";

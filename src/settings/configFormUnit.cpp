@@ -172,6 +172,8 @@ void TfrmConfig::FormActivate() {
     leHTTPTarget->setText(Q(Settings.postUrl));
     leHTTPServer->setText(Q(Settings.postServer));
     leSecretKey->setText(Q(Settings.secretKey));
+    ftpCertFingerprint_ = Settings.ftpCertFingerprint;
+    httpCertFingerprint_ = Settings.httpCertFingerprint;
     lblSecrets->setText(Settings.secretsInKeyring ? "Passwords are kept in the desktop keyring."
                                                   : "Passwords are kept in the settings file.");
     deactivatActivateControls();
@@ -191,6 +193,8 @@ configRecord TfrmConfig::ReadControls() const {
     r.postUrl = S(leHTTPTarget->text());
     r.postServer = S(leHTTPServer->text());
     r.secretKey = S(leSecretKey->text());
+    r.ftpCertFingerprint = ftpCertFingerprint_;
+    r.httpCertFingerprint = httpCertFingerprint_;
     return r;
 }
 
@@ -205,14 +209,15 @@ void TfrmConfig::btnTestClick(int32_t transferType) {
     btnTestFTP->setEnabled(false);
     btnTestHTTP->setEnabled(false);
     FireTestConnection(trial);
+    ftpCertFingerprint_ = trial.ftpCertFingerprint;
+    httpCertFingerprint_ = trial.httpCertFingerprint;
 }
 
-void TfrmConfig::FireTestConnection(const configRecord& settings) {
+void TfrmConfig::FireTestConnection(configRecord& settings) {
     if (OnTestConnection) OnTestConnection(settings);
 }
 
 void TfrmConfig::btnOKClick() {
-    // A trusted certificate the test stored meanwhile is kept.
     Settings = ReadControls();
     // A failed save raises before the dialog closes, so the edits are not lost.
     SaveSettings();

@@ -32,8 +32,10 @@ public:
     // A Test button: tries its method with the values in the dialog, unsaved.
     void btnTestClick(int32_t transferType);
 
-    // Fired by the Test buttons with the settings to try.
-    std::function<void(const configRecord& settings)> OnTestConnection;
+    // Fired by the Test buttons with the settings to try. A certificate the
+    // user chose to trust during the test comes back in its fingerprint
+    // field, and is stored with the rest on OK.
+    std::function<void(configRecord& settings)> OnTestConnection;
 
     // Containers first: members are destroyed in reverse order, so every
     // control is gone before the group box that parents it.
@@ -63,8 +65,13 @@ public:
     std::unique_ptr<QLabel> lblSecrets;
 
 protected:
-    void FireTestConnection(const configRecord& settings);
+    void FireTestConnection(configRecord& settings);
     void showEvent(QShowEvent* event) override;
+
+private:
+    // The trusted certificates as loaded, or as a test left them.
+    std::string ftpCertFingerprint_;
+    std::string httpCertFingerprint_;
 };
 
 // The one dialog of the run, created (and owned) by program start.

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 #include <filesystem>
 
 namespace {
@@ -33,9 +35,9 @@ struct Outcome {
     }
 };
 
-Outcome Check(const configRecord& settings, bool trust = false) {
+Outcome Check(const configRecord& settings, bool trust = false, int timeoutSeconds = 10) {
     TConnectionTest test(settings);
-    test.TimeoutSeconds = 10;
+    test.TimeoutSeconds = timeoutSeconds;
     Outcome o;
     test.OnLog = [&o](const std::string& line) { o.lines.push_back(line); };
     test.OnUntrustedCertificate = [trust](const TSslCertProblem& p, std::string& trusted) {
@@ -165,6 +167,41 @@ TEST(ConnectionTestFtp, EncryptionIsSuggestedUsedAndItsCertificateTrusted) {
     }
 }
 
+TEST(ConnectionTestFtp, EachConnectFailureGetsItsOwnAdvice) {
+    TempDirScope tmp;
+    ScriptedTcpServer silent({ScriptedTcpServer::ReadUntilClose()});
+    ScriptedTcpServer noTls({ScriptedTcpServer::Send("220 ready\r\n"),
+                             ScriptedTcpServer::Read(10),
+                             ScriptedTcpServer::Send("500 AUTH not understood\r\n"),
+                             ScriptedTcpServer::ReadUntilClose()});
+    const uint16_t closed = UnusedLoopbackPort();
+    struct Case {
+        std::string host;
+        uint16_t port;
+        int encryption;
+        std::string advice;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", silent.Port(), 0, "never greeted. If it expects TLS from the first byte"},
+        {"127.0.0.1", noTls.Port(), 1, "did not agree to encrypt the connection"},
+        {"127.0.0.1", closed, 0, "Check the server name and port"},
+        {"no-such-host.invalid", 21, 0, "Cannot find the server \"no-such-host.invalid\""},
+    };
+    for (const Case& c : cases) {
+        configRecord s;
+        s.transferType = settings::TransferFtp;
+        s.hostName = c.host;
+        s.port = std::to_string(c.port);
+        s.userName = "u";
+        s.password = "p";
+        s.ftpEncryption = c.encryption;
+        const Outcome o = Check(s, false, 1);
+        EXPECT_FALSE(o.passed);
+        EXPECT_TRUE(o.Has(c.advice)) << o.Text();
+        EXPECT_FALSE(o.Has("Logging in")) << o.Text();
+    }
+}
+
 TEST(ConnectionTestHttp, TheUploadScriptChecksTheKeyAndStoresNothing) {
     if (!PhpWebServer::Available()) GTEST_SKIP() << "php is not installed";
     UploadSite site;
@@ -204,22 +241,37 @@ TEST(ConnectionTestHttp, TheUploadScriptChecksTheKeyAndStoresNothing) {
         EXPECT_FALSE(o.Has(c.key)) << o.Text();
         EXPECT_TRUE(site.UploadedFiles().isEmpty()) << site.UploadedFiles().join(" ").toStdString();
     }
+    QDir(QString::fromStdString(site.Uploads())).removeRecursively();
+    configRecord s;
+    s.transferType = settings::TransferHttp;
+    s.postUrl = UploadSite::ScriptUrl;
+    s.secretKey = UploadSite::Key;
+    const Outcome o = Check(s);
+    EXPECT_FALSE(o.passed);
+    EXPECT_TRUE(o.Has("The upload script accepted the secret key, but cannot store pictures: "
+                      "Upload failed: the upload directory is missing or not writable."))
+        << o.Text();
 }
 
-TEST(ConnectionTestWindow, TheLogWindowShowsEachLineAndItsCancelStopsTheTest) {
+TEST(ConnectionTestWindow, CancelStopsAConnectionUnderWayAndTheLogSaysSo) {
     ScriptedDialogsScope dialogs;
+    // Takes the connection and never greets: only Cancel ends the wait early.
+    ScriptedTcpServer silent({ScriptedTcpServer::ReadUntilClose()});
     configRecord s;
     s.transferType = settings::TransferFtp;
     s.hostName = "127.0.0.1";
-    s.port = "1";
+    s.port = std::to_string(silent.Port());
     s.userName = "u";
     s.password = "p";
     dialogs->whileLog = [](ScriptedDialogs::Log& log, const std::string& line) {
-        if (line.find("connecting") != std::string::npos) log.Cancel();
+        if (line.find("connecting") != std::string::npos)
+            QTimer::singleShot(200, [&log] { log.Cancel(); });
     };
-    RunConnectionTest(s);
+    EXPECT_FALSE(RunConnectionTest(s));
     EXPECT_EQ(dialogs->logCaptions, (std::vector<std::string>{"Test FTP publishing"}));
     ASSERT_FALSE(dialogs->logLines.empty());
     EXPECT_EQ(dialogs->logLines.back(), "Test cancelled.");
+    for (const std::string& line : dialogs->logLines)
+        EXPECT_EQ(line.find("no answer"), std::string::npos) << line;
     EXPECT_EQ(dialogs->logsFinished, 1);
 }

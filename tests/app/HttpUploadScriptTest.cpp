@@ -157,3 +157,14 @@ TEST_F(UploadScriptTest, DataThatIsNotAJpegIsRefused) {
     }
     EXPECT_TRUE(site.UploadedFiles().isEmpty());
 }
+
+TEST_F(UploadScriptTest, ACheckRequestStoresNothingAndTellsTheDirectoryFromTheKey) {
+    const std::string upload = BuildPostForm("checked.jpg", UploadSite::Key, jpeg);
+    EXPECT_NE(Post(upload + "&check=1").find("##CHECK_OK##"), std::string::npos);
+    EXPECT_NE(Post("check=1&key=wrong-key-of-some-length").find("##AUTHFAIL##"), std::string::npos);
+    EXPECT_TRUE(site.UploadedFiles().isEmpty()) << site.UploadedFiles().join(" ").toStdString();
+    QDir(QString::fromStdString(site.Uploads())).removeRecursively();
+    const std::string broken = Post(std::string("check=1&key=") + UploadSite::Key);
+    EXPECT_NE(broken.find("##CHECK_FAILED##"), std::string::npos) << broken;
+    EXPECT_EQ(broken.find("##CHECK_OK##"), std::string::npos) << broken;
+}

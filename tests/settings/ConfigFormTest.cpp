@@ -306,9 +306,11 @@ TEST_F(ConfigDialog, EachTestButtonTriesItsMethodWithTheUnsavedValues) {
     Open();
     std::vector<configRecord> tried;
     std::vector<bool> othersEnabled;
-    Form->OnTestConnection = [&](const configRecord& s) {
+    Form->OnTestConnection = [&](configRecord& s) {
         tried.push_back(s);
         othersEnabled.push_back(Form->btnTestFTP->isEnabled() || Form->btnTestHTTP->isEnabled());
+        // The user trusted the server's certificate during the test.
+        s.httpCertFingerprint = "AB:CD";
     };
     EXPECT_TRUE(Form->btnTestFTP->isEnabled());
     EXPECT_FALSE(Form->btnTestHTTP->isEnabled());
@@ -327,6 +329,9 @@ TEST_F(ConfigDialog, EachTestButtonTriesItsMethodWithTheUnsavedValues) {
     EXPECT_EQ(othersEnabled, (std::vector<bool>{false, false})) << "one test at a time";
     EXPECT_TRUE(Form->btnTestHTTP->isEnabled());
     EXPECT_NE(Stored("ftp/hostname").toString(), "ftp.unsaved.example") << "a test saves nothing";
+    EXPECT_FALSE(Stored("httppost/certfingerprint").isValid());
+    Form->btnOKClick();
+    EXPECT_EQ(Stored("httppost/certfingerprint"), QVariant("AB:CD")) << "kept with the rest on OK";
     // In the top row of each group, clear of its other controls.
     for (auto [button, group, use, first] :
          {std::tuple{Form->btnTestFTP.get(), Form->grpFTPSettings.get(), Form->cbUseFTP.get(),

@@ -94,6 +94,9 @@ public:
     int SizeResult() const { return FSizeResult; }
     int ByteCount() const { return FByteCount; }
     bool ControlConnected() const { return FControlConnected; }
+    // The last Open reached the server: its connection was made (an
+    // implicit TLS handshake included), whatever happened next.
+    bool ControlReached() const { return FControlReached; }
     TWSocket* ControlSocket() const { return FControlSocket.get(); }
     TWSocket* DataSocket() const { return FDataSocket.get(); }
 
@@ -286,6 +289,7 @@ protected:
     bool FLocalWriteFailed = false;
     std::string FGetCommand;
     bool FControlConnected = false;
+    bool FControlReached = false;
     char FSendBuffer[1460] = {};
     int FByteCount = 0;
     int FSizeResult = 0;

@@ -207,7 +207,7 @@ void TCustomFtpCli::ControlDnsLookupDone(TCustomWSocket*, uint16_t Error) {
 
 void TCustomFtpCli::ControlSessionConnected(TCustomWSocket*, uint16_t Error) {
     if (Error == 0) {
-        FControlConnected = true;
+        FControlConnected = FControlReached = true;
         return;
     }
     FSequenceNext = nullptr;

@@ -158,7 +158,6 @@ void TCustomFtpCli::StartUpload() {
     FStartTime = 0;
     FByteCount = 0;
     FDataCloseError = 0;
-    FLocalWriteFailed = false;
     const std::weak_ptr<void> life = Life();
     bool cancel = false;
     NotifyReadyToTransmit(cancel);
@@ -418,6 +417,7 @@ void TCustomFtpCli::StartDownload(const std::string& command) {
     FStartTime = 0;
     FByteCount = 0;
     FDataCloseError = 0;
+    FLocalWriteFailed = false;
     CloseLocalFile();
     if (!FDisplayFileFlag) {
         TFtpLocalFile* f = nullptr;

@@ -183,6 +183,7 @@ void TCustomFtpCli::OpenAsync() {
     FReceive.Clear();
     FRequestResult = 0;
     FDnsResult.clear();
+    FControlReached = false;
     FQuitReplied = false;
     FDataProtected = false;
     FCertProblem = {};

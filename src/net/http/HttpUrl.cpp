@@ -45,7 +45,8 @@ THttpUrl ParseHttpUrl(const std::string& url) {
     if (colon != std::string::npos && authority.find(']', colon) == std::string::npos) {
         const std::string digits = authority.substr(colon + 1);
         if (digits.empty() || digits.size() > 5 ||
-            !std::all_of(digits.begin(), digits.end(), ::isdigit))
+            !std::all_of(digits.begin(), digits.end(),
+                         [](unsigned char c) { return std::isdigit(c); }))
             return result;
         result.Port = std::stoi(digits);
         if (result.Port < 1 || result.Port > 65535) return result;

@@ -151,9 +151,15 @@ void kwHTTP::DataAvailable(TCustomWSocket*, uint16_t) {
         std::string buffer(ReceiveChunk, '\0');
         for (int n; (n = Socket->Receive(buffer.data(), ReceiveChunk)) > 0;) {
             Touch();
-            if (IsGet())
+            if (IsGet()) {
                 Received.append(buffer.data(), size_t(n));
-            else
+                if (ReceiveLimit > 0 && Received.size() > ReceiveLimit) {
+                    // No QUIT line: the server is still sending.
+                    Connected = false;
+                    Disconnect();
+                    return;
+                }
+            } else
                 Queue->AddData(buffer.data(), size_t(n));
         }
         TakeLines();

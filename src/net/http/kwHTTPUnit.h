@@ -1,8 +1,9 @@
 // kwHTTP: one HTTP/1.0 form POST over one connection, its answer collected
-// as text lines; or one GET, its answer kept whole. The request ends when the server closes the
-// connection, when the connection cannot be made, or when nothing has moved for IdleTimeoutMs. All
-// work happens in the socket's events, from the event loop the caller pumps until Done is set. No
-// exception leaves the client.
+// as text lines; or one GET, its answer kept whole. The request ends when
+// the server closes the connection, when the connection cannot be made, or
+// when nothing has moved for IdleTimeoutMs. All work happens in the
+// socket's events, from the event loop the caller pumps until Done is set.
+// No exception leaves the client.
 #pragma once
 
 #include "DataQueue.h"
@@ -56,6 +57,8 @@ public:
     // and Port) and keeps the answer's bytes in Received instead of Replies.
     std::string Method = "POST";
     std::string Received;
+    // A GET ends once Received holds more than this many bytes (0: no limit).
+    size_t ReceiveLimit = 0;
     unsigned IdleTimeoutMs = DefaultIdleTimeoutMs;
     // Set when the request was ended by the idle time-out.
     bool TimedOut = false;

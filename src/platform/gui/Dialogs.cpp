@@ -91,6 +91,16 @@ public:
     }
 };
 
+} // namespace
+
+void Cancellable::FireCancel() {
+    if (cancelFired_) return;
+    cancelFired_ = true;
+    if (OnCancel) OnCancel();
+}
+
+namespace {
+
 std::unique_ptr<Dialogs>& Installed() {
     static std::unique_ptr<Dialogs> current;
     return current;

@@ -27,12 +27,6 @@ std::string SizeText(uint64_t bytes) {
 
 } // namespace
 
-void Cancellable::FireCancel() {
-    if (cancelFired_) return;
-    cancelFired_ = true;
-    if (OnCancel) OnCancel();
-}
-
 std::string ProgressText(uint64_t sent, uint64_t total, uint64_t elapsedMs) {
     std::string text = SizeText(sent) + " of " + SizeText(total);
     // A rate over a few milliseconds says nothing.

@@ -335,6 +335,8 @@ TEST(FtpDownload, ALocalWriteFailureFailsTheDownload) {
     EXPECT_FALSE(got);
     EXPECT_EQ(t.r.Client.LastResponse(), "426 Error writing local file " + t.dir.File("down.bin"));
     EXPECT_TRUE(t.r.TraceHas("! Error writing local file"));
+    // The failure belongs to that download only.
+    EXPECT_TRUE(t.r.Client.Get()) << t.r.Client.LastResponse();
 }
 
 } // namespace
