@@ -95,6 +95,7 @@ TEST(ConnectionTestFtp, TheProbeIsFetchedAtTheUrlPrefixAndRemoved) {
              "/captures/"},
         {"http://" + web + "/captures/", "not-the-password", false,
          "The server refused the login (530"},
+        {"", server.Password(), false, "The URL prefix is empty"},
     };
     for (const Case& c : cases) {
         configRecord s = FtpSettings(server);
@@ -170,8 +171,7 @@ TEST(ConnectionTestFtp, EncryptionIsSuggestedUsedAndItsCertificateTrusted) {
 TEST(ConnectionTestFtp, EachConnectFailureGetsItsOwnAdvice) {
     TempDirScope tmp;
     ScriptedTcpServer silent({ScriptedTcpServer::ReadUntilClose()});
-    ScriptedTcpServer noTls({ScriptedTcpServer::Send("220 ready\r\n"),
-                             ScriptedTcpServer::Read(10),
+    ScriptedTcpServer noTls({ScriptedTcpServer::Send("220 ready\r\n"), ScriptedTcpServer::Read(10),
                              ScriptedTcpServer::Send("500 AUTH not understood\r\n"),
                              ScriptedTcpServer::ReadUntilClose()});
     const uint16_t closed = UnusedLoopbackPort();

@@ -278,3 +278,22 @@ TEST(HttpGet, AsksForThePathWithAHostHeaderAndKeepsTheAnswerWhole) {
     EXPECT_EQ(c.Received, answer);
     EXPECT_TRUE(c.Replies.empty());
 }
+
+TEST(HttpGet, AnAnswerPastTheLimitEndsTheRequest) {
+    const std::string request = "GET / HTTP/1.0\r\nHost: 127.0.0.1:PORT\r\n"
+                                "User-Agent: kwHTTP by m4lte\r\n\r\n";
+    // The system picks five-digit ports.
+    Server server({Server::Read(request.size() + 1), Server::Send(std::string(300000, 'x')),
+                   Server::ReadUntilClose()});
+    kwHTTP c;
+    Prepare(c, server.Port());
+    c.Method = "GET";
+    c.Url = "/";
+    c.ReceiveLimit = 1000;
+    c.Connect();
+    c.WaitUntilDone();
+    EXPECT_FALSE(c.TimedOut);
+    EXPECT_GT(c.Received.size(), 1000u);
+    EXPECT_LT(c.Received.size(), 300000u);
+    EXPECT_TRUE(server.WaitDone(2000)) << "the client closed the connection";
+}
