@@ -5,18 +5,12 @@
 #include "FtpClientSetup.h"
 #include "JpegExport.h"
 #include "System.h"
+#include "tekstiunit.h"
 
 #include <algorithm>
-#include <cctype>
 #include <span>
 
 namespace {
-
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return char(std::toupper(c)); });
-    return text;
-}
 
 const char* ModeName(bool passive) {
     return passive ? "Yes" : "No";
@@ -136,10 +130,7 @@ bool TConnectionTest::FtpReconnect(TFtpClient& ftp, const std::string& why) {
     FireLog("Connecting again " + why + "...");
     replies_.clear();
     if (cancelled_) return false;
-    bool ok = ftp.Open() && !cancelled_;
-    ok = ok && ftp.User() && !cancelled_;
-    if (ok && ftp.StatusCode() != 230) ok = ftp.Pass() && !cancelled_;
-    ok = ok && ftp.Cwd() && !cancelled_;
+    const bool ok = ftp.Connect() && !cancelled_ && ftp.Cwd() && !cancelled_;
     if (!ok && !cancelled_) FireLog("Connecting again failed (" + Why(ftp) + ").");
     return ok;
 }
@@ -204,7 +195,7 @@ void TConnectionTest::FtpSuggestTls(TFtpClient& ftp) {
     ftp.SetLocalFileName("FEAT");
     ftp.Quote();
     for (const std::string& line : replies_)
-        if (Upper(line).find("AUTH TLS") != std::string::npos) {
+        if (LowerCase(line).find("auth tls") != std::string::npos) {
             offersTls_ = true;
             FireLog("The server offers encryption (AUTH TLS): choose Explicit TLS under "
                     "Encryption, so that the password and the pictures do not travel "

@@ -10,10 +10,6 @@
 
 namespace {
 
-bool Contains(const std::string& text, const char* marker) {
-    return text.find(marker) != std::string::npos;
-}
-
 // The script's own words: the reply lines after the header, markers left out.
 std::string ScriptWords(const std::vector<std::string>& replies, const std::string& key) {
     std::string words;
@@ -48,7 +44,7 @@ bool TConnectionTest::RunHttp() {
         return false;
     }
     const TPostTarget target = PostTargetOf(s.postUrl);
-    if (target.Host.find_first_not_of(" \t") == std::string::npos) {
+    if (IsBlank(target.Host)) {
         FireLog("Cannot resolve host name, check that posting url is in format "
                 "http://www.example.com/post.php");
         return false;

@@ -1,19 +1,14 @@
 #include "HttpUpload.h"
 
+#include "tekstiunit.h"
+
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 
 namespace {
 constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 const std::string Scheme = "http://";
 const std::string TlsScheme = "https://";
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return text;
-}
 } // namespace
 
 std::string Base64Encode(const std::string& bytes) {
@@ -44,7 +39,7 @@ bool HasHttpScheme(const std::string& postUrl) {
 }
 
 std::string HostOfPostUrl(const std::string& postUrl) {
-    const std::string lower = Lower(postUrl);
+    const std::string lower = LowerCase(postUrl);
     std::string rest = postUrl;
     if (const size_t at = lower.find(Scheme); at != std::string::npos)
         rest.erase(at, Scheme.size());
@@ -53,7 +48,7 @@ std::string HostOfPostUrl(const std::string& postUrl) {
 }
 
 TPostTarget PostTargetOf(const std::string& postUrl) {
-    const std::string lower = Lower(postUrl);
+    const std::string lower = LowerCase(postUrl);
     const size_t plain = lower.find(Scheme);
     const size_t tls = lower.find(TlsScheme);
     if (tls == std::string::npos || (plain != std::string::npos && plain < tls))
@@ -101,4 +96,12 @@ std::string ReadWholeFile(const std::string& path) {
     file.read(bytes.data(), size);
     bytes.resize(size_t(file.gcount()));
     return bytes;
+}
+
+bool Contains(const std::string& text, const char* marker) {
+    return text.find(marker) != std::string::npos;
+}
+
+bool IsBlank(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c <= 32; });
 }

@@ -30,6 +30,11 @@ TPostTarget PostTargetOf(const std::string& postUrl);
 // scripts expect the values as typed.
 std::string BuildPostForm(const std::string& name, const std::string& key, const std::string& jpeg);
 
+// The text holds the marker.
+bool Contains(const std::string& text, const char* marker);
+// Nothing but spaces and control characters: no host to post to.
+bool IsBlank(const std::string& text);
+
 // The whole file; empty when it cannot be opened.
 std::string ReadWholeFile(const std::string& path);
 

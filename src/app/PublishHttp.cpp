@@ -15,17 +15,6 @@ namespace {
 
 const char* const ExamplePostUrl = "http://www.example.com/post.php";
 
-bool Contains(const std::string& text, const char* marker) {
-    return text.find(marker) != std::string::npos;
-}
-
-// Nothing but spaces and control characters.
-bool IsBlank(const std::string& text) {
-    for (const char c : text)
-        if (static_cast<unsigned char>(c) > 32) return false;
-    return true;
-}
-
 // What the server said, for the details of a failure box; a copy of the
 // key in it is masked.
 std::string ReplyDetails(const kwHTTP& http, const std::string& key) {

@@ -238,8 +238,9 @@ protected:
     // Ends a transfer on a refusing reply; note is an extra trace line or nullptr.
     void FailTransfer(const char* note);
     void NoteDataClosed(bool& closedFlag, uint16_t error);
-    // Puts a 426 line in place of the 226 of a transfer whose data
-    // connection ended in error.
+    // Puts line (a 426 one) in place of the 226 of a transfer that lost data.
+    void ReplaceFinalReply(const std::string& line);
+    // The line for a data connection that ended in error.
     void ExplainDataCloseError();
     void GetDataConnected(TCustomWSocket* Sender, uint16_t Error);
     void GetDataAccepted(TCustomWSocket* Sender, uint16_t Error);

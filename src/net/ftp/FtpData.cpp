@@ -350,9 +350,7 @@ void TCustomFtpCli::PutFinished() {
         // The data connection ended before the whole file went out (cut by
         // the server, a send error, an abort): the server's 226 then only
         // confirms a part.
-        FLastResponse = "426 Data connection closed before the whole file was sent";
-        FStatusCode = 426;
-        KeepFirstError();
+        ReplaceFinalReply("426 Data connection closed before the whole file was sent");
         if (result == 0) result = 426;
     } else if (result != 0) {
         ExplainDataCloseError();
@@ -386,13 +384,17 @@ void TCustomFtpCli::NoteDataClosed(bool& closedFlag, uint16_t error) {
     FDataCloseError = error;
 }
 
+void TCustomFtpCli::ReplaceFinalReply(const std::string& line) {
+    FLastResponse = line;
+    FStatusCode = 426;
+    KeepFirstError();
+}
+
 void TCustomFtpCli::ExplainDataCloseError() {
     // The server's 226 only says what it handled: a data connection that
     // ended in error (in TLS, without its close) may have lost the end.
-    FLastResponse = "426 Data connection ended: " + WinsockErrorText(FDataCloseError) +
-                    "; the file may be incomplete";
-    FStatusCode = 426;
-    KeepFirstError();
+    ReplaceFinalReply("426 Data connection ended: " + WinsockErrorText(FDataCloseError) +
+                      "; the file may be incomplete");
 }
 
 // ---- download --------------------------------------------------------------
@@ -563,9 +565,7 @@ void TCustomFtpCli::GetFinished() {
     FResumeAt = 0;
     uint16_t result = FDataCloseError;
     if (FLocalWriteFailed) {
-        FLastResponse = "426 Error writing local file " + FLocalFileName;
-        FStatusCode = 426;
-        KeepFirstError();
+        ReplaceFinalReply("426 Error writing local file " + FLocalFileName);
         result = 426;
     } else if (FDataCloseError != 0) {
         ExplainDataCloseError();

@@ -1,15 +1,11 @@
 #include "HttpUrl.h"
 
+#include "tekstiunit.h"
+
 #include <algorithm>
 #include <cctype>
 
 namespace {
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return text;
-}
 
 bool Printable(const std::string& text) {
     return std::all_of(text.begin(), text.end(),
@@ -24,7 +20,7 @@ THttpUrl ParseHttpUrl(const std::string& url) {
     std::string rest = url;
     const size_t scheme = rest.find("://");
     if (scheme != std::string::npos) {
-        const std::string name = Lower(rest.substr(0, scheme));
+        const std::string name = LowerCase(rest.substr(0, scheme));
         if (name != "http" && name != "https") return result;
         result.Tls = name == "https";
         result.Port = result.Tls ? 443 : 80;

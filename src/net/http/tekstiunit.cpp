@@ -1,6 +1,7 @@
 #include "tekstiunit.h"
 
 #include <algorithm>
+#include <cctype>
 
 bool IsCharAt(const std::string& s, int pos, char ch) {
     return pos >= 1 && size_t(pos) <= s.size() && s[size_t(pos) - 1] == ch;
@@ -36,4 +37,10 @@ std::string StripChar(char mode, char ch, const std::string& s) {
     default:
         return s;
     }
+}
+
+std::string LowerCase(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
 }

@@ -10,3 +10,6 @@ bool IsCharAt(const std::string& s, int pos, char ch);
 // 'B' leading and trailing, 'L' leading, 'R' trailing; any other mode
 // leaves s unchanged.
 std::string StripChar(char mode, char ch, const std::string& s);
+
+// s with ASCII letters in lower case.
+std::string LowerCase(std::string s);
