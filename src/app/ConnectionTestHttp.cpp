@@ -58,13 +58,7 @@ bool TConnectionTest::RunHttp() {
     FireLog("Asking the upload script to check the secret key and its upload directory "
             "(nothing is stored)...");
     auto check = [&](const std::string& fingerprint) {
-        auto http = std::make_unique<kwHTTP>();
-        http->Url = s.postUrl;
-        http->Host = target.Host;
-        http->Port = target.Port;
-        http->UseTls = target.Tls;
-        http->TrustedFingerprint = fingerprint;
-        http->PostData = "check=1&key=" + s.secretKey;
+        auto http = NewPost(s.postUrl, target, fingerprint, "check=1&key=" + s.secretKey);
         Request(*http);
         return http;
     };

@@ -105,3 +105,15 @@ bool Contains(const std::string& text, const char* marker) {
 bool IsBlank(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c <= 32; });
 }
+
+std::unique_ptr<kwHTTP> NewPost(const std::string& postUrl, const TPostTarget& target,
+                                const std::string& trustedFingerprint, std::string body) {
+    auto http = std::make_unique<kwHTTP>();
+    http->Url = postUrl;
+    http->Host = target.Host;
+    http->Port = target.Port;
+    http->UseTls = target.Tls;
+    http->TrustedFingerprint = trustedFingerprint;
+    http->PostData = std::move(body);
+    return http;
+}

@@ -1,7 +1,11 @@
 // The pieces of an HTTP publish that need no window: the posting URL's
-// checks, the form body the upload script reads, and its Base64 text.
+// checks, the form body the upload script reads, its Base64 text, and the
+// client that posts it.
 #pragma once
 
+#include "kwHTTPUnit.h"
+
+#include <memory>
 #include <string>
 
 // Standard alphabet with "=" padding and no line breaks.
@@ -24,6 +28,11 @@ struct TPostTarget {
     int Port = 80;
 };
 TPostTarget PostTargetOf(const std::string& postUrl);
+
+// A client ready to post body to postUrl at target, accepting a certificate
+// that does not verify only when it has this fingerprint.
+std::unique_ptr<kwHTTP> NewPost(const std::string& postUrl, const TPostTarget& target,
+                                const std::string& trustedFingerprint, std::string body);
 
 // "filename=" + name + "&key=" + key + "&size=" + bytes + "&sizeenc=" +
 // encoded length + "&data=" + Base64 text. Nothing is escaped: the upload

@@ -80,14 +80,8 @@ void TfrmMain::PublishHttp(const std::string& name) {
         if (current) current->Disconnect();
     };
     auto post = [&] {
-        auto http = std::make_unique<kwHTTP>();
-        http->Url = Settings.postUrl;
-        http->Port = target.Port;
+        auto http = NewPost(Settings.postUrl, target, Settings.httpCertFingerprint, form);
         http->IdleTimeoutMs = httpIdleTimeoutMs;
-        http->Host = target.Host;
-        http->UseTls = target.Tls;
-        http->TrustedFingerprint = Settings.httpCertFingerprint;
-        http->PostData = form;
         Watch(*http, session);
         current = http.get();
         session.Step("Connecting");
