@@ -5,8 +5,8 @@
 #include "ConsoleDialogs.h"
 #include "ErrorReport.h"
 #include "FastDIB.h"
+#include "PublishDialogs.h"
 #include "WorkingFiles.h"
-#include "mainFormUnit.h"
 
 #include <QImage>
 
@@ -132,12 +132,14 @@ int PublishFromCommandLine(const std::string& file) {
         Decode(ReadAll(file), file, bitmap);
         const TPictureFile picture(bitmap);
         bitmap.Release();
-        TfrmMain window{TPublishOnly{}};
-        window.PublishCapture(picture.Path);
+        const std::optional<std::string> name = ExportForPublish(picture.Path);
+        if (!name) return ExitFailed;
+        auto publisher = CreatePublisher(Settings);
+        const TPublishResult result = PublishWithDialogs(*publisher, *name, ShowUrlBox);
+        // A URL with a warning beside it (a size difference, say) is no success.
+        return result.Clean() ? ExitOk : ExitFailed;
     } catch (...) {
         platform::ReportCurrentException();
     }
-    // A URL with a warning beside it (a size difference, say) is no success.
-    const bool ok = dialogs.Console->Published() && dialogs.Console->Messages() == 0;
-    return ok ? ExitOk : ExitFailed;
+    return ExitFailed;
 }

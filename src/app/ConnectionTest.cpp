@@ -4,7 +4,7 @@
 #include "HttpResponse.h"
 #include "HttpUrl.h"
 #include "JpegEncoder.h"
-#include "PublishSession.h"
+#include "Publisher.h"
 #include "Random.h"
 #include "kwHTTPUnit.h"
 

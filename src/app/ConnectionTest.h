@@ -58,7 +58,8 @@ private:
     void FtpDeleteProbe(TFtpClient& ftp, const std::string& name);
     // The upload in the chosen transfer mode, else in the other; worked
     // tells whether the probe is on the server (to be deleted).
-    bool FtpUpload(TFtpClient& ftp, const std::string& local, bool& worked);
+    bool FtpUpload(TFtpClient& ftp, const std::string& local, const std::string& name,
+                   bool& worked);
     bool FetchProbe(const std::string& url, const std::string& bytes);
     // A missing "/" at the end of the URL prefix is the commonest slip:
     // says so when the probe is found with one.

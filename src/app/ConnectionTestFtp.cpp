@@ -2,7 +2,7 @@
 // destination directory, upload a probe (in the other transfer mode too
 // when the chosen one fails), fetch it from its public address, delete it.
 #include "ConnectionTest.h"
-#include "FtpClientSetup.h"
+#include "FtpSteps.h"
 #include "JpegExport.h"
 #include "System.h"
 #include "tekstiunit.h"
@@ -33,25 +33,6 @@ private:
     bool written_ = false;
 };
 
-// However the test ends, the session is closed and the client's handlers
-// into the test are taken back.
-class TSessionEnd {
-public:
-    TSessionEnd(TFtpClient& ftp, const bool& cancelled) : ftp_(ftp), cancelled_(cancelled) {}
-    ~TSessionEnd() {
-        if (ftp_.Connected() && !cancelled_) ftp_.Quit();
-        if (ftp_.Connected()) ftp_.Abort();
-        ftp_.OnDisplay = nullptr;
-        ftp_.OnError = nullptr;
-    }
-    TSessionEnd(const TSessionEnd&) = delete;
-    TSessionEnd& operator=(const TSessionEnd&) = delete;
-
-private:
-    TFtpClient& ftp_;
-    const bool& cancelled_;
-};
-
 } // namespace
 
 std::string TConnectionTest::Why(const TFtpClient& ftp) const {
@@ -73,7 +54,7 @@ bool TConnectionTest::RunFtp() {
     ftp.OnDisplay = [this](TCustomFtpCli*, std::string& line) {
         if (line.compare(0, 2, "< ") == 0) replies_.push_back(line.substr(2));
     };
-    TSessionEnd end(ftp, cancelled_);
+    TFtpSessionScope end(ftp, cancelled_);
     if (!FtpConnect(ftp) || !FtpLogin(ftp) || !FtpEnterDirectory(ftp)) {
         if (!usageError_.empty() && !cancelled_)
             FireLog("The test could not go on: " + usageError_);
@@ -88,9 +69,8 @@ bool TConnectionTest::RunFtp() {
         FireLog("Cannot write the test picture " + path + ".");
         return false;
     }
-    ftp.SetHostFileName(name);
     bool uploaded = false;
-    bool ok = FtpUpload(ftp, path, uploaded);
+    bool ok = FtpUpload(ftp, path, name, uploaded);
     if (uploaded && !cancelled_) {
         if (s.hostPrefix.empty()) {
             FireLog("The URL prefix is empty, so a published address would be the file name "
@@ -139,16 +119,16 @@ bool TConnectionTest::FtpConnect(TFtpClient& ftp) {
     const std::string& host = settings_.hostName;
     FireLog("Looking up " + host + " and connecting...");
     replies_.clear();
-    bool ok = !cancelled_ && ftp.Open();
-    if (!ok && !cancelled_ && ftp.Encryption() != ftpEncNone) {
-        std::string trusted;
-        if (Trust(ftp.CertProblem(), trusted)) {
-            settings_.ftpCertFingerprint = trusted;
-            ftp.SetTrustedFingerprint(trusted);
-            replies_.clear();
-            ok = ftp.Open();
-        }
-    }
+    bool first = true;
+    const bool ok = ConnectTrusting(
+        ftp,
+        [&] {
+            if (!first) replies_.clear();
+            first = false;
+            return !cancelled_ && ftp.Open();
+        },
+        [this](const TSslCertProblem& p, std::string& t) { return Trust(p, t); },
+        settings_.ftpCertFingerprint);
     if (cancelled_) return false;
     if (ok) {
         FireLog("Connected to " + host + " (" + ftp.DnsResult() + ").");
@@ -228,10 +208,10 @@ bool TConnectionTest::FtpEnterDirectory(TFtpClient& ftp) {
     const std::string& dir = settings_.destDirectory;
     // As a publish does: an existing directory, or one the server will not
     // create, is no reason to stop.
-    ftp.SetHostFileName(dir);
-    if (!dir.empty() && ftp.Mkd()) FireLog("Created the directory " + dir + ".");
-    if (cancelled_) return false;
-    if (ftp.Cwd()) {
+    bool created = false;
+    const bool entered = EnterDirectory(ftp, dir, !dir.empty(), cancelled_, created);
+    if (created) FireLog("Created the directory " + dir + ".");
+    if (entered) {
         FireLog("Entered the directory " + dir + ".");
         return true;
     }
@@ -241,13 +221,12 @@ bool TConnectionTest::FtpEnterDirectory(TFtpClient& ftp) {
     return false;
 }
 
-bool TConnectionTest::FtpUpload(TFtpClient& ftp, const std::string& local, bool& worked) {
+bool TConnectionTest::FtpUpload(TFtpClient& ftp, const std::string& local, const std::string& name,
+                                bool& worked) {
     const bool passive = settings_.passive;
     FireLog("Uploading a test picture with passive transfer " + std::string(ModeName(passive)) +
             "...");
-    ftp.SetLocalFileName(local);
-    ftp.SetBinary(true);
-    ftp.SetPassive(passive);
+    PrepareUpload(ftp, local, name, passive);
     worked = ftp.TypeSet() && ftp.Put();
     if (cancelled_) return false;
     if (worked) {

@@ -1,9 +1,8 @@
 // The HTTP POST connection test: one check request that the upload script
 // answers without storing anything, and what its answer means.
 #include "ConnectionTest.h"
+#include "HttpPublisher.h"
 #include "HttpResponse.h"
-#include "HttpUpload.h"
-#include "PublishSession.h"
 #include "kwHTTPUnit.h"
 
 #include <algorithm>
@@ -39,16 +38,13 @@ std::string ScriptWords(const std::vector<std::string>& replies, const std::stri
 bool TConnectionTest::RunHttp() {
     const configRecord& s = settings_;
     FireLog("Testing HTTP POST publishing to " + s.postUrl + ".");
-    if (!HasHttpScheme(s.postUrl)) {
-        FireLog("Missing http:// start from the posting URL!");
+    std::string why;
+    const std::optional<TPostTarget> checked = CheckPostUrl(s.postUrl, why);
+    if (!checked) {
+        FireLog(why);
         return false;
     }
-    const TPostTarget target = PostTargetOf(s.postUrl);
-    if (IsBlank(target.Host)) {
-        FireLog("Cannot resolve host name, check that posting url is in format "
-                "http://www.example.com/post.php");
-        return false;
-    }
+    const TPostTarget& target = *checked;
     if (!target.Tls && target.Host.find(':') != std::string::npos) {
         FireLog("An http:// posting URL is always sent to port 80, so the port it names cannot "
                 "be used: leave the port out, or use https://.");
@@ -57,21 +53,13 @@ bool TConnectionTest::RunHttp() {
     NoteUrlPrefix(s.postServer, "publish URL");
     FireLog("Asking the upload script to check the secret key and its upload directory "
             "(nothing is stored)...");
-    auto check = [&](const std::string& fingerprint) {
-        auto http = NewPost(s.postUrl, target, fingerprint, "check=1&key=" + s.secretKey);
-        Request(*http);
-        return http;
-    };
-    auto http = check(s.httpCertFingerprint);
-    std::string trusted;
-    if (target.Tls && Trust(http->Socket->SslCertProblem(), trusted)) {
-        settings_.httpCertFingerprint = trusted;
-        http = check(trusted);
-    }
+    auto http = PostTrusting(
+        s.postUrl, target, settings_.httpCertFingerprint, "check=1&key=" + s.secretKey,
+        [this](kwHTTP& h) { Request(h); },
+        [this](const TSslCertProblem& p, std::string& t) { return Trust(p, t); });
     if (cancelled_) return false;
 
-    std::string text;
-    for (const std::string& line : http->Replies) text += line + "\r\n";
+    const std::string text = JoinReplies(http->Replies);
     if (text.find_first_not_of("\r\n") == std::string::npos) {
         const std::string why = http->Socket->SslErrorText();
         FireLog("There was no answer from " + target.Host + " on port " +

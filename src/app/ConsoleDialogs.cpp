@@ -1,9 +1,8 @@
 #include "ConsoleDialogs.h"
 
-namespace {
+#include "PublishDialogs.h"
 
-// The caption of the box that shows a published picture's URL.
-const std::string UrlCaption = "Transfer succeeded!";
+namespace {
 
 class TSilentProgress : public platform::Progress {
 public:
@@ -27,7 +26,6 @@ private:
 } // namespace
 
 void TConsoleDialogs::MessageBox(const std::string& text) {
-    ++MessagesShown;
     std::fprintf(Err, "%s\n", text.c_str());
     std::fflush(Err);
 }
@@ -38,12 +36,11 @@ bool TConsoleDialogs::InputQuery(const std::string&, const std::string&, std::st
 
 void TConsoleDialogs::InputBox(const std::string& caption, const std::string& prompt,
                                const std::string& text) {
-    if (caption != UrlCaption) {
+    if (caption != PublishedUrlCaption) {
         std::fprintf(Err, "%s: %s\n", prompt.c_str(), text.c_str());
         std::fflush(Err);
         return;
     }
-    ++UrlsPrinted;
     std::fprintf(Out, "%s\n", text.c_str());
     std::fflush(Out);
 }

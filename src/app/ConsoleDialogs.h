@@ -24,13 +24,7 @@ public:
     // Each line to standard output as it comes: the log is what was asked for.
     std::unique_ptr<platform::Log> ShowLog(const std::string& caption) override;
 
-    // Whether a URL was printed, and how many messages were shown.
-    bool Published() const { return UrlsPrinted > 0; }
-    int Messages() const { return MessagesShown; }
-
 private:
     std::FILE* Out;
     std::FILE* Err;
-    int UrlsPrinted = 0;
-    int MessagesShown = 0;
 };

@@ -6,9 +6,12 @@
 #include "Dialogs.h"
 #include "ErrorReport.h"
 #include "FastDIB.h"
-#include "FtpClientSetup.h"
+#include "FtpPublisher.h"
+#include "FtpSteps.h"
+#include "HttpPublisher.h"
 #include "JpegExport.h"
 #include "Messages.h"
+#include "PublishDialogs.h"
 #include "Screen.h"
 #include "System.h"
 #include "WorkingFiles.h"
@@ -61,11 +64,7 @@ void FitCaptions(std::initializer_list<QPushButton*> buttons) {
 
 } // namespace
 
-TfrmMain::TfrmMain() : TfrmMain(true) {}
-
-TfrmMain::TfrmMain(TPublishOnly) : TfrmMain(false) {}
-
-TfrmMain::TfrmMain(bool session) : session_(session) {
+TfrmMain::TfrmMain() {
     setWindowTitle("Brindlewick!");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -113,7 +112,9 @@ TfrmMain::TfrmMain(bool session) : session_(session) {
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
     btnCaptureScreen->setFocus();
     FtpClient1 = CreatePublishFtpClient();
-    if (!session_) return;
+    FtpClient1->OnError = [this](TCustomFtpCli* sender, std::string& msg) {
+        ftpError(sender, msg);
+    };
 
     CoolTrayIcon1 = std::make_unique<TCoolTrayIcon>(this);
     CoolTrayIcon1->CycleInterval = 0;
@@ -127,7 +128,7 @@ TfrmMain::TfrmMain(bool session) : session_(session) {
 }
 
 TfrmMain::~TfrmMain() {
-    if (session_) FormDestroy();
+    FormDestroy();
 }
 
 void TfrmMain::FormCreate() {
@@ -261,7 +262,7 @@ void TfrmMain::btnSaveLocalClick() {
 
 void TfrmMain::ShowPublishedUrl(const std::string& url) {
     if (Settings.urlToClipboard) platform::SetClipboardText(url);
-    platform::dialogs().InputBox("Transfer succeeded!", "URL for capture", url);
+    ShowUrlBox(url);
 }
 
 void TfrmMain::btnPublishClick() {
@@ -269,21 +270,33 @@ void TfrmMain::btnPublishClick() {
 }
 
 void TfrmMain::PublishCapture(const std::string& source) {
-    LoadSettings();
-    std::string name = GenerateFileName() + ".jpg";
-    if (!platform::dialogs().InputQuery("Preparing for publishing",
-                                        "Enter filename to be published", name)) {
-        UpdateButtons();
-        return;
-    }
-    // The confirmed name is used as typed, but never as a path out of the
-    // temporary directory.
-    ConvertBmpToJpeg(source, ExportFilePath(name));
-    if (Settings.transferType == settings::TransferFtp)
-        PublishFtp(name);
-    else
-        PublishHttp(name);
+    const std::optional<std::string> name = ExportForPublish(source);
+    if (name && Settings.transferType == settings::TransferFtp)
+        PublishFtp(*name);
+    else if (name)
+        PublishHttp(*name);
     UpdateButtons();
+}
+
+void TfrmMain::PublishFtp(const std::string& name) {
+    TBusyScope busy(*this);
+    TFtpPublisher publisher(Settings, FtpClient1.get());
+    PublishWithDialogs(publisher, name, [this](const std::string& url) { ShowPublishedUrl(url); });
+    // The publish took the client's handlers for its own.
+    FtpClient1->OnError = [this](TCustomFtpCli* sender, std::string& msg) {
+        ftpError(sender, msg);
+    };
+}
+
+void TfrmMain::PublishHttp(const std::string& name) {
+    TBusyScope busy(*this);
+    THttpPublisher publisher(Settings);
+    publisher.IdleTimeoutMs = httpIdleTimeoutMs;
+    PublishWithDialogs(publisher, name, [this](const std::string& url) { ShowPublishedUrl(url); });
+}
+
+void TfrmMain::ftpError(TCustomFtpCli*, std::string& Msg) {
+    Message("FTP Error: " + Msg);
 }
 
 void TfrmMain::btnCopyToClipClick() {

@@ -15,20 +15,13 @@ class QPushButton;
 class TCoolTrayIcon;
 class TCustomFtpCli;
 class TFtpClient;
-class TPublishSession;
 
 extern const char* const VersionText;
-
-// Selects the window that is never shown and only publishes a picture file
-// (the command line): it leaves the working capture file alone, since it may
-// be another running copy's, and puts no icon in the tray.
-struct TPublishOnly {};
 
 class TfrmMain : public QWidget {
     Q_OBJECT
 public:
     TfrmMain();
-    explicit TfrmMain(TPublishOnly);
     ~TfrmMain() override;
 
     // Enables the buttons from the working capture file and isBusy.
@@ -38,7 +31,8 @@ public:
     void BringToFront();
     // Replaces the working capture file by a picture of the primary screen.
     void CaptureScreen();
-    // The publishing methods, after the export of the file name.
+    // The publishing methods, after the export of the file name: the
+    // publisher of the method, its progress and its result in the boxes.
     void PublishFtp(const std::string& name);
     void PublishHttp(const std::string& name);
     // "Publish" for the capture in the BMP file source: the name prompt, the
@@ -67,9 +61,6 @@ public:
     std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
     // Used only by publishing over FTP; reconfigured at every publish.
     std::unique_ptr<TFtpClient> FtpClient1;
-    // The FTP publish under way, whose failure boxes the client's usage
-    // errors join; null otherwise.
-    TPublishSession* publishing = nullptr;
 
     // The tray icon's menu: the window's commands within reach while the
     // window is hidden. Each entry is enabled as its button is.
@@ -104,13 +95,10 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    explicit TfrmMain(bool session);
     void CreateTrayMenu();
     void UpdateTrayMenu();
 
     bool shownBefore_ = false;
-    // False for the publish-only window.
-    const bool session_;
 };
 
 // Holds isBusy for the length of a save or publish, whatever way it ends.

@@ -1,5 +1,5 @@
 // The trace behind a publish's failure boxes never shows the password.
-#include "PublishSession.h"
+#include "Publisher.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,62 @@
+#include "PublishDialogs.h"
+
+#include "CertificateTrust.h"
+#include "Dialogs.h"
+#include "JpegExport.h"
+#include "WorkingFiles.h"
+
+#include <memory>
+
+std::optional<std::string> ExportForPublish(const std::string& source) {
+    LoadSettings();
+    std::string name = GenerateFileName() + ".jpg";
+    if (!platform::dialogs().InputQuery("Preparing for publishing",
+                                        "Enter filename to be published", name))
+        return std::nullopt;
+    // The confirmed name is used as typed, but never as a path out of the
+    // temporary directory.
+    ConvertBmpToJpeg(source, ExportFilePath(name));
+    return name;
+}
+
+void ShowUrlBox(const std::string& url) {
+    platform::dialogs().InputBox(PublishedUrlCaption, "URL for capture", url);
+}
+
+TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name,
+                                  const std::function<void(const std::string& url)>& showUrl) {
+    auto& dialogs = platform::dialogs();
+    std::unique_ptr<platform::Progress> progress;
+    auto window = [&]() -> platform::Progress& {
+        if (!progress) {
+            progress = dialogs.ShowProgress("Publishing");
+            progress->OnCancel = [&publisher] { publisher.Cancel(); };
+        }
+        return *progress;
+    };
+    publisher.OnStep = [&](const std::string& step) { window().SetStep(step); };
+    publisher.OnBytes = [&](uint64_t sent, uint64_t total) { window().SetBytes(sent, total); };
+    publisher.OnUntrustedCertificate = OfferCertificateTrust;
+    TPublishResult result;
+    try {
+        result = publisher.Publish(ExportFilePath(name), name);
+    } catch (...) {
+        publisher.OnStep = nullptr;
+        publisher.OnBytes = nullptr;
+        throw;
+    }
+    publisher.OnStep = nullptr;
+    publisher.OnBytes = nullptr;
+    progress.reset();
+
+    if (result.Outcome == TPublishResult::prCancelled) {
+        dialogs.MessageBox("Publishing cancelled.");
+        return result;
+    }
+    for (size_t i = 0; i <= result.Messages.size(); ++i) {
+        if (i == result.MessagesBeforeUrl && !result.Url.empty()) showUrl(result.Url);
+        if (i < result.Messages.size())
+            dialogs.MessageBoxWithDetails(result.Messages[i].Text, result.Messages[i].Details);
+    }
+    return result;
+}

@@ -1,0 +1,26 @@
+// A publish as the user follows it: the name prompt and the export, a
+// progress window with Cancel while the publisher runs, the question about a
+// certificate that does not verify, and the result in the designed boxes.
+// The window and the command line (with its console dialogs) share it.
+#pragma once
+
+#include "Publisher.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+// Reloads the settings, asks for the name (a generated one proposed) and
+// exports the capture in the BMP file source as that JPEG; the name, or
+// nothing when the user cancelled.
+std::optional<std::string> ExportForPublish(const std::string& source);
+
+// The box that shows a published picture's URL for copying.
+inline constexpr const char* PublishedUrlCaption = "Transfer succeeded!";
+void ShowUrlBox(const std::string& url);
+
+// Runs publisher on the exported file of name, then shows the result:
+// "Publishing cancelled.", or each message with its details, and the URL
+// through showUrl at its place among them.
+TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name,
+                                  const std::function<void(const std::string& url)>& showUrl);

@@ -1,0 +1,80 @@
+#include "FtpPublisher.h"
+
+#include "FtpSteps.h"
+#include "System.h"
+
+#include <filesystem>
+
+TFtpPublisher::TFtpPublisher(configRecord& settings, TFtpClient* client)
+    : settings_(settings), own_(client ? nullptr : CreatePublishFtpClient()),
+      client_(client ? *client : *own_) {}
+
+TFtpPublisher::~TFtpPublisher() {
+    if (!exported_.empty()) platform::DeleteFileQuietly(exported_);
+}
+
+void TFtpPublisher::Stop() {
+    client_.Abort();
+}
+
+void TFtpPublisher::FtpError(const std::string& msg) {
+    Fail("FTP Error: " + msg, trace_);
+}
+
+TPublishResult TFtpPublisher::Publish(const std::string& localFile, const std::string& name) {
+    TFtpClient& ftp = client_;
+    const configRecord& s = settings_;
+    Begin();
+    trace_.clear();
+    exported_ = localFile;
+    ftp.OnError = [this](TCustomFtpCli*, std::string& msg) { FtpError(msg); };
+    ApplyFtpSettings(ftp, s);
+    ftp.SetHostFileName(name);
+    ftp.SetLocalFileName(localFile);
+
+    const bool& cancelled = CancelledFlag();
+    TFtpSessionScope session(ftp, cancelled);
+    ftp.OnDisplay = [this](TCustomFtpCli*, std::string& msg) {
+        trace_ += MaskPassword(msg, settings_.password) + "\n";
+    };
+    ftp.OnSessionConnected = [this](TCustomFtpCli*, uint16_t) { FireStep("Logging in"); };
+    std::error_code sizeError;
+    const uint64_t size = std::filesystem::file_size(localFile, sizeError);
+    ftp.OnProgress = [this, size](TCustomFtpCli*, int count, bool&) {
+        FireBytes(uint64_t(count), size);
+    };
+    // An operation cut short by Cancel can still look successful.
+    auto run = [&cancelled](bool result) { return result && !cancelled; };
+    auto fail = [this](const std::string& text) { Fail(text, trace_); };
+
+    FireStep("Connecting");
+    bool ok = ConnectTrusting(
+        ftp, [&] { return run(ftp.Connect()); },
+        [this](const TSslCertProblem& p, std::string& t) { return FireUntrustedCertificate(p, t); },
+        settings_.ftpCertFingerprint);
+    if (!ok) fail("Connect to FTP failed : " + ftp.LastResponse());
+
+    if (ok) FireStep("Changing directory");
+    bool created = false;
+    if (ok) {
+        ok = EnterDirectory(ftp, s.destDirectory, true, cancelled, created);
+        if (!ok && !cancelled)
+            fail("Failed to change directory to " + s.destDirectory + " " + ftp.LastResponse());
+    }
+
+    PrepareUpload(ftp, localFile, name, s.passive);
+    if (ok) ok = run(ftp.TypeSet());
+    if (ok) {
+        FireStep("Uploading");
+        FireBytes(0, size);
+        ok = run(ftp.Put());
+        if (!ok) fail("Cannot upload file: " + ftp.LastResponse());
+    }
+    if (ok) FireStep("Closing");
+    if (ok) ok = run(ftp.Quit());
+    // Whatever went wrong, the control connection is closed at the end.
+    if (ftp.Connected()) ftp.Quit();
+
+    if (!ok) fail("Publishing failed - check settings and network connection!");
+    return Finish(ok, s.hostPrefix + name);
+}

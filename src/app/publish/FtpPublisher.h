@@ -1,0 +1,33 @@
+// Publishing over FTP: a fixed chain of synchronous client operations that
+// puts the exported JPEG into the destination directory. Each operation
+// waits while the event loop runs, up to the client's time-out.
+#pragma once
+
+#include "Publisher.h"
+
+class TFtpPublisher : public TPublisher {
+public:
+    // client: the one to drive (the main window's), or null for one of its own.
+    TFtpPublisher(configRecord& settings, TFtpClient* client);
+    ~TFtpPublisher() override;
+
+    // The exported file is removed with the publisher, after its result has
+    // been shown, whether the upload worked or not; a failure to remove is
+    // ignored.
+    TPublishResult Publish(const std::string& localFile, const std::string& remoteName) override;
+    TFtpClient& Client() { return client_; }
+
+protected:
+    void Stop() override;
+
+private:
+    // A usage error of the client ("UserName emtpy", ...).
+    void FtpError(const std::string& msg);
+
+    configRecord& settings_;
+    std::unique_ptr<TFtpClient> own_;
+    TFtpClient& client_;
+    std::string exported_;
+    // The conversation so far, the password masked: the details of each failure.
+    std::string trace_;
+};

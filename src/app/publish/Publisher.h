@@ -1,0 +1,93 @@
+// Publishing an exported JPEG under its remote name, by one of the methods,
+// with no window of its own. The main window, the command line and the
+// connection test all drive it: they follow it through its events and read
+// one result at the end.
+#pragma once
+
+#include "SslWSocket.h"
+#include "configUnit.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TFtpClient;
+
+// A message for the user, with what the server said behind it.
+struct TPublishMessage {
+    std::string Text;
+    std::string Details;
+
+    bool operator==(const TPublishMessage&) const = default;
+};
+
+struct TPublishResult {
+    enum TOutcome { prPublished, prCancelled, prFailed };
+    TOutcome Outcome = prFailed;
+    // The picture's public address, once published.
+    std::string Url;
+    // In the order they arose. Beside a URL they are warnings (a size
+    // difference, say); the first MessagesBeforeUrl of them came before it.
+    std::vector<TPublishMessage> Messages;
+    size_t MessagesBeforeUrl = 0;
+
+    // Published, and nothing to warn about.
+    bool Clean() const { return Outcome == prPublished && Messages.empty(); }
+};
+
+class TPublisher {
+public:
+    virtual ~TPublisher() = default;
+    TPublisher(const TPublisher&) = delete;
+    TPublisher& operator=(const TPublisher&) = delete;
+
+    // Publishes localFile as remoteName; waits on the event loop until done.
+    virtual TPublishResult Publish(const std::string& localFile, const std::string& remoteName) = 0;
+    // Stops the publish under way at once; it then ends as cancelled.
+    void Cancel();
+    bool Cancelled() const { return cancelled_; }
+
+    // "Connecting", "Logging in", "Uploading", ...
+    std::function<void(const std::string& step)> OnStep;
+    // Bytes on their way of the total.
+    std::function<void(uint64_t sent, uint64_t total)> OnBytes;
+    // A server certificate that did not verify: true when the user now
+    // trusts it, its fingerprint then in trusted (the settings' own field).
+    std::function<bool(const TSslCertProblem& problem, std::string& trusted)>
+        OnUntrustedCertificate;
+
+protected:
+    TPublisher() = default;
+    // Drops the connections; the operation waiting for them then ends.
+    virtual void Stop() = 0;
+
+    const bool& CancelledFlag() const { return cancelled_; }
+    void FireStep(const std::string& step);
+    void FireBytes(uint64_t sent, uint64_t total);
+    bool FireUntrustedCertificate(const TSslCertProblem& problem, std::string& trusted);
+
+    // A message for the result; after a cancel there is only that to say.
+    void Fail(const std::string& text, const std::string& details = {});
+    // The URL, if any, is shown after the messages so far.
+    void MarkUrl() { urlAt_ = result_.Messages.size(); }
+    // Starts a result; Finish completes it with the outcome.
+    void Begin();
+    TPublishResult Finish(bool ok, const std::string& url);
+
+private:
+    bool cancelled_ = false;
+    TPublishResult result_;
+    std::optional<size_t> urlAt_;
+};
+
+// The publisher of the method settings choose. It keeps a reference to
+// settings: a certificate the user trusts goes into its fingerprint field.
+// An FTP publisher drives client when given one, else a client of its own.
+std::unique_ptr<TPublisher> CreatePublisher(configRecord& settings, TFtpClient* client = nullptr);
+
+// The line with the password of a "> PASS" command, and any other copy of
+// password, replaced by asterisks.
+std::string MaskPassword(const std::string& line, const std::string& password);
