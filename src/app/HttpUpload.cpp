@@ -1,14 +1,10 @@
 #include "HttpUpload.h"
 
-#include "tekstiunit.h"
-
 #include <algorithm>
 #include <fstream>
 
 namespace {
 constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-const std::string Scheme = "http://";
-const std::string TlsScheme = "https://";
 } // namespace
 
 std::string Base64Encode(const std::string& bytes) {
@@ -31,43 +27,6 @@ std::string Base64Encode(const std::string& bytes) {
         if (rest == 2) o[2] = Alphabet[(v >> 6) & 63];
     }
     return out;
-}
-
-bool HasHttpScheme(const std::string& postUrl) {
-    return postUrl.find(Scheme) != std::string::npos ||
-           postUrl.find(TlsScheme) != std::string::npos;
-}
-
-std::string HostOfPostUrl(const std::string& postUrl) {
-    const std::string lower = LowerCase(postUrl);
-    std::string rest = postUrl;
-    if (const size_t at = lower.find(Scheme); at != std::string::npos)
-        rest.erase(at, Scheme.size());
-    const size_t slash = rest.find('/');
-    return slash == std::string::npos ? std::string() : rest.substr(0, slash);
-}
-
-TPostTarget PostTargetOf(const std::string& postUrl) {
-    const std::string lower = LowerCase(postUrl);
-    const size_t plain = lower.find(Scheme);
-    const size_t tls = lower.find(TlsScheme);
-    if (tls == std::string::npos || (plain != std::string::npos && plain < tls))
-        return {false, HostOfPostUrl(postUrl), 80};
-    const std::string rest = postUrl.substr(tls + TlsScheme.size());
-    const size_t slash = rest.find('/');
-    if (slash == std::string::npos) return {true, {}, 443};
-    std::string host = rest.substr(0, slash);
-    const size_t colon = host.find(':');
-    if (colon == std::string::npos) return {true, host, 443};
-    const std::string digits = host.substr(colon + 1);
-    host.erase(colon);
-    int port = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9' || port > 65535) return {true, {}, 443};
-        port = port * 10 + (c - '0');
-    }
-    if (port < 1 || port > 65535) return {true, {}, 443};
-    return {true, host, port};
 }
 
 std::string BuildPostForm(const std::string& name, const std::string& key,

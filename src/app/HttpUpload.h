@@ -1,8 +1,9 @@
 // The pieces of an HTTP publish that need no window: the posting URL's
-// checks, the form body the upload script reads, its Base64 text, and the
+// target, the form body the upload script reads, its Base64 text, and the
 // client that posts it.
 #pragma once
 
+#include "HttpUrl.h"
 #include "kwHTTPUnit.h"
 
 #include <memory>
@@ -10,24 +11,6 @@
 
 // Standard alphabet with "=" padding and no line breaks.
 std::string Base64Encode(const std::string& bytes);
-
-// The posting URL names the scheme, "http://" or "https://" (case-sensitive,
-// anywhere in the text).
-bool HasHttpScheme(const std::string& postUrl);
-// The text between the first "http://" (any case) and the next "/", blanks
-// kept; empty when no "/" follows.
-std::string HostOfPostUrl(const std::string& postUrl);
-
-// Where a post goes. An "http://" URL goes to HostOfPostUrl on port 80, as
-// always; an "https://" one (any case, when it comes first) over TLS to its
-// host and the port it names, else 443. A port that is not a number from 1
-// to 65535 leaves the host empty.
-struct TPostTarget {
-    bool Tls = false;
-    std::string Host;
-    int Port = 80;
-};
-TPostTarget PostTargetOf(const std::string& postUrl);
 
 // A client ready to post body to postUrl at target, accepting a certificate
 // that does not verify only when it has this fingerprint.

@@ -1,6 +1,6 @@
-// The tray icon's menu of the main window. Its entries press the window's
-// buttons, so they do exactly what the buttons do, and they follow the
-// buttons' enabled states.
+// The tray icon's menu of the main window. Its entries run the handlers of
+// the window's buttons, so they do exactly what the buttons do, and they
+// follow the buttons' enabled states.
 #include "CoolTrayIcon.h"
 #include "ErrorReport.h"
 #include "mainFormUnit.h"
@@ -14,15 +14,16 @@ void TfrmMain::CreateTrayMenu() {
     // No parent: the window holds it, and Qt must not delete it a second time.
     PopupMenu1 = std::make_unique<QMenu>();
     PopupMenu1->setObjectName("PopupMenu1");
-    auto entry = [this](const char* caption, QPushButton* button) {
+    auto entry = [this](const char* caption, QPushButton* button, void (TfrmMain::*handler)()) {
         QAction* a = PopupMenu1->addAction(caption);
-        connect(a, &QAction::triggered, this, [button] { button->click(); });
+        connect(a, &QAction::triggered, this, [=, this] { RunIfEnabled(button, handler); });
         return a;
     };
-    CaptureScreen1 = entry("Capture screen", btnCaptureScreen);
-    TakeFromClip1 = entry("Take image from clipboard", btnTakeFromClip);
-    Publish1 = entry("Publish", btnPublish);
-    Configure1 = entry("Configure", btnConfig);
+    CaptureScreen1 = entry("Capture screen", btnCaptureScreen, &TfrmMain::btnCaptureScreenClick);
+    TakeFromClip1 =
+        entry("Take image from clipboard", btnTakeFromClip, &TfrmMain::btnTakeFromClipClick);
+    Publish1 = entry("Publish", btnPublish, &TfrmMain::btnPublishClick);
+    Configure1 = entry("Configure", btnConfig, &TfrmMain::btnConfigClick);
     PopupMenu1->addSeparator();
     Show1 = PopupMenu1->addAction("Show");
     connect(Show1, &QAction::triggered, this,
@@ -34,6 +35,15 @@ void TfrmMain::CreateTrayMenu() {
     connect(PopupMenu1.get(), &QMenu::aboutToShow, this, [this] { UpdateButtons(); });
     CoolTrayIcon1->PopupMenu = PopupMenu1.get();
     UpdateTrayMenu();
+}
+
+void TfrmMain::RunIfEnabled(QPushButton* button, void (TfrmMain::*handler)()) {
+    // The menu may have been open while a save or publish began.
+    if (button->isEnabled()) platform::Guarded([this, handler] { (this->*handler)(); });
+}
+
+void TfrmMain::RequestCapture() {
+    RunIfEnabled(btnCaptureScreen, &TfrmMain::btnCaptureScreenClick);
 }
 
 void TfrmMain::UpdateTrayMenu() {

@@ -10,7 +10,6 @@
 #include "mainFormUnit.h"
 #include "modifyCaptureUnit.h"
 
-#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -92,14 +91,12 @@ int main(int argc, char** argv) {
     instance->OnShowRequested = [&mainWindow](platform::TInstanceLock*) {
         mainWindow->BringToFront();
     };
-    // Pressing the button does what the user's press does, and nothing
-    // while a save or publish keeps it disabled.
     instance->OnCaptureRequested = [&mainWindow](platform::TInstanceLock*) {
-        mainWindow->btnCaptureScreen->click();
+        mainWindow->RequestCapture();
     };
     mainWindow->show();
     if (line.Command == cmdCapture)
-        QTimer::singleShot(0, mainWindow->btnCaptureScreen, &QPushButton::click);
+        QTimer::singleShot(0, mainWindow.get(), [&mainWindow] { mainWindow->RequestCapture(); });
     const int result = app.exec();
     instance->OnCaptureRequested = nullptr;
     instance->OnShowRequested = nullptr;

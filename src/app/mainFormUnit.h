@@ -31,6 +31,10 @@ public:
     void BringToFront();
     // Replaces the working capture file by a picture of the primary screen.
     void CaptureScreen();
+    // A capture asked for from outside the window (the command line of
+    // another start, the tray): what "Capture screen" does, and nothing
+    // while a save or publish keeps the button disabled.
+    void RequestCapture();
     // The publishing methods, after the export of the file name: the
     // publisher of the method, its progress and its result in the boxes.
     void PublishFtp(const std::string& name);
@@ -96,6 +100,7 @@ protected:
 
 private:
     void CreateTrayMenu();
+    void RunIfEnabled(QPushButton* button, void (TfrmMain::*handler)());
     void UpdateTrayMenu();
 
     bool shownBefore_ = false;
