@@ -135,7 +135,7 @@ int PublishFromCommandLine(const std::string& file) {
         const std::optional<std::string> name = ExportForPublish(picture.Path);
         if (!name) return ExitFailed;
         auto publisher = CreatePublisher(Settings);
-        const TPublishResult result = PublishWithDialogs(*publisher, *name, ShowUrlBox);
+        const TPublishResult result = PublishWithDialogs(*publisher, *name);
         // A URL with a warning beside it (a size difference, say) is no success.
         return result.Clean() ? ExitOk : ExitFailed;
     } catch (...) {

@@ -3,6 +3,7 @@
 #include "CertificateTrust.h"
 #include "Dialogs.h"
 #include "JpegExport.h"
+#include "Screen.h"
 #include "WorkingFiles.h"
 
 #include <memory>
@@ -19,12 +20,12 @@ std::optional<std::string> ExportForPublish(const std::string& source) {
     return name;
 }
 
-void ShowUrlBox(const std::string& url) {
+void ShowPublishedUrl(const std::string& url) {
+    if (Settings.urlToClipboard) platform::SetClipboardText(url);
     platform::dialogs().InputBox(PublishedUrlCaption, "URL for capture", url);
 }
 
-TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name,
-                                  const std::function<void(const std::string& url)>& showUrl) {
+TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name) {
     auto& dialogs = platform::dialogs();
     std::unique_ptr<platform::Progress> progress;
     auto window = [&]() -> platform::Progress& {
@@ -54,7 +55,7 @@ TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name
         return result;
     }
     for (size_t i = 0; i <= result.Messages.size(); ++i) {
-        if (i == result.MessagesBeforeUrl && !result.Url.empty()) showUrl(result.Url);
+        if (i == result.MessagesBeforeUrl && !result.Url.empty()) ShowPublishedUrl(result.Url);
         if (i < result.Messages.size())
             dialogs.MessageBoxWithDetails(result.Messages[i].Text, result.Messages[i].Details);
     }

@@ -6,7 +6,6 @@
 
 #include "Publisher.h"
 
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,12 +14,13 @@
 // nothing when the user cancelled.
 std::optional<std::string> ExportForPublish(const std::string& source);
 
-// The box that shows a published picture's URL for copying.
+// The caption of the box that shows a published picture's URL for copying.
 inline constexpr const char* PublishedUrlCaption = "Transfer succeeded!";
-void ShowUrlBox(const std::string& url);
+// Puts the URL on the clipboard first where the settings ask for that, then
+// shows it in its box.
+void ShowPublishedUrl(const std::string& url);
 
 // Runs publisher on the exported file of name, then shows the result:
-// "Publishing cancelled.", or each message with its details, and the URL
-// through showUrl at its place among them.
-TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name,
-                                  const std::function<void(const std::string& url)>& showUrl);
+// "Publishing cancelled.", or each message with its details, and the URL at
+// its place among them.
+TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name);

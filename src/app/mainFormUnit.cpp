@@ -260,11 +260,6 @@ void TfrmMain::btnSaveLocalClick() {
     platform::dialogs().InputBox("Local save", "Filename", path);
 }
 
-void TfrmMain::ShowPublishedUrl(const std::string& url) {
-    if (Settings.urlToClipboard) platform::SetClipboardText(url);
-    ShowUrlBox(url);
-}
-
 void TfrmMain::btnPublishClick() {
     PublishCapture(WorkingFilePath());
 }
@@ -281,7 +276,7 @@ void TfrmMain::PublishCapture(const std::string& source) {
 void TfrmMain::PublishFtp(const std::string& name) {
     TBusyScope busy(*this);
     TFtpPublisher publisher(Settings, FtpClient1.get());
-    PublishWithDialogs(publisher, name, [this](const std::string& url) { ShowPublishedUrl(url); });
+    PublishWithDialogs(publisher, name);
     // The publish took the client's handlers for its own.
     FtpClient1->OnError = [this](TCustomFtpCli* sender, std::string& msg) {
         ftpError(sender, msg);
@@ -292,7 +287,7 @@ void TfrmMain::PublishHttp(const std::string& name) {
     TBusyScope busy(*this);
     THttpPublisher publisher(Settings);
     publisher.IdleTimeoutMs = httpIdleTimeoutMs;
-    PublishWithDialogs(publisher, name, [this](const std::string& url) { ShowPublishedUrl(url); });
+    PublishWithDialogs(publisher, name);
 }
 
 void TfrmMain::ftpError(TCustomFtpCli*, std::string& Msg) {

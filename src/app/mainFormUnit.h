@@ -42,9 +42,6 @@ public:
     // "Publish" for the capture in the BMP file source: the name prompt, the
     // export, then the configured publishing method.
     void PublishCapture(const std::string& source);
-    // Shows the public URL of a publish for copying, and puts it on the
-    // clipboard first where the settings ask for that.
-    void ShowPublishedUrl(const std::string& url);
 
     bool isBusy = false;
     // How long an HTTP publish may go without any progress before it gives up.

@@ -1,5 +1,6 @@
-// "Publish" over FTP, end to end: the main window, scripted dialogs, and
-// real FTP servers (pyftpdlib, vsftpd) in passive and active mode.
+// Publishing over FTP: the publisher with scripted dialogs against a
+// scripted server and real FTP servers (pyftpdlib, vsftpd), passive and
+// active.
 #include "FtpCli.h"
 #include "FtpPeers.h"
 #include "PublishFixture.h"
@@ -101,10 +102,9 @@ TEST_P(FtpPublishRealServer, StoresTheExportedJpegAndShowsItsUrl) {
         ASSERT_GT(exported.size(), 100u) << "the JPEG is there while the URL is shown";
         EXPECT_EQ(Stored(name), exported) << "byte-identical on the server";
         EXPECT_TRUE(ExportGone(name));
-        EXPECT_FALSE(w.FtpClient1->Connected());
+        EXPECT_FALSE(ftp->Connected());
     }
     EXPECT_EQ(ReadFileText(WorkingFilePath()), capture) << "the working capture is unchanged";
-    ExpectOnlyAboutWhileWaiting();
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpPublishRealServer,
@@ -159,7 +159,7 @@ struct FtpPublishScripted : FtpPublishTest, testing::WithParamInterface<FaultCas
 
     void SetUp() override {
         FtpPublishTest::SetUp();
-        w.FtpClient1->SetTimeoutMs(400);
+        ftp->SetTimeoutMs(400);
         account.password = Password;
     }
     void Start(const std::string& banner = "220 Scripted FTP ready\r\n") {
@@ -175,17 +175,12 @@ TEST_P(FtpPublishScripted, EndsWithTheDesignedMessages) {
     Start();
     c.arrange(*server, account);
     Configure(account);
-    std::vector<ButtonStates> whileShown;
-    dialogs->whileOpen = [&](const ScriptedDialogs::Shown& s) {
-        if (s.kind != "query") whileShown.push_back(Buttons());
-    };
     const Texts seen = MessagesOf(Publish("shot.jpg"));
-    for (const auto& buttons : whileShown) EXPECT_EQ(buttons, OnlyAbout()) << "busy meanwhile";
     EXPECT_TRUE(Matches(c.messages, seen)) << testing::PrintToString(seen);
     for (const std::string& text : seen)
         EXPECT_EQ(text.find(Password), std::string::npos) << "the password is never shown";
     EXPECT_TRUE(ExportGone("shot.jpg"));
-    EXPECT_FALSE(w.FtpClient1->Connected());
+    EXPECT_FALSE(ftp->Connected());
     if (!c.commands.empty()) {
         EXPECT_TRUE(server->WaitClosed(2000)) << "the control connection is closed";
     }
@@ -335,7 +330,7 @@ TEST_F(FtpPublishScripted, AnUnexpectedErrorLeavesTheProgramReady) {
     EXPECT_EQ(MessagesOf(Publish("shot.jpg")),
               (Texts{"Cannot upload file: 553 Could not create file.", "dialog broke"}));
     EXPECT_TRUE(ExportGone("shot.jpg"));
-    EXPECT_FALSE(w.FtpClient1->Connected());
+    EXPECT_FALSE(ftp->Connected());
 
     Start();
     Configure(account);
@@ -425,13 +420,13 @@ TEST_F(FtpPublishScripted, CancelStopsThePublishAtOnce) {
         Start();
         c.arrange(*server);
         Configure(account);
-        w.FtpClient1->SetTimeout(0);
+        ftp->SetTimeout(0);
         bool guardFired = false;
         QTimer guard;
         guard.setSingleShot(true);
         QObject::connect(&guard, &QTimer::timeout, [&] {
             guardFired = true;
-            w.FtpClient1->Abort();
+            ftp->Abort();
         });
         guard.start(30000);
         dialogs->progressSteps.clear();
@@ -448,7 +443,7 @@ TEST_F(FtpPublishScripted, CancelStopsThePublishAtOnce) {
         EXPECT_FALSE(guardFired) << "the cancel ended the publish";
         EXPECT_EQ(dialogs->progressWindowsOpen, 0);
         EXPECT_TRUE(ExportGone("shot.jpg"));
-        EXPECT_FALSE(w.FtpClient1->Connected());
+        EXPECT_FALSE(ftp->Connected());
         EXPECT_TRUE(server->WaitClosed(5000)) << "the server sees the connection closed";
     }
 }

@@ -1,4 +1,5 @@
 #include "ConfigDirScope.h"
+#include "FtpCli.h"
 #include "MainWindowFixture.h"
 #include "ScriptedDialogs.h"
 #include "ScriptedTcpServer.h"
@@ -104,6 +105,35 @@ TEST_F(SaveAndPublishTest, PublishExportsUnderTheConfirmedName) {
     QTest::mouseClick(w.btnPublish, Qt::LeftButton);
     EXPECT_EQ(jpeg.size(), QSize(6, 4)) << "a JPEG whatever the extension";
     EXPECT_FALSE(w.isBusy);
+}
+
+// Only About is enabled while a publish waits on the server and while its
+// boxes are shown; the buttons come back afterwards.
+TEST_F(SaveAndPublishTest, PublishKeepsTheButtonsDisabledUntilItsBoxesClose) {
+    ScriptedTcpServer silent({ScriptedTcpServer::Stall()});
+    LoadSettings();
+    Settings.transferType = settings::TransferFtp;
+    Settings.hostName = "127.0.0.1";
+    Settings.port = silent.PortText();
+    SaveSettings();
+    w.FtpClient1->SetTimeoutMs(300);
+    std::vector<ButtonStates> seen;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (w.isBusy) seen.push_back(Buttons());
+    });
+    watcher.start(1);
+    dialogs->whileOpen = [&](const ScriptedDialogs::Shown& s) {
+        if (s.kind == "message") seen.push_back(Buttons());
+    };
+    dialogs->queryAnswers.push_back("stalled.jpg");
+    QTest::mouseClick(w.btnPublish, Qt::LeftButton);
+    silent.Release();
+    EXPECT_EQ(dialogs->Messages().size(), 2u) << "the failed connect and the general failure";
+    ASSERT_GT(seen.size(), 2u) << "the wait ran the event loop while busy";
+    for (const ButtonStates& b : seen) EXPECT_EQ(b, BusyState);
+    EXPECT_FALSE(w.isBusy);
+    EXPECT_EQ(Buttons(), AllEnabled);
 }
 
 TEST_F(SaveAndPublishTest, PublishNameCannotLeaveTheTemporaryDirectory) {
