@@ -91,7 +91,7 @@ bool TConnectionTest::RunHttp() {
         return false;
     }
     if (Contains(text, MarkerNotFound)) {
-        FireLog("Uploading script not found, server returned 404.");
+        FireLog(ScriptNotFoundText);
         return false;
     }
     FireLog("The upload script did not confirm the check. If it is an older version, install "

@@ -291,7 +291,7 @@ void TfrmMain::PublishHttp(const std::string& name) {
 }
 
 void TfrmMain::ftpError(TCustomFtpCli*, std::string& Msg) {
-    Message("FTP Error: " + Msg);
+    Message(FtpErrorText(Msg));
 }
 
 void TfrmMain::btnCopyToClipClick() {

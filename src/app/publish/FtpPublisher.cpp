@@ -17,8 +17,12 @@ void TFtpPublisher::Stop() {
     client_.Abort();
 }
 
+std::string FtpErrorText(const std::string& msg) {
+    return "FTP Error: " + msg;
+}
+
 void TFtpPublisher::FtpError(const std::string& msg) {
-    Fail("FTP Error: " + msg, trace_);
+    Fail(FtpErrorText(msg), trace_);
 }
 
 TPublishResult TFtpPublisher::Publish(const std::string& localFile, const std::string& name) {

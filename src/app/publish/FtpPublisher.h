@@ -5,6 +5,9 @@
 
 #include "Publisher.h"
 
+// How a usage error of the FTP client ("UserName emtpy", ...) is shown.
+std::string FtpErrorText(const std::string& msg);
+
 class TFtpPublisher : public TPublisher {
 public:
     // client: the one to drive (the main window's), or null for one of its own.

@@ -134,8 +134,7 @@ TPublishResult THttpPublisher::Publish(const std::string& path, const std::strin
         return Finish(false, {});
     }
     const std::string text = JoinReplies(http->Replies);
-    if (Contains(text, MarkerNotFound))
-        Fail("Uploading script not found, server returned 404.", details);
+    if (Contains(text, MarkerNotFound)) Fail(ScriptNotFoundText, details);
     const bool ok = Contains(text, MarkerTransferOk);
     MarkUrl();
     if (!ok) Fail("HTTP posting failed, didn't receive 'transfer OK' string!", details);

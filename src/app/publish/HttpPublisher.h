@@ -32,6 +32,10 @@ private:
     kwHTTP* current_ = nullptr;
 };
 
+// What a 404 from the posting URL says.
+inline constexpr const char* ScriptNotFoundText =
+    "Uploading script not found, server returned 404.";
+
 // Where settings' posting URL goes, or the designed message that says why
 // it cannot be used.
 std::optional<TPostTarget> CheckPostUrl(const std::string& postUrl, std::string& why);
