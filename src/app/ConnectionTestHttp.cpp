@@ -43,6 +43,11 @@ bool TConnectionTest::RunHttp() {
         FireLog("Missing http:// start from the posting URL!");
         return false;
     }
+    if (const std::string problem = UrlControlCharacterProblem(s.postUrl, s.postServer);
+        !problem.empty()) {
+        FireLog(problem);
+        return false;
+    }
     const TPostTarget target = PostTargetOf(s.postUrl);
     if (IsBlank(target.Host)) {
         FireLog("Cannot resolve host name, check that posting url is in format "

@@ -59,6 +59,12 @@ void TfrmMain::PublishHttp(const std::string& name) {
         dialogs.MessageBox("Missing http:// start from the posting URL!");
         return;
     }
+    if (const std::string problem =
+            UrlControlCharacterProblem(Settings.postUrl, Settings.postServer);
+        !problem.empty()) {
+        dialogs.MessageBox(problem);
+        return;
+    }
     // Cleared on every way out, an unexpected error included.
     TBusyScope busy(*this);
     const TPostTarget target = PostTargetOf(Settings.postUrl);
