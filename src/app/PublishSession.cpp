@@ -42,11 +42,11 @@ void TPublishSession::Bytes(uint64_t sent, uint64_t total) {
 }
 
 void TPublishSession::AddTrace(const std::string& line) {
-    trace_ += MaskPassword(line, password_) + "\n";
+    trace_.Add(MaskPassword(line, password_));
 }
 
 void TPublishSession::Fail(const std::string& text) {
-    Fail(text, trace_);
+    Fail(text, trace_.Text());
 }
 
 void TPublishSession::Fail(const std::string& text, const std::string& details) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Dialogs.h"
+#include "TraceLines.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,9 +28,10 @@ public:
     // Fired once, when the user cancels: the owner stops the transfer.
     std::function<void()> OnCancel;
 
-    // One line of the FTP client's trace.
+    // One line of the FTP client's trace. A server that talks without end
+    // leaves its first and latest lines.
     void AddTrace(const std::string& line);
-    const std::string& Trace() const { return trace_; }
+    std::string Trace() const { return trace_.Text(); }
 
     // Shows text with the trace as its details; nothing once cancelled.
     // The progress window closes at the first failure: what follows is
@@ -44,7 +46,7 @@ private:
 
     std::string password_;
     std::unique_ptr<platform::Progress> progress_;
-    std::string trace_;
+    TTraceLines trace_;
     bool cancelled_ = false;
 };
 
