@@ -100,7 +100,7 @@ void TfrmMain::PublishFtp(const std::string& name) {
         ftp.SetTrustedFingerprint(Settings.ftpCertFingerprint);
         ok = run(ftp.Connect());
     }
-    if (!ok) session.Fail("Connect to FTP failed : " + ftp.LastResponse());
+    if (!ok) session.Fail("Connect to FTP failed : " + session.Masked(ftp.LastResponse()));
 
     // An existing directory, or one the server will not create, is no
     // reason to stop: the change of directory says whether it is there.
@@ -112,7 +112,7 @@ void TfrmMain::PublishFtp(const std::string& name) {
         ok = run(ftp.Cwd());
         if (!ok)
             session.Fail("Failed to change directory to " + Settings.destDirectory + " " +
-                         ftp.LastResponse());
+                         session.Masked(ftp.LastResponse()));
     }
 
     ftp.SetHostFileName(name);
@@ -123,7 +123,7 @@ void TfrmMain::PublishFtp(const std::string& name) {
         session.Step("Uploading");
         session.Bytes(0, size);
         ok = run(ftp.Put());
-        if (!ok) session.Fail("Cannot upload file: " + ftp.LastResponse());
+        if (!ok) session.Fail("Cannot upload file: " + session.Masked(ftp.LastResponse()));
     }
     if (ok) session.Step("Closing");
     if (ok) ok = run(ftp.Quit());

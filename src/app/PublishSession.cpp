@@ -45,6 +45,10 @@ void TPublishSession::AddTrace(const std::string& line) {
     trace_.Add(MaskPassword(line, password_));
 }
 
+std::string TPublishSession::Masked(const std::string& serverText) const {
+    return MaskPassword(serverText, password_);
+}
+
 void TPublishSession::Fail(const std::string& text) {
     Fail(text, trace_.Text());
 }

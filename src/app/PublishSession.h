@@ -32,6 +32,8 @@ public:
     // leaves its first and latest lines.
     void AddTrace(const std::string& line);
     std::string Trace() const { return trace_.Text(); }
+    // Text from the server, with any copy of the password masked.
+    std::string Masked(const std::string& serverText) const;
 
     // Shows text with the trace as its details; nothing once cancelled.
     // The progress window closes at the first failure: what follows is

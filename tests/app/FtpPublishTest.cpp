@@ -224,6 +224,12 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Srv& s, Account&) { s.On("PASS", "530 Login incorrect.\r\n"); },
                   {"Connect to FTP failed : 530 Login incorrect.", Failed},
                   Commands({"QUIT"})},
+        FaultCase{"RefusalEchoesThePassword",
+                  [](Srv& s, Account&) {
+                      s.On("PASS", std::string("530 Login incorrect for ") + Password + "\r\n");
+                  },
+                  {"Connect to FTP failed : 530 Login incorrect for ********", Failed},
+                  Commands({"QUIT"})},
         FaultCase{"RefusedCwd",
                   [](Srv& s, Account&) { s.On("CWD", "550 No such directory.\r\n"); },
                   {"Failed to change directory to captures 550 No such directory.", Failed},
