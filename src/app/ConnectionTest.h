@@ -7,6 +7,7 @@
 #pragma once
 
 #include "SslWSocket.h"
+#include "TraceLines.h"
 #include "configUnit.h"
 
 #include <functional>
@@ -85,7 +86,7 @@ private:
     configRecord settings_;
     kwHTTP* http_ = nullptr;
     // What the FTP server said since the last command.
-    std::vector<std::string> replies_;
+    TTraceLines replies_;
     // A setting the FTP client cannot use ("UserName emtpy", ...).
     std::string usageError_;
     bool cancelled_ = false;

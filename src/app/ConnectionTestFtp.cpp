@@ -52,7 +52,7 @@ bool TConnectionTest::RunFtp() {
     // Only the server's lines are kept: the trace of our own commands
     // holds the password.
     ftp.OnDisplay = [this](TCustomFtpCli*, std::string& line) {
-        if (line.compare(0, 2, "< ") == 0) replies_.push_back(line.substr(2));
+        if (line.compare(0, 2, "< ") == 0) replies_.Add(line.substr(2));
     };
     TFtpSessionScope end(ftp, cancelled_);
     if (!FtpConnect(ftp) || !FtpLogin(ftp) || !FtpEnterDirectory(ftp)) {
@@ -108,7 +108,7 @@ void TConnectionTest::FtpDeleteProbe(TFtpClient& ftp, const std::string& name) {
 
 bool TConnectionTest::FtpReconnect(TFtpClient& ftp, const std::string& why) {
     FireLog("Connecting again " + why + "...");
-    replies_.clear();
+    replies_.Clear();
     if (cancelled_) return false;
     const bool ok = ftp.Connect() && !cancelled_ && ftp.Cwd() && !cancelled_;
     if (!ok && !cancelled_) FireLog("Connecting again failed (" + Why(ftp) + ").");
@@ -118,13 +118,10 @@ bool TConnectionTest::FtpReconnect(TFtpClient& ftp, const std::string& why) {
 bool TConnectionTest::FtpConnect(TFtpClient& ftp) {
     const std::string& host = settings_.hostName;
     FireLog("Looking up " + host + " and connecting...");
-    replies_.clear();
-    bool first = true;
     const bool ok = ConnectTrusting(
         ftp,
         [&] {
-            if (!first) replies_.clear();
-            first = false;
+            replies_.Clear();
             return !cancelled_ && ftp.Open();
         },
         [this](const TSslCertProblem& p, std::string& t) { return Trust(p, t); },
@@ -132,7 +129,7 @@ bool TConnectionTest::FtpConnect(TFtpClient& ftp) {
     if (cancelled_) return false;
     if (ok) {
         FireLog("Connected to " + host + " (" + ftp.DnsResult() + ").");
-        if (!replies_.empty()) FireLog("The server says: " + Masked(replies_.front()));
+        if (!replies_.Empty()) FireLog("The server says: " + Masked(replies_.Front()));
         if (ftp.Encryption() != ftpEncNone)
             FireLog("The connection is encrypted (TLS).");
         else
@@ -146,8 +143,9 @@ bool TConnectionTest::FtpConnect(TFtpClient& ftp) {
     }
     FireLog("Cannot open the connection to " + host + " (" + ftp.DnsResult() + "): " + answer);
     if (ftp.CertProblem().Refused()) return false;
-    const bool greeted = !replies_.empty();
-    const bool tlsAgreed = std::any_of(replies_.begin(), replies_.end(), [](const std::string& l) {
+    const bool greeted = !replies_.Empty();
+    const std::vector<std::string> replies = replies_.Lines();
+    const bool tlsAgreed = std::any_of(replies.begin(), replies.end(), [](const std::string& l) {
         return l.compare(0, 4, "234 ") == 0;
     });
     if (ftp.Encryption() == ftpEncExplicit && tlsAgreed)
@@ -170,11 +168,11 @@ bool TConnectionTest::FtpConnect(TFtpClient& ftp) {
 // A plain login where the server offers TLS sends the password in clear for
 // nothing; FEAT tells without changing the session.
 void TConnectionTest::FtpSuggestTls(TFtpClient& ftp) {
-    replies_.clear();
+    replies_.Clear();
     // The client sends its local file name as the quoted command.
     ftp.SetLocalFileName("FEAT");
     ftp.Quote();
-    for (const std::string& line : replies_)
+    for (const std::string& line : replies_.Lines())
         if (LowerCase(line).find("auth tls") != std::string::npos) {
             offersTls_ = true;
             FireLog("The server offers encryption (AUTH TLS): choose Explicit TLS under "

@@ -39,7 +39,7 @@ bool TConnectionTest::RunHttp() {
     const configRecord& s = settings_;
     FireLog("Testing HTTP POST publishing to " + s.postUrl + ".");
     std::string why;
-    const std::optional<TPostTarget> checked = CheckPostUrl(s.postUrl, why);
+    const std::optional<TPostTarget> checked = CheckPostUrl(s.postUrl, s.postServer, why);
     if (!checked) {
         FireLog(why);
         return false;

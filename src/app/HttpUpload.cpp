@@ -65,6 +65,18 @@ bool IsBlank(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c <= 32; });
 }
 
+std::string UrlControlCharacterProblem(const std::string& postUrl, const std::string& publishUrl) {
+    auto hasControl = [](const std::string& text) {
+        return std::any_of(text.begin(), text.end(),
+                           [](unsigned char c) { return c < 32 || c == 127; });
+    };
+    const char* const Why = " contains a control character (a line break, say): correct it "
+                            "under Configure.";
+    if (hasControl(postUrl)) return std::string("The posting URL") + Why;
+    if (hasControl(publishUrl)) return std::string("The publish URL") + Why;
+    return {};
+}
+
 std::unique_ptr<kwHTTP> NewPost(const std::string& postUrl, const TPostTarget& target,
                                 const std::string& trustedFingerprint, std::string body) {
     auto http = std::make_unique<kwHTTP>();

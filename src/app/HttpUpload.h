@@ -26,6 +26,10 @@ std::string BuildPostForm(const std::string& name, const std::string& key, const
 bool Contains(const std::string& text, const char* marker);
 // Nothing but spaces and control characters: no host to post to.
 bool IsBlank(const std::string& text);
+// A control character in the posting URL (a line break, say) would add lines
+// to the request's head, and one in the publish URL to what the user copies:
+// the message that says which holds one, or "" when neither does.
+std::string UrlControlCharacterProblem(const std::string& postUrl, const std::string& publishUrl);
 
 // The whole file; empty when it cannot be opened.
 std::string ReadWholeFile(const std::string& path);

@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,35 @@ INSTANTIATE_TEST_SUITE_P(Pictures, CommandLinePublish,
                                                      true},
                                          PublishCase{"FtpPngStdin", Method::Ftp, "PNG", true}),
                          [](const auto& info) { return std::string(info.param.title); });
+
+// Runs in the same second share their time digits: only the random part
+// keeps one run's picture from replacing another's, so every run must
+// print its own URL and leave its own file.
+TEST_F(CommandLineTest, ManyRunsPublishUnderDistinctNames) {
+    constexpr int Runs = 200;
+    constexpr int AtOnce = 8;
+    Start(Method::Ftp, "");
+    if (IsSkipped()) return;
+    const QByteArray picture = Encoded("PNG");
+    const std::string file = tmp.File("shot.png");
+    WriteFileBytes(file, {picture.begin(), picture.end()});
+    std::set<std::string> urls;
+    for (int started = 0; started < Runs; started += AtOnce) {
+        std::vector<std::unique_ptr<QProcess>> batch;
+        for (int i = 0; i < AtOnce; ++i) {
+            batch.push_back(std::make_unique<QProcess>());
+            batch.back()->start(BRWK_PROGRAM, {"--publish", QString::fromStdString(file)});
+        }
+        for (const auto& p : batch) {
+            ASSERT_TRUE(p->waitForFinished(60000));
+            ASSERT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+            urls.insert(p->readAllStandardOutput().toStdString());
+        }
+    }
+    EXPECT_EQ(urls.size(), size_t(Runs));
+    EXPECT_EQ(QDir(QString::fromStdString(ftp->Root() + "/pics")).entryList(QDir::Files).size(),
+              Runs);
+}
 
 enum class Peer { None, Http, Ftp };
 

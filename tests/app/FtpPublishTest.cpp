@@ -9,6 +9,8 @@
 #include "TestCertificates.h"
 #include "configUnit.h"
 
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -216,6 +218,12 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"RefusedPassword",
                   [](Srv& s, Account&) { s.On("PASS", "530 Login incorrect.\r\n"); },
                   {"Connect to FTP failed : 530 Login incorrect.", Failed},
+                  Commands({"QUIT"})},
+        FaultCase{"RefusalEchoesThePassword",
+                  [](Srv& s, Account&) {
+                      s.On("PASS", std::string("530 Login incorrect for ") + Password + "\r\n");
+                  },
+                  {"Connect to FTP failed : 530 Login incorrect for ********", Failed},
                   Commands({"QUIT"})},
         FaultCase{"RefusedCwd",
                   [](Srv& s, Account&) { s.On("CWD", "550 No such directory.\r\n"); },
@@ -446,4 +454,43 @@ TEST_F(FtpPublishScripted, CancelStopsThePublishAtOnce) {
         EXPECT_FALSE(ftp->Connected());
         EXPECT_TRUE(server->WaitClosed(5000)) << "the server sees the connection closed";
     }
+}
+
+namespace {
+
+// The process's resident memory now, in MiB (VmRSS in /proc/self/status).
+long ResidentMiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string key; status >> key;) {
+        long kib = 0;
+        if (key == "VmRSS:" && status >> kib) return kib / 1024;
+    }
+    return -1;
+}
+
+} // namespace
+
+// A banner of continuation lines without end fails the publish with a clear
+// line, and memory stays small while the server talks.
+TEST_F(FtpPublishScripted, BannerWithoutEndFailsAndMemoryStaysSmall) {
+    constexpr long LimitMiB = 100;
+    ScriptedTcpServer endless({ScriptedTcpServer::SendForever("220-Welcome!\r\n")});
+    account.port = endless.PortText();
+    Configure(account);
+    ftp->SetTimeout(15);
+    long most = ResidentMiB();
+    ASSERT_GT(most, 0);
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        most = std::max(most, ResidentMiB());
+        // Past the bound the case has failed; no need to wait for the time-out.
+        if (most >= LimitMiB) ftp->Abort();
+    });
+    sampler.start(5);
+    EXPECT_EQ(
+        MessagesOf(Publish("shot.jpg")),
+        (Texts{"Connect to FTP failed : 500 Reply longer than " +
+                   std::to_string(TFtpClient::MaxReplyLines) + " lines: the server does not end it",
+               Failed}));
+    EXPECT_LT(most, LimitMiB);
 }

@@ -164,6 +164,29 @@ TEST_F(HttpPublishTest, PostingUrlWithoutHostPart) {
     }
 }
 
+// A line break in the posting URL would add lines to the request's head;
+// one in the publish URL, to what the user copies.
+TEST_F(HttpPublishTest, ControlCharactersInTheUrlsSendNothing) {
+    const std::string script = UploadSite::ScriptUrl;
+    const struct {
+        std::string postUrl;
+        std::string publishUrl;
+        const char* message;
+    } cases[] = {
+        {script + "\r\nX-Injected: 1", Prefix, "The posting URL contains a control character"},
+        {"http://127.0.0.1/up\tload.php", Prefix, "The posting URL contains a control character"},
+        {script, Prefix + "\n", "The publish URL contains a control character"},
+    };
+    for (const auto& c : cases) {
+        Configure(c.postUrl, UploadSite::Key);
+        Settings.postServer = c.publishUrl;
+        SaveSettings();
+        EXPECT_EQ(
+            MessagesOf(Publish("shot.jpg")),
+            Texts{std::string(c.message) + " (a line break, say): correct it under Configure."});
+    }
+}
+
 TEST_F(HttpPublishTest, PortInTheUrlMakesTheHostUnresolvable) {
     Configure("http://127.0.0.1:8080/brwk_upload.php", UploadSite::Key);
     EXPECT_EQ(MessagesOf(Publish("shot.jpg")), Texts{"HTTP posting failed!"});

@@ -180,7 +180,7 @@ bool CuttingTlsFtpServer::Available() {
 }
 
 CuttingTlsFtpServer::CuttingTlsFtpServer(bool cut, size_t payloadSize, const std::string& certFile,
-                                         const std::string& keyFile)
+                                         const std::string& keyFile, const std::string& injected)
     : FtpPeer("cutting TLS server") {
     if (!Prepare()) return;
     RootDir = Scratch + "/root";
@@ -190,9 +190,12 @@ CuttingTlsFtpServer::CuttingTlsFtpServer(bool cut, size_t payloadSize, const std
     const std::string script = BRWK_TEST_SUPPORT_DIR "/cut_tls_ftpd.py";
     const std::string port = std::to_string(ListenPort);
     const std::string size = std::to_string(payloadSize);
-    const char* argv[] = {"/usr/bin/python3", script.c_str(),        port.c_str(),
-                          certFile.c_str(),   keyFile.c_str(),       RootDir.c_str(),
-                          size.c_str(),       cut ? "cut" : "whole", nullptr};
+    std::string escaped;
+    for (const char c : injected)
+        escaped += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    const char* argv[] = {"/usr/bin/python3", script.c_str(),  port.c_str(), certFile.c_str(),
+                          keyFile.c_str(),    RootDir.c_str(), size.c_str(), cut ? "cut" : "whole",
+                          escaped.c_str(),    nullptr};
     Start(argv);
 }
 

@@ -93,10 +93,11 @@ private:
 // login opens. RETR sends payloadSize bytes of (i * 131) & 255; STOR stores
 // into Root(). With cut, RETR sends half of them and STOR reads one block,
 // then the data connection ends without a TLS close and the reply is 226
-// all the same; without, both end with a TLS close.
+// all the same; without, both end with a TLS close. injected goes in clear
+// right behind the 234 to AUTH TLS, in the same segment.
 class CuttingTlsFtpServer : public FtpPeer {
 public:
     static bool Available();
     CuttingTlsFtpServer(bool cut, size_t payloadSize, const std::string& certFile,
-                        const std::string& keyFile);
+                        const std::string& keyFile, const std::string& injected = {});
 };

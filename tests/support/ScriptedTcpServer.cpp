@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <stdexcept>
 
@@ -82,6 +83,21 @@ void ScriptedTcpServer::Run() {
         case Step::Send:
             send(ClientFd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL);
             break;
+        case Step::SendForever: {
+            const std::string many = [&] {
+                std::string s;
+                while (s.size() < 65536) s += step.bytes;
+                return s;
+            }();
+            while (!Stopping) {
+                pollfd p{ClientFd, POLLOUT, 0};
+                if (poll(&p, 1, 50) <= 0) continue;
+                if (send(ClientFd, many.data(), many.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+                    errno != EAGAIN)
+                    break;
+            }
+            break;
+        }
         case Step::SleepMs:
             std::this_thread::sleep_for(std::chrono::milliseconds(step.count));
             break;

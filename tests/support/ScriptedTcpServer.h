@@ -14,12 +14,23 @@
 class ScriptedTcpServer {
 public:
     struct Step {
-        enum Kind { Send, SleepMs, ReadBytes, ReadUntilClose, StallUntilReleased, Close, Reset };
+        enum Kind {
+            Send,
+            SendForever,
+            SleepMs,
+            ReadBytes,
+            ReadUntilClose,
+            StallUntilReleased,
+            Close,
+            Reset
+        };
         Kind kind;
-        std::string bytes; // Send
+        std::string bytes; // Send, SendForever
         size_t count = 0;  // SleepMs, ReadBytes
     };
     static Step Send(std::string b) { return {Step::Send, std::move(b), 0}; }
+    // The bytes again and again, until the client closes.
+    static Step SendForever(std::string b) { return {Step::SendForever, std::move(b), 0}; }
     static Step Sleep(size_t ms) { return {Step::SleepMs, {}, ms}; }
     static Step Read(size_t n) { return {Step::ReadBytes, {}, n}; }
     static Step ReadUntilClose() { return {Step::ReadUntilClose, {}, 0}; }

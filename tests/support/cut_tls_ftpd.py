@@ -1,15 +1,18 @@
 # An explicit-TLS FTP server, passive only, any login, whose data connections
 # end without a TLS close when told to:
-#   cut_tls_ftpd.py PORT CERT KEY ROOT SIZE cut|whole
+#   cut_tls_ftpd.py PORT CERT KEY ROOT SIZE cut|whole [INJECTED]
 # RETR sends SIZE bytes ((i * 131) & 255), STOR stores into ROOT. With "cut"
 # RETR sends half of them and STOR reads one block; then the TCP connection
-# ends under the TLS session and the reply is 226 all the same.
+# ends under the TLS session and the reply is 226 all the same. INJECTED
+# (with \r and \n escapes) goes in clear right behind the 234, in the same
+# segment, as an attacker on the path would put it.
 import socket
 import ssl
 import sys
 
 port, cert, key, root, size, mode = sys.argv[1:7]
 cut = mode == "cut"
+injected = sys.argv[7].encode().decode("unicode_escape").encode() if len(sys.argv) > 7 else b""
 payload = bytes((i * 131) & 255 for i in range(int(size)))
 tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 tls.load_cert_chain(cert, key)
@@ -31,7 +34,7 @@ def session(sock):
         line, buf = buf.split(b"\r\n", 1)
         verb, _, arg = line.decode().partition(" ")
         if verb == "AUTH":
-            reply("234 Go ahead")
+            sock.sendall(b"234 Go ahead\r\n" + injected)
             sock = tls.wrap_socket(sock, server_side=True)
         elif verb == "PASV":
             data_listener = socket.socket()

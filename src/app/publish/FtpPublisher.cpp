@@ -22,14 +22,14 @@ std::string FtpErrorText(const std::string& msg) {
 }
 
 void TFtpPublisher::FtpError(const std::string& msg) {
-    Fail(FtpErrorText(msg), trace_);
+    Fail(FtpErrorText(msg), trace_.Text());
 }
 
 TPublishResult TFtpPublisher::Publish(const std::string& localFile, const std::string& name) {
     TFtpClient& ftp = client_;
     const configRecord& s = settings_;
     Begin();
-    trace_.clear();
+    trace_.Clear();
     exported_ = localFile;
     ftp.OnError = [this](TCustomFtpCli*, std::string& msg) { FtpError(msg); };
     ApplyFtpSettings(ftp, s);
@@ -39,7 +39,7 @@ TPublishResult TFtpPublisher::Publish(const std::string& localFile, const std::s
     const bool& cancelled = CancelledFlag();
     TFtpSessionScope session(ftp, cancelled);
     ftp.OnDisplay = [this](TCustomFtpCli*, std::string& msg) {
-        trace_ += MaskPassword(msg, settings_.password) + "\n";
+        trace_.Add(MaskPassword(msg, settings_.password));
     };
     ftp.OnSessionConnected = [this](TCustomFtpCli*, uint16_t) { FireStep("Logging in"); };
     std::error_code sizeError;
@@ -49,21 +49,23 @@ TPublishResult TFtpPublisher::Publish(const std::string& localFile, const std::s
     };
     // An operation cut short by Cancel can still look successful.
     auto run = [&cancelled](bool result) { return result && !cancelled; };
-    auto fail = [this](const std::string& text) { Fail(text, trace_); };
+    auto fail = [this](const std::string& text) { Fail(text, trace_.Text()); };
+    // Servers may echo what they were sent.
+    auto said = [&] { return MaskPassword(ftp.LastResponse(), s.password); };
 
     FireStep("Connecting");
     bool ok = ConnectTrusting(
         ftp, [&] { return run(ftp.Connect()); },
         [this](const TSslCertProblem& p, std::string& t) { return FireUntrustedCertificate(p, t); },
         settings_.ftpCertFingerprint);
-    if (!ok) fail("Connect to FTP failed : " + ftp.LastResponse());
+    if (!ok) fail("Connect to FTP failed : " + said());
 
     if (ok) FireStep("Changing directory");
     bool created = false;
     if (ok) {
         ok = EnterDirectory(ftp, s.destDirectory, true, cancelled, created);
         if (!ok && !cancelled)
-            fail("Failed to change directory to " + s.destDirectory + " " + ftp.LastResponse());
+            fail("Failed to change directory to " + s.destDirectory + " " + said());
     }
 
     PrepareUpload(ftp, localFile, name, s.passive);
@@ -72,7 +74,7 @@ TPublishResult TFtpPublisher::Publish(const std::string& localFile, const std::s
         FireStep("Uploading");
         FireBytes(0, size);
         ok = run(ftp.Put());
-        if (!ok) fail("Cannot upload file: " + ftp.LastResponse());
+        if (!ok) fail("Cannot upload file: " + said());
     }
     if (ok) FireStep("Closing");
     if (ok) ok = run(ftp.Quit());

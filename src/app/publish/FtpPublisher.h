@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Publisher.h"
+#include "TraceLines.h"
 
 // How a usage error of the FTP client ("UserName emtpy", ...) is shown.
 std::string FtpErrorText(const std::string& msg);
@@ -31,6 +32,8 @@ private:
     std::unique_ptr<TFtpClient> own_;
     TFtpClient& client_;
     std::string exported_;
-    // The conversation so far, the password masked: the details of each failure.
-    std::string trace_;
+    // The conversation so far, the password masked: the details of each
+    // failure. A server that talks without end leaves its first and latest
+    // lines.
+    TTraceLines trace_;
 };

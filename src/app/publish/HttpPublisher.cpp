@@ -27,11 +27,14 @@ std::string ReplyDetails(const kwHTTP& http, const std::string& key) {
 
 } // namespace
 
-std::optional<TPostTarget> CheckPostUrl(const std::string& postUrl, std::string& why) {
+std::optional<TPostTarget> CheckPostUrl(const std::string& postUrl, const std::string& publishUrl,
+                                        std::string& why) {
     if (!HasHttpScheme(postUrl)) {
         why = "Missing http:// start from the posting URL!";
         return std::nullopt;
     }
+    why = UrlControlCharacterProblem(postUrl, publishUrl);
+    if (!why.empty()) return std::nullopt;
     const TPostTarget target = PostTargetOf(postUrl);
     if (IsBlank(target.Host)) {
         why = std::string("Cannot resolve host name, check that posting url is in format ") +
@@ -106,7 +109,7 @@ TPublishResult THttpPublisher::Publish(const std::string& path, const std::strin
     const configRecord& s = settings_;
     Begin();
     std::string why;
-    const std::optional<TPostTarget> target = CheckPostUrl(s.postUrl, why);
+    const std::optional<TPostTarget> target = CheckPostUrl(s.postUrl, s.postServer, why);
     if (!target) {
         Fail(why);
         return Finish(false, {});

@@ -36,9 +36,10 @@ private:
 inline constexpr const char* ScriptNotFoundText =
     "Uploading script not found, server returned 404.";
 
-// Where settings' posting URL goes, or the designed message that says why
-// it cannot be used.
-std::optional<TPostTarget> CheckPostUrl(const std::string& postUrl, std::string& why);
+// Where the posting URL goes, or the message that says why it or the
+// publish URL cannot be used.
+std::optional<TPostTarget> CheckPostUrl(const std::string& postUrl, const std::string& publishUrl,
+                                        std::string& why);
 
 // A post of body to postUrl at target, sent by send(). When the certificate
 // was refused and trust() now accepts it (its fingerprint going to

@@ -29,6 +29,10 @@ public:
     TCustomFtpCli(const TCustomFtpCli&) = delete;
     TCustomFtpCli& operator=(const TCustomFtpCli&) = delete;
 
+    // Lines one reply may have, continuation lines included; far above any
+    // server's banner or feature list.
+    static constexpr int MaxReplyLines = 2000;
+
     // Settings.
     const std::string& HostName() const { return FHostName; }
     void SetHostName(const std::string& v) { FHostName = v; }
@@ -194,6 +198,9 @@ protected:
     void ControlDataAvailable(TCustomWSocket* Sender, uint16_t Error);
     void ControlSessionClosed(TCustomWSocket* Sender, uint16_t Error);
     void HandleControlLine();
+    // Ends the request with line and drops the control connection, which
+    // is out of step with the server.
+    void DropControl(const std::string& line);
     void QuitAfterReply();
 
     // TLS: AUTH TLS on the control connection, PBSZ 0 and PROT P before the
@@ -279,6 +286,8 @@ protected:
     TFtpRequest FRequestType = ftpNone;
     bool FRequestDoneFlag = false;
     TFtpLineReader FReceive;
+    // Control lines received since the last command was sent.
+    int FReplyLines = 0;
     std::string FLastResponse;
     std::string FSavedResponse;
     std::string FPasvResponse;

@@ -171,6 +171,7 @@ void TCustomFtpCli::ShowLastResponse() {
 void TCustomFtpCli::SendCommand(std::string Cmd) {
     if (OnCommand) OnCommand(this, Cmd);
     NotifyDisplay("> " + Cmd);
+    FReplyLines = 0;
     if (FControlSocket->State() == wsConnected) FControlSocket->SendStr(Cmd + "\r\n");
 }
 
@@ -229,6 +230,11 @@ void TCustomFtpCli::ControlDataAvailable(TCustomWSocket*, uint16_t) {
     const bool acceptLF = FOptions.Contains(ftpAcceptLF);
     std::string line;
     while (FReceive.NextLine(acceptLF, line)) {
+        // A reply that goes on and on would hold the request (and whoever
+        // keeps its trace) for as long as the server likes.
+        if (++FReplyLines > MaxReplyLines)
+            return DropControl("500 Reply longer than " + std::to_string(MaxReplyLines) +
+                               " lines: the server does not end it");
         FLastResponse = line;
         if (OnResponse) {
             OnResponse(this);
@@ -239,19 +245,22 @@ void TCustomFtpCli::ControlDataAvailable(TCustomWSocket*, uint16_t) {
         // A handler may have closed the connection and dropped the rest.
         if (FControlSocket->State() != wsConnected) return;
     }
-    if (FReceive.Full(acceptLF)) {
-        // The line cannot fit: waiting for its end would stall for ever, and
-        // its tail would be read as a reply of its own. End the request and
-        // drop the connection, which is out of step now.
-        FReceive.Clear();
-        FLastResponse = "500 Reply line longer than " +
-                        std::to_string(TFtpLineReader::BufferSize - 1) + " bytes";
-        FStatusCode = 500;
-        FRequestResult = 500;
-        KeepFirstError();
-        NotifyDisplay("! " + FLastResponse);
-        FControlSocket->Close();
-    }
+    // The line cannot fit: waiting for its end would stall for ever, and its
+    // tail would be read as a reply of its own.
+    if (FReceive.Full(acceptLF))
+        DropControl("500 Reply line longer than " + std::to_string(TFtpLineReader::BufferSize - 1) +
+                    " bytes");
+}
+
+void TCustomFtpCli::DropControl(const std::string& line) {
+    FReceive.Clear();
+    FLastResponse = line;
+    FStatusCode = 500;
+    FRequestResult = 500;
+    KeepFirstError();
+    NotifyDisplay("! " + FLastResponse);
+    // The close ends the request with this line.
+    FControlSocket->Close();
 }
 
 void TCustomFtpCli::HandleControlLine() {

@@ -181,6 +181,7 @@ void TCustomFtpCli::OpenAsync() {
     if (!FInSequence) FRequestType = ftpOpenAsync;
     FRequestDoneFlag = false;
     FReceive.Clear();
+    FReplyLines = 0;
     FRequestResult = 0;
     FDnsResult.clear();
     FControlReached = false;

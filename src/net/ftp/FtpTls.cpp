@@ -55,6 +55,12 @@ void TCustomFtpCli::AuthTlsReply() {
         FControlSocket->Close();
         return;
     }
+    // Bytes that came in clear behind the 234 could pose as the first
+    // replies of the encrypted session (a 230 that skips the password, say).
+    // Nothing read before the handshake may count after it.
+    if (FReceive.Held() > 0)
+        return DropControl("500 The server sent more in clear after agreeing to TLS: "
+                           "the session was ended");
     try {
         FControlSocket->StartSslHandshake();
     } catch (const std::exception& e) {

@@ -209,6 +209,28 @@ TEST(FtpSession, ReplyLineLongerThanTheBufferEndsTheRequest) {
     EXPECT_EQ(s.Sent(), std::vector<std::string>{"USER tester"});
 }
 
+// Continuation lines without end, in the banner or in a reply, end the
+// request long before the time-out.
+TEST(FtpSession, ReplyThatNeverEndsEndsTheRequest) {
+    using Tcp = ScriptedTcpServer;
+    const std::vector<Tcp::Step> scripts[] = {
+        {Tcp::SendForever("220-Welcome, and welcome again\r\n")},
+        {Tcp::Send("220 Ready\r\n"), Tcp::Read(13), Tcp::SendForever("331-Go on\r\n")},
+    };
+    for (const auto& script : scripts) {
+        Tcp server(script);
+        FtpClientRecorder r;
+        r.Client.SetPort(server.PortText());
+        r.Client.SetTimeoutMs(15000);
+        EXPECT_FALSE(r.Client.Connect());
+        EXPECT_EQ(r.Client.LastResponse(), "500 Reply longer than " +
+                                               std::to_string(TFtpClient::MaxReplyLines) +
+                                               " lines: the server does not end it");
+        EXPECT_EQ(r.Client.ErrorMessage(), r.Client.LastResponse());
+        EXPECT_FALSE(r.Client.Connected());
+    }
+}
+
 TEST(FtpSession, ServerGoingAwayMidSession) {
     struct Case {
         const char* name;

@@ -232,3 +232,23 @@ TEST(FtpTlsSettings, ImplicitTlsTakesPort990ForAPortLeftAt21) {
     plain.Client.Open();
     EXPECT_EQ(plain.Client.ControlSocket()->Port(), "21");
 }
+
+// Someone on the path puts clear text right behind the server's 234: none of
+// it may pass for a reply of the encrypted session, whether it holds whole
+// lines or the start of one.
+TEST_F(FtpOverTls, ClearTextBehindThe234EndsTheSession) {
+    if (!CuttingTlsFtpServer::Available()) GTEST_SKIP() << "python3 is not installed";
+    for (const std::string injected : {"230 INJECTED", "230 INJECTED\r\n331 x\r\n"}) {
+        SCOPED_TRACE(injected);
+        CuttingTlsFtpServer peer(false, 0, Certs().Server.Cert, Certs().Server.Key, injected);
+        ASSERT_TRUE(peer.Running()) << peer.Error();
+        FtpClientRecorder r;
+        Aim(r, peer, ftpEncExplicit);
+        EXPECT_FALSE(r.Client.Connect());
+        EXPECT_EQ(r.Client.LastResponse(),
+                  "500 The server sent more in clear after agreeing to TLS: the session was ended");
+        EXPECT_TRUE(r.Errors.empty()) << testing::PrintToString(r.Errors);
+        EXPECT_FALSE(Sent(r, "USER"));
+        EXPECT_FALSE(r.Client.Connected());
+    }
+}
