@@ -289,7 +289,8 @@ void TfrmMain::PublishCapture(const std::string& source) {
 void TfrmMain::btnCopyToClipClick() {
     TFastDIB bitmap;
     if (!bitmap.LoadBitmapFile(WorkingFilePath()))
-        throw std::runtime_error("Cannot open file \"" + WorkingFilePath() + "\".");
+        throw std::runtime_error("Cannot open file \"" + WorkingFilePath() + "\". " +
+                                 bitmap.LoadError);
     platform::SetClipboardBitmap(bitmap.ToImage());
     UpdateButtons();
 }

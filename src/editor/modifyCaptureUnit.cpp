@@ -114,7 +114,12 @@ void TfrmModifyCapture::FormCreate() {
 }
 
 void TfrmModifyCapture::FormShow() {
-    editor_.Load(CaptureFile);
+    if (!editor_.Load(CaptureFile)) {
+        // Told after the showing, like the depth message.
+        const std::string text =
+            "The picture in " + CaptureFile + " cannot be read. " + editor_.LoadError();
+        QTimer::singleShot(0, this, [text] { platform::dialogs().MessageBox(text); });
+    }
     depthReported_ = false;
     refusalShownOnMove_ = false;
     FitToScreen();

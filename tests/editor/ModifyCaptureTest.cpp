@@ -361,6 +361,19 @@ TEST_F(ModifyCaptureTest, UnsupportedDepthIsToldOncePerShowing) {
     EXPECT_EQ(MessagesOf(UnsupportedDepth), 2);
 }
 
+TEST_F(ModifyCaptureTest, ABrokenCaptureFileIsToldWithTheReason) {
+    BmpBuilder broken = Picture(True24, 4, 4);
+    broken.planes = 0;
+    Open(broken);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(MessagesOf("The picture in " + file +
+                         " cannot be read. It has 0 colour planes instead of 1."),
+              1);
+    EXPECT_FALSE(form.Editor().HasPicture());
+    form.close();
+    EXPECT_EQ(Confirmations(), 0);
+}
+
 TEST_F(ModifyCaptureTest, TinyWindowShowsNothingAndKeepsWorking) {
     Open(Picture(True24, 60, 40));
     form.resize(40, 50);
