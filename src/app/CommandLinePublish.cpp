@@ -62,9 +62,12 @@ void Decode(const std::vector<uint8_t>& data, const std::string& file, TFastDIB&
     // A screenshot tool that was cancelled writes nothing.
     if (data.empty())
         throw std::runtime_error("Nothing to publish: " + Describe(file) + " is empty.");
+    const std::string unreadable = "The picture in " + Describe(file) + " cannot be read.";
     bool ok = false;
     if (StartsWith(data, "BM", 2)) {
-        ok = bitmap.LoadBitmapMemory(data.data(), data.size());
+        if (!bitmap.LoadBitmapMemory(data.data(), data.size()))
+            throw std::runtime_error(unreadable + " " + bitmap.LoadError);
+        ok = true;
     } else {
         const char* format = StartsWith(data, "\x89PNG\r\n\x1a\n", 8) ? "PNG"
                              : StartsWith(data, "\xFF\xD8\xFF", 3)    ? "JPEG"
@@ -75,8 +78,7 @@ void Decode(const std::vector<uint8_t>& data, const std::string& file, TFastDIB&
         ok = image.loadFromData(data.data(), int(data.size()), format) &&
              bitmap.AssignImage(image, 24);
     }
-    if (!ok || bitmap.Empty())
-        throw std::runtime_error("The picture in " + Describe(file) + " cannot be read.");
+    if (!ok || bitmap.Empty()) throw std::runtime_error(unreadable);
 }
 
 // The picture as a BMP file of its own beside the working capture file,

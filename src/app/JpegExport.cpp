@@ -40,7 +40,8 @@ bool ConvertBmpToJpeg(const std::string& source, const std::string& destination)
     TFastDIB& picture = buffers.Picture;
     // An empty picture would make an empty file with a .jpg name: refused.
     if (!picture.LoadBitmapFile(source) || picture.Empty())
-        throw EExportError("Cannot read a picture from the file " + source);
+        throw EExportError("Cannot read a picture from the file " + source + ". " +
+                           picture.LoadError);
     const TRgbRows rows(picture);
     auto bytes = buffers.Encoder.Encode(rows.Width(), rows.Lines(), ReadLine, &rows);
     WriteWhole(destination, bytes);

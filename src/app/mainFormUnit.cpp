@@ -297,7 +297,8 @@ void TfrmMain::ftpError(TCustomFtpCli*, std::string& Msg) {
 void TfrmMain::btnCopyToClipClick() {
     TFastDIB bitmap;
     if (!bitmap.LoadBitmapFile(WorkingFilePath()))
-        throw std::runtime_error("Cannot open file \"" + WorkingFilePath() + "\".");
+        throw std::runtime_error("Cannot open file \"" + WorkingFilePath() + "\". " +
+                                 bitmap.LoadError);
     platform::SetClipboardBitmap(bitmap.ToImage());
     UpdateButtons();
 }

@@ -64,14 +64,18 @@ void ExpandToTrueColor(const TFastDIB& picture, TFastDIB& dest) {
 
 TCaptureEditor::TCaptureEditor() : ImageBuffer(std::make_unique<TFastDIB>()) {}
 
-void TCaptureEditor::Load(const std::string& path) {
-    if (path.empty())
+bool TCaptureEditor::Load(const std::string& path) {
+    bool loaded = true;
+    if (path.empty()) {
         ImageBuffer->Release();
-    else
-        ImageBuffer->LoadBitmapFile(path);
+        ImageBuffer->LoadError.clear();
+    } else {
+        loaded = ImageBuffer->LoadBitmapFile(path);
+    }
     Selecting = SelectionDone = false;
     ClearChanges();
     ViewDirty = true;
+    return loaded;
 }
 
 TExtent TCaptureEditor::PictureSize() const {

@@ -25,8 +25,10 @@ public:
     TCaptureEditor();
 
     // Replaces the picture by the BMP file at path (none for an empty or
-    // unreadable path) and starts with no selection and no changes.
-    void Load(const std::string& path);
+    // unreadable path) and starts with no selection and no changes. False
+    // when a file was named and could not be read; LoadError says why.
+    bool Load(const std::string& path);
+    const std::string& LoadError() const { return ImageBuffer->LoadError; }
     bool HasPicture() const { return !ImageBuffer->Empty(); }
     TExtent PictureSize() const;
 

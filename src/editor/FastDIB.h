@@ -113,17 +113,22 @@ public:
                     uint8_t green, uint8_t blue);
     bool AllocateFromHeader(const TBitmapInfo256& header);
 
-    // Replaces the buffer by the picture in a BMP file. A file that cannot be
-    // read or whose header is unusable leaves the buffer empty; pixels a short
-    // file does not supply stay black.
+    // Replaces the buffer by the picture in a BMP file (info headers of 12,
+    // 40, 52, 56, 108 and 124 bytes). A file that cannot be read, or whose
+    // header, offsets, sizes or pixel data do not hold together, leaves the
+    // buffer empty and LoadError saying why.
     bool LoadBitmapFile(const std::string& path);
     bool LoadBitmapMemory(const uint8_t* data, size_t size);
+    // Why the last load failed, as a sentence; empty after a successful one.
+    std::string LoadError;
     // Writes the buffer as a BMP file. The file is replaced only once the whole
     // picture has been written, so a failed save leaves any old file intact.
     bool SaveBitmapFile(const std::string& path) const;
     std::vector<uint8_t> SaveBitmapMemory() const;
-    // Expands BI_RLE8 / BI_RLE4 data into the rows, starting at row 0.
-    void ExpandRle(const uint8_t* data, size_t size, bool fourBits);
+    // Expands BI_RLE8 / BI_RLE4 data into the rows, starting at row 0. Runs
+    // are cut at the row's edge; returns why the data is broken (it ends
+    // early or moves outside the picture), or "" when it is whole.
+    std::string ExpandRle(const uint8_t* data, size_t size, bool fourBits);
 
     void CopyBlock(const TFastDIB& source, int dx, int dy, int w, int h, int sx, int sy);
 

@@ -63,117 +63,192 @@ private:
     uint64_t size_ = 0;
 };
 
-constexpr size_t HeaderBytes = 1078; // file header, info header, 256 colour entries
+// File header, the largest info header (V5) and 256 colour entries.
+constexpr size_t HeaderBytes = 14 + 124 + 1024;
 
-bool LoadInto(TFastDIB& dib, ByteSource& src) {
-    uint64_t size = src.Size();
+std::string Num(uint64_t n) {
+    return std::to_string(n);
+}
+
+// Masks of the layout the buffer keeps: blue lowest, green, then red, each
+// contiguous and next to the one below it.
+bool MasksFitTheLayout(uint32_t red, uint32_t green, uint32_t blue, int bits) {
+    auto span = [](uint32_t m) { return m ? 32 - __builtin_clz(m) - __builtin_ctz(m) : 0; };
+    const unsigned b = unsigned(span(blue)), g = unsigned(span(green)), r = unsigned(span(red));
+    if (b + g + r > unsigned(bits)) return false;
+    return blue == LowBits(b) && green == (LowBits(b + g) & ~LowBits(b)) &&
+           red == (LowBits(b + g + r) & ~LowBits(b + g));
+}
+
+// Reads the file into the buffer; returns why it cannot, or "" when it did.
+// Everything the header claims is checked against the file before the
+// pixels are allocated, so a broken file is refused rather than shown as
+// garbage or black.
+std::string LoadInto(TFastDIB& dib, ByteSource& src) {
+    const uint64_t size = src.Size();
     uint8_t raw[HeaderBytes] = {};
-    size_t got = src.Read(0, raw, size_t(std::min<uint64_t>(size, HeaderBytes)));
-    if (got < 26 || raw[0] != 'B' || raw[1] != 'M') {
-        dib.Release();
-        return false;
-    }
-    uint32_t infoSize = ReadU32(raw + 14);
-    uint32_t dataOffset = ReadU32(raw + 10);
+    const size_t got = src.Read(0, raw, size_t(std::min<uint64_t>(size, HeaderBytes)));
+    if (got < 2 || raw[0] != 'B' || raw[1] != 'M') return "It is not a BMP file.";
+    if (got < 26) return "The file ends inside its header.";
+    const uint32_t fileSize = ReadU32(raw + 2);
+    const uint32_t dataOffset = ReadU32(raw + 10);
+    const uint32_t infoSize = ReadU32(raw + 14);
+    // 40: the classic header; 52 and 56 add the masks; 108 and 124 (V4, V5)
+    // add colour space data, which is not needed for the pixels.
+    const bool core = infoSize == 12;
+    if (!core && infoSize != 40 && infoSize != 52 && infoSize != 56 && infoSize != 108 &&
+        infoSize != 124)
+        return "Its header of " + Num(infoSize) + " bytes is of a kind that is not supported.";
+    if (got < 14 + infoSize) return "The file ends inside its header.";
+    if (fileSize > size)
+        return "The file is shorter than its header says: " + Num(size) + " bytes instead of " +
+               Num(fileSize) + ".";
+
     TBitmapInfo256 header{};
-    size_t colorBytes = 0;
-    if (infoSize == 40 && got >= 54) {
-        std::memcpy(&header.bmiHeader, raw + 14, 40);
-        auto& h = header.bmiHeader;
-        // Colour entries lie between the info header and the pixel data; only
-        // those the file declares count, so stray indices come out black.
-        size_t entries = 0;
-        if (h.biBitCount <= 8) {
-            entries = h.biClrUsed ? std::min<uint32_t>(h.biClrUsed, 256) : 1u << h.biBitCount;
-        } else if (h.biCompression == BI_BITFIELDS) {
-            entries = 3;
-        }
-        colorBytes = std::min<size_t>(entries * 4, got - 54);
-        if (dataOffset >= 54) colorBytes = std::min<size_t>(colorBytes, dataOffset - 54);
-        std::memcpy(header.bmiColors, raw + 54, colorBytes);
-        h.biClrUsed = h.biClrImportant = 0;
-    } else if (infoSize == 12) {
-        auto& h = header.bmiHeader;
-        h.biSize = 40;
+    auto& h = header.bmiHeader;
+    const uint16_t planes = core ? ReadU16(raw + 22) : ReadU16(raw + 26);
+    const uint8_t* table = raw + 14 + infoSize;
+    size_t tableEnd = 14 + infoSize;
+    if (core) {
         h.biWidth = ReadU16(raw + 18);
         h.biHeight = ReadU16(raw + 20);
-        h.biPlanes = 1;
         h.biBitCount = ReadU16(raw + 24);
         h.biCompression = BI_RGB;
-        if (h.biBitCount <= 8) {
-            size_t entries = size_t(1) << h.biBitCount;
-            for (size_t i = 0; i < entries && 26 + i * 3 + 3 <= got; ++i) {
-                if (dataOffset >= 26 && 26 + i * 3 + 3 > dataOffset) break;
-                header.bmiColors[i].rgbBlue = raw[26 + i * 3];
-                header.bmiColors[i].rgbGreen = raw[27 + i * 3];
-                header.bmiColors[i].rgbRed = raw[28 + i * 3];
+    } else {
+        std::memcpy(&h, raw + 14, 40);
+    }
+    h.biSize = 40;
+    h.biPlanes = 1;
+    const int bits = h.biBitCount;
+    const uint32_t compression = h.biCompression;
+    if (planes != 1) return "It has " + Num(planes) + " colour planes instead of 1.";
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        return "It has " + Num(uint64_t(bits)) + " bits per pixel, which is not supported.";
+    const bool matches =
+        compression == BI_RGB || (compression == BI_BITFIELDS && (bits == 16 || bits == 32)) ||
+        (compression == BI_RLE8 && bits == 8) || (compression == BI_RLE4 && bits == 4);
+    if (!matches)
+        return "Its compression (type " + Num(compression) + ") is not supported with " +
+               Num(uint64_t(bits)) + " bits per pixel.";
+    const int64_t rows = h.biHeight < 0 ? -int64_t(h.biHeight) : int64_t(h.biHeight);
+    if (h.biWidth <= 0 || rows == 0)
+        return "Its size of " + std::to_string(h.biWidth) + " x " + std::to_string(h.biHeight) +
+               " pixels is not a picture.";
+    if (h.biWidth > MaxDimension || rows > MaxDimension)
+        return "At " + std::to_string(h.biWidth) + " x " + Num(uint64_t(rows)) +
+               " pixels it is larger than the " + Num(MaxDimension) + " pixels a side allowed.";
+    const uint64_t stride = (uint64_t(h.biWidth) * uint64_t(bits) + 31) / 32 * 4;
+    const uint64_t imageBytes = stride * uint64_t(rows);
+    if (imageBytes > MaxImageBytes)
+        return "Its " + Num(imageBytes >> 20) + " MB of pixels are more than the " +
+               Num(MaxImageBytes >> 20) + " MB allowed.";
+
+    size_t colorBytes = 0;
+    if (core) {
+        if (bits <= 8) {
+            const size_t entries = size_t(1) << bits;
+            for (size_t i = 0; i < entries && tableEnd + 3 <= got; ++i) {
+                if (dataOffset >= 26 && tableEnd + 3 > dataOffset) break;
+                header.bmiColors[i] = {table[i * 3], table[i * 3 + 1], table[i * 3 + 2], 0};
+                tableEnd += 3;
             }
         }
     } else {
-        dib.Release();
-        return false;
+        // Bit-field masks follow the classic header and lie inside the
+        // longer ones, at the same place in the file.
+        if (compression == BI_BITFIELDS) {
+            if (got < 66) return "The file ends inside its bit-field masks.";
+            std::memcpy(header.bmiColors, raw + 54, 12);
+            if (infoSize == 40) tableEnd = 66;
+            const uint32_t red = ReadU32(raw + 54), green = ReadU32(raw + 58),
+                           blue = ReadU32(raw + 62);
+            // All three 0: the default layout, as for BI_RGB.
+            if ((red | green | blue) != 0 && !MasksFitTheLayout(red, green, blue, bits))
+                return "Its bit-field masks are not supported.";
+        }
+        // Only the colour entries the file declares count, so stray indices
+        // come out black.
+        if (bits <= 8) {
+            const size_t entries = h.biClrUsed ? std::min<uint32_t>(h.biClrUsed, 256) : 1u << bits;
+            colorBytes = std::min<size_t>(entries * 4, got - tableEnd);
+            if (dataOffset >= tableEnd)
+                colorBytes = std::min<size_t>(colorBytes, dataOffset - tableEnd);
+            std::memcpy(header.bmiColors, table, colorBytes);
+            tableEnd += colorBytes;
+        }
+        h.biClrUsed = h.biClrImportant = 0;
     }
 
-    const auto& h = header.bmiHeader;
-    uint32_t compression = h.biCompression;
-    int bits = h.biBitCount;
-    bool matches = (compression == BI_RGB) ||
-                   (compression == BI_BITFIELDS && (bits == 16 || bits == 32)) ||
-                   (compression == BI_RLE8 && bits == 8) || (compression == BI_RLE4 && bits == 4);
+    if (dataOffset < 14 + infoSize)
+        return "Its pixel data would start at byte " + Num(dataOffset) + ", inside its header.";
+    if (dataOffset >= size)
+        return "Its pixel data would start at byte " + Num(dataOffset) +
+               ", beyond the end of the file (" + Num(size) + " bytes).";
+    const bool rle = compression == BI_RLE8 || compression == BI_RLE4;
+    // The last row may come without its padding.
+    const uint64_t needed = imageBytes - stride + (uint64_t(h.biWidth) * uint64_t(bits) + 7) / 8;
+    if (!rle && size - dataOffset < needed)
+        return "Its pixels are cut short: " + Num(size - dataOffset) + " bytes of " + Num(needed) +
+               ".";
+    if (h.biSizeImage > size - dataOffset)
+        return "Its header gives " + Num(h.biSizeImage) + " bytes of pixels, but the file has " +
+               Num(size - dataOffset) + ".";
+
     const uint8_t* before = dib.PixelData;
-    if (!matches || !dib.AllocateFromHeader(header)) {
-        dib.Release();
-        return false;
-    }
+    if (!dib.AllocateFromHeader(header)) return "There is not enough memory for it.";
     // A buffer kept for the same geometry still holds the previous picture;
-    // a new one is already black.
-    bool reused = before && before == dib.PixelData;
-    uint32_t imageBytes = dib.Header.bmiHeader.biSizeImage;
-
-    if (compression == BI_RLE8 || compression == BI_RLE4) {
+    // a new one is black already and is best left untouched.
+    const bool reused = before && before == dib.PixelData;
+    if (rle) {
         if (reused) std::memset(dib.PixelData, 0, imageBytes);
-        uint64_t total = std::min<uint64_t>(ReadU32(raw + 2), size);
-        if (total <= dataOffset) return true;
+        // Data runs to the declared file size, where one is given.
+        const uint64_t total = fileSize > dataOffset ? fileSize : size;
         std::vector<uint8_t> packed(size_t(total - dataOffset));
         packed.resize(src.Read(dataOffset, packed.data(), packed.size()));
-        dib.ExpandRle(packed.data(), packed.size(), compression == BI_RLE4);
-        return true;
+        std::string why = dib.ExpandRle(packed.data(), packed.size(), compression == BI_RLE4);
+        return why.empty() ? why : "Its compressed pixels are broken: " + why + ".";
     }
-    size_t want = dataOffset < size ? size_t(std::min<uint64_t>(size - dataOffset, imageBytes)) : 0;
-    size_t read = want ? src.Read(dataOffset, dib.PixelData, want) : 0;
-    if (reused) std::memset(dib.PixelData + read, 0, imageBytes - read);
-    return true;
+    const size_t want = size_t(std::min<uint64_t>(size - dataOffset, imageBytes));
+    if (src.Read(dataOffset, dib.PixelData, want) != want) return "The file cannot be read.";
+    std::memset(dib.PixelData + want, 0, imageBytes - want);
+    return {};
+}
+
+// Sets the buffer from the outcome of a load: empty, with the reason, when it failed.
+bool Finish(TFastDIB& dib, std::string why) {
+    if (!why.empty()) dib.Release();
+    dib.LoadError = std::move(why);
+    return dib.LoadError.empty();
 }
 
 } // namespace
 
 bool TFastDIB::LoadBitmapFile(const std::string& path) {
     FileSource src(path);
-    if (!src.IsOpen()) {
-        Release();
-        return false;
-    }
-    return LoadInto(*this, src);
+    if (!src.IsOpen())
+        return Finish(*this, std::string("It cannot be opened: ") + std::strerror(errno) + ".");
+    return Finish(*this, LoadInto(*this, src));
 }
 
 bool TFastDIB::LoadBitmapMemory(const uint8_t* data, size_t size) {
     MemorySource src(data, size);
-    return LoadInto(*this, src);
+    return Finish(*this, LoadInto(*this, src));
 }
 
-void TFastDIB::ExpandRle(const uint8_t* data, size_t size, bool fourBits) {
-    if (Empty() || BitCount() != (fourBits ? 4 : 8)) return;
+std::string TFastDIB::ExpandRle(const uint8_t* data, size_t size, bool fourBits) {
+    if (Empty() || BitCount() != (fourBits ? 4 : 8)) return "they do not fit the picture";
     const int32_t width = Width();
     int32_t row = 0;
     int64_t col = 0;
     size_t pos = 0;
+    // Runs longer than the row are cut at its edge.
     auto put = [&](uint8_t index) {
-        if (col < width) PutIndex(row, int(col), index);
-        ++col;
+        if (col < width) PutIndex(row, int(col++), index);
     };
-    while (row < RowCount && pos + 1 < size) {
-        uint8_t count = data[pos];
-        uint8_t value = data[pos + 1];
+    while (row < RowCount) {
+        if (pos + 1 >= size) return "they end before the picture does";
+        const uint8_t count = data[pos];
+        const uint8_t value = data[pos + 1];
         pos += 2;
         if (count > 0) {
             for (int k = 0; k < count && col < width; ++k)
@@ -186,18 +261,19 @@ void TFastDIB::ExpandRle(const uint8_t* data, size_t size, bool fourBits) {
             col = 0;
             break;
         case 1: // end of picture
-            return;
+            return {};
         case 2: // delta: skip columns and rows
-            if (pos + 1 >= size) return;
+            if (pos + 1 >= size) return "they end inside a move";
             col += data[pos];
             row += data[pos + 1];
             pos += 2;
+            if (col > width || row > RowCount) return "a move leads outside the picture";
             break;
         default: { // absolute run of `value` pixels, padded to a word
-            size_t bytes = fourBits ? (size_t(value) + 1) / 2 : value;
+            const size_t bytes = fourBits ? (size_t(value) + 1) / 2 : value;
+            if (pos + bytes > size) return "they end inside a run of pixels";
             for (int k = 0; k < value; ++k) {
-                size_t at = pos + (fourBits ? size_t(k) / 2 : size_t(k));
-                if (at >= size) return;
+                const size_t at = pos + (fourBits ? size_t(k) / 2 : size_t(k));
                 put(fourBits ? uint8_t(k % 2 == 0 ? data[at] >> 4 : data[at] & 15) : data[at]);
             }
             pos += bytes + (bytes & 1);
@@ -205,6 +281,7 @@ void TFastDIB::ExpandRle(const uint8_t* data, size_t size, bool fourBits) {
         }
         }
     }
+    return {};
 }
 
 std::vector<uint8_t> TFastDIB::FileHeaderBytes() const {

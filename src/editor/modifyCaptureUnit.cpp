@@ -114,7 +114,12 @@ void TfrmModifyCapture::FormCreate() {
 }
 
 void TfrmModifyCapture::FormShow() {
-    editor_.Load(CaptureFile);
+    if (!editor_.Load(CaptureFile)) {
+        // Told after the showing, like the depth message.
+        const std::string text =
+            "The picture in " + CaptureFile + " cannot be read. " + editor_.LoadError();
+        QTimer::singleShot(0, this, [text] { platform::dialogs().MessageBox(text); });
+    }
     depthReported_ = false;
     refusalShownOnMove_ = false;
     FitToScreen();
@@ -145,7 +150,9 @@ void TfrmModifyCapture::FitToScreen() {
     const QRect room = area.marginsRemoved(frame);
     const capture::TWindowFit fit =
         capture::FitWindow(editor_.PictureSize(), {room.width(), room.height()});
-    editor_.SetKeepProportions(fit.keepProportions);
+    // A shrunk picture keeps its shape too: the designed view, the window
+    // less its margins, would stretch it sideways by most of the margin.
+    editor_.SetKeepProportions(fit.keepProportions || editor_.Resized);
     resize(fit.window.width, fit.window.height);
     if (area.isEmpty()) return;
     // Moved only as far as it must be to come wholly onto the screen.

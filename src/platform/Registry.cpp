@@ -1,13 +1,14 @@
 #include "Registry.h"
+#include "System.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -83,6 +84,23 @@ bool EnsurePrivateFile(const std::string& path) {
     return true;
 }
 
+// Why the folder of the settings file must not be used, or "" (also when it
+// does not exist). A folder others may only read or enter is made private,
+// as the file is; one others may write to, or another user's, is refused:
+// the settings in it may have been planted. A link to a folder (as a user
+// who keeps the settings with other dotfiles may make) is followed.
+std::string SettingsFolderProblem(const std::string& dir) {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) return {};
+    if (!S_ISDIR(st.st_mode)) return "it is not a folder";
+    if (st.st_uid != ::geteuid()) return "it belongs to another user";
+    if (st.st_mode & 022)
+        return "other users can change it; make it yours alone with \"chmod 700 " + dir + "\"";
+    if ((st.st_mode & 077) && ::chmod(dir.c_str(), st.st_mode & 07700) != 0)
+        return std::string("it cannot be made private (") + std::strerror(errno) + ")";
+    return {};
+}
+
 } // namespace
 
 TRegistry::TRegistry() = default;
@@ -100,10 +118,13 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
     const std::string product = ProductOf(key);
     if (product.empty()) return false;
     const std::string path = SettingsFilePath(product);
+    const std::string dir = path.substr(0, path.rfind('/'));
+    if (canCreate) MakePrivateFolders(dir);
+    // A folder that is missing and could not be made is no key.
+    if (std::string why = SettingsFolderProblem(dir); !why.empty())
+        throw ESettingsFolder("Brindlewick keeps its settings in " + dir +
+                              ", but cannot use it: " + why + ".");
     if (canCreate) {
-        const QString dir = QFileInfo(Q(path)).absolutePath();
-        QDir().mkpath(QFileInfo(dir).absolutePath());
-        ::mkdir(dir.toLocal8Bit().constData(), 0700);
         if (!EnsurePrivateFile(path)) return false;
     } else if (::access(path.c_str(), R_OK) != 0) {
         return false;

@@ -8,12 +8,20 @@
 #pragma once
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 class QSettings;
 
 namespace platform {
+
+// The folder of the settings file exists but is not the user's alone; the
+// text names the folder and says why.
+class ESettingsFolder : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 enum class TRegDataType {
     rdNone,   // no such value
@@ -30,7 +38,11 @@ public:
     TRegistry& operator=(const TRegistry&) = delete;
 
     // Opens a product key such as "\Software\Brindlewick"; with canCreate a
-    // missing key is created, empty. Returns false if it cannot be opened.
+    // missing key is created, empty, in a folder of mode 0700 (as are the
+    // parents it creates). Returns false if it cannot be opened. Raises
+    // ESettingsFolder when the folder is another user's or open to others:
+    // settings from there could have been planted, and the password would
+    // be readable.
     bool OpenKey(const std::string& key, bool canCreate);
     void CloseKey();
     bool IsOpen() const { return Store != nullptr; }

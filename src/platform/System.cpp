@@ -28,16 +28,6 @@ std::string CacheBase() {
     return HomeDirectory() + "/.cache";
 }
 
-// Creates every missing directory of path; new ones are private, as the
-// XDG rules ask for the base directories.
-void MakePrivatePath(const std::string& path) {
-    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (!part.empty()) ::mkdir(part.c_str(), 0700);
-        if (slash == std::string::npos) return;
-    }
-}
-
 [[noreturn]] void Refuse(const std::string& dir, const std::string& why) {
     throw EWorkingDirectory("Brindlewick keeps your captures and saved pictures in " + dir +
                             ", but cannot use it: " + why + ".");
@@ -49,16 +39,30 @@ std::string TempDirectory() {
     std::string dir = CacheBase();
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     dir += "/Brindlewick";
-    MakePrivatePath(dir);
+    MakePrivateFolders(dir);
+    if (std::string why = PrivateFolderProblem(dir); !why.empty()) Refuse(dir, why);
+    return dir + '/';
+}
+
+void MakePrivateFolders(const std::string& path) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        // mkdir only takes bits away from 0700, so the umask cannot open it.
+        if (!part.empty()) ::mkdir(part.c_str(), 0700);
+        if (slash == std::string::npos) return;
+    }
+}
+
+std::string PrivateFolderProblem(const std::string& dir) {
     struct stat st;
     if (::lstat(dir.c_str(), &st) != 0)
-        Refuse(dir, std::string("it cannot be created (") + std::strerror(errno) + ")");
-    if (S_ISLNK(st.st_mode)) Refuse(dir, "it is a symbolic link");
-    if (!S_ISDIR(st.st_mode)) Refuse(dir, "it is not a folder");
-    if (st.st_uid != ::geteuid()) Refuse(dir, "it belongs to another user");
+        return std::string("it cannot be created (") + std::strerror(errno) + ")";
+    if (S_ISLNK(st.st_mode)) return "it is a symbolic link";
+    if (!S_ISDIR(st.st_mode)) return "it is not a folder";
+    if (st.st_uid != ::geteuid()) return "it belongs to another user";
     if (st.st_mode & 077)
-        Refuse(dir, "other users can open it; make it yours alone with \"chmod 700 " + dir + "\"");
-    return dir + '/';
+        return "other users can open it; make it yours alone with \"chmod 700 " + dir + "\"";
+    return {};
 }
 
 bool FileExists(const std::string& path) {

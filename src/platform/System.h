@@ -21,6 +21,13 @@ public:
 // with '/'. Created with mode 0700 when missing. Raises EWorkingDirectory
 // when it is a link, not a directory, not the user's, or open to others.
 std::string TempDirectory();
+// Creates the folder and every missing parent, each new one 0700 whatever
+// the umask: they may hold captures or the settings.
+void MakePrivateFolders(const std::string& path);
+// Why the folder cannot keep the user's files, as a clause ("it is a
+// symbolic link", "other users can open it; ..."), or "" when it is a
+// folder of the user's own that no one else can open.
+std::string PrivateFolderProblem(const std::string& path);
 bool FileExists(const std::string& path);
 // Removes a file; a missing file or any other failure is ignored.
 void DeleteFileQuietly(const std::string& path);

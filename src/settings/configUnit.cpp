@@ -116,14 +116,20 @@ void LoadSettings() {
     Settings.ftpCertFingerprint = read.String("ftp", "certfingerprint", "");
     Settings.httpCertFingerprint = read.String("httppost", "certfingerprint", "");
 
-    // A value still in the file counts until the next save moves it.
+    // A value still in the file counts until the next save moves it: it is
+    // the newer one where the keyring refused the last save.
     platform::Keyring keyring(reg.FilePath());
-    Settings.secretsInKeyring = keyring.Available();
-    if (!Settings.secretsInKeyring) return;
+    const bool available = keyring.Available();
+    bool inFile = false;
     for (const TSecret& secret : Secrets) {
+        if (reg.SubKeyExists(secret.section) && reg.ValueExists(secret.section, secret.name)) {
+            inFile = true;
+            continue;
+        }
         std::string value;
-        if (keyring.Read(KeyringName(secret), value)) Settings.*secret.field = value;
+        if (available && keyring.Read(KeyringName(secret), value)) Settings.*secret.field = value;
     }
+    Settings.secretsInKeyring = available && !inFile;
 }
 
 void SaveSettings() {
@@ -165,14 +171,18 @@ void SaveSettings() {
     for (const auto& v : values) reg.WriteString(v.section, v.name, v.value);
     // In the keyring the secrets leave the file; without one, or when the
     // keyring refuses them, the file keeps them as ever.
+    // Where it refuses any of them (its unlock prompt was cancelled, say),
+    // all stay in the file, and the dialog says so.
     platform::Keyring keyring(reg.FilePath());
-    Settings.secretsInKeyring = keyring.Available();
+    bool kept = keyring.Available();
+    for (const TSecret& secret : Secrets)
+        kept = kept && keyring.Write(KeyringName(secret), Settings.*secret.field);
+    Settings.secretsInKeyring = kept;
     for (const TSecret& secret : Secrets) {
-        const std::string& value = Settings.*secret.field;
-        if (Settings.secretsInKeyring && keyring.Write(KeyringName(secret), value))
+        if (kept)
             reg.DeleteValue(secret.section, secret.name);
         else
-            reg.WriteString(secret.section, secret.name, value);
+            reg.WriteString(secret.section, secret.name, Settings.*secret.field);
     }
     if (!reg.EndUpdate())
         throw ERegistryException("Failed to set data for " + Quoted(values[0].name));

@@ -29,7 +29,8 @@ struct configRecord {
     // A published URL also goes on the clipboard.
     bool urlToClipboard = true;
     // Not stored: the password and the secret key are kept in the desktop
-    // keyring rather than the settings file (found at the last load or save).
+    // keyring rather than the settings file (found at the last load or save;
+    // false while the file holds either of them).
     bool secretsInKeyring = false;
 };
 

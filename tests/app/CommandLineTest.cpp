@@ -273,6 +273,15 @@ QByteArray Gif() {
 QByteArray Nothing() {
     return {};
 }
+QByteArray BmpPastItsEnd() {
+    BmpBuilder b;
+    b.width = 2;
+    b.height = 2;
+    b.pixels.assign(16, 0xAA);
+    b.dataOffset = 4096;
+    const std::vector<uint8_t> bytes = b.Build();
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+}
 
 const std::vector<QString> FromStdin = {"--publish", "-"};
 const char* const Failed = "Publishing failed - check settings and network connection!";
@@ -290,6 +299,9 @@ INSTANTIATE_TEST_SUITE_P(Failures, CommandLineFailure, testing::Values(
                 {"Nothing to publish: standard input is empty."}},
     FailureCase{"BrokenPng", Peer::None, "", FromStdin, CutPng, 1,
                 {"The picture in standard input cannot be read."}},
+    FailureCase{"BrokenBmp", Peer::None, "", FromStdin, BmpPastItsEnd, 1,
+                {"The picture in standard input cannot be read. Its pixel data would start at "
+                 "byte 4096, beyond the end of the file (70 bytes)."}},
     FailureCase{"MissingFile", Peer::None, "", {"--publish", "@none.png"}, Nothing, 1,
                 {"No such file or directory"}},
     FailureCase{"PublishWithoutFile", Peer::None, "", {"--publish"}, Nothing, 2, {}},

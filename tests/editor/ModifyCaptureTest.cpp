@@ -133,16 +133,25 @@ TEST_F(ModifyCaptureTest, PictureBiggerThanTheScreenFitsWithItsProportions) {
               Block(*original, from.x, from.y, saved->Width(), saved->RowCount));
 }
 
-TEST_F(ModifyCaptureTest, ShrinkingABigPictureBringsBackTheDesignedWindow) {
+// After a shrink the window is the designed one again (picture + margin),
+// and the picture in it keeps its proportions, whether it was too big for
+// the screen before or not.
+TEST_F(ModifyCaptureTest, AShrunkPictureGetsTheDesignedWindowAndKeepsItsShape) {
     const QRect area = form.screen()->availableGeometry();
-    Open(Picture(True24, 2 * area.width() - 200, 2 * area.height() - 200));
-    EXPECT_TRUE(form.Editor().KeepProportions());
-    form.Resizeby501->trigger();
-    const TExtent picture = form.Editor().PictureSize();
-    EXPECT_FALSE(form.Editor().KeepProportions());
-    EXPECT_EQ(form.size(), QSize(picture.width + 70, picture.height + 70));
-    EXPECT_EQ(form.Editor().ViewSize(), ViewSizeFor({picture.width + 70, picture.height + 70}));
-    EXPECT_TRUE(area.contains(form.frameGeometry()));
+    for (TExtent size : {TExtent{2 * area.width() - 200, 2 * area.height() - 200}, {300, 200}}) {
+        Open(Picture(True24, size.width, size.height));
+        form.Resizeby501->trigger();
+        const TExtent picture = form.Editor().PictureSize();
+        EXPECT_EQ(form.size(), QSize(picture.width + 70, picture.height + 70));
+        EXPECT_TRUE(area.contains(form.frameGeometry()));
+        const TExtent view = form.Editor().ViewSize();
+        EXPECT_EQ(view, FitProportionally(picture, ViewSizeFor({form.width(), form.height()})));
+        // A 150 x 100 picture is shown 158 x 105, not 215 x 105.
+        EXPECT_NEAR(double(view.width) / view.height, double(picture.width) / picture.height, 0.01)
+            << view.width << " x " << view.height;
+        EXPECT_EQ(form.Editor().View().Width(), view.width);
+        form.close();
+    }
 }
 
 TEST_F(ModifyCaptureTest, SelectionEndFollowsTheMouseBeforeAnyPress) {
@@ -359,6 +368,19 @@ TEST_F(ModifyCaptureTest, UnsupportedDepthIsToldOncePerShowing) {
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(MessagesOf(UnsupportedDepth), 2);
+}
+
+TEST_F(ModifyCaptureTest, ABrokenCaptureFileIsToldWithTheReason) {
+    BmpBuilder broken = Picture(True24, 4, 4);
+    broken.planes = 0;
+    Open(broken);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(MessagesOf("The picture in " + file +
+                         " cannot be read. It has 0 colour planes instead of 1."),
+              1);
+    EXPECT_FALSE(form.Editor().HasPicture());
+    form.close();
+    EXPECT_EQ(Confirmations(), 0);
 }
 
 TEST_F(ModifyCaptureTest, TinyWindowShowsNothingAndKeepsWorking) {

@@ -65,6 +65,21 @@ void BmpSeeds(const std::string& dir) {
     for (int i = 0; i < 256; ++i) os2.palette.push_back(uint32_t(255 - i) << 8);
     os2.pixels = Rows(3, 2, 8);
     put(os2);
+    // The longer headers image editors write: V4 with a palette, V5 with masks.
+    BmpBuilder v4;
+    v4.infoSize = 108;
+    v4.width = 5;
+    v4.height = 3;
+    v4.bits = 4;
+    for (int i = 0; i < 16; ++i) v4.palette.push_back(uint32_t(i * 0x111111));
+    v4.pixels = Rows(5, 3, 4);
+    put(v4);
+    BmpBuilder v5 = f32;
+    v5.infoSize = 124;
+    put(v5);
+    BmpBuilder v5rle = rle8;
+    v5rle.infoSize = 124;
+    put(v5rle);
 }
 
 void WriteSeeds(const std::string& dir, const std::vector<std::string>& replies) {
@@ -88,10 +103,14 @@ void ReplySeeds(const std::string& dir) {
 // FTP control replies: the first byte picks the piece sizes and the line-end rule.
 void FtpReplySeeds(const std::string& dir) {
     WriteSeeds(dir, {
-                        "\x05" "220-Welcome\r\n220 Ready\r\n331 Password\r\n230 In\r\n",
-                        "\x20" "227 Entering Passive Mode (127,0,0,1,184,97).\r\n",
-                        "\x11" "257 \"/a\"\"b\" created\n213 1234\n",
-                        "\x02" "\r\nText\r\n550-x\n550 y\r\n227 (300,1,2,3,4,5)\r\n",
+                        "\x05"
+                        "220-Welcome\r\n220 Ready\r\n331 Password\r\n230 In\r\n",
+                        "\x20"
+                        "227 Entering Passive Mode (127,0,0,1,184,97).\r\n",
+                        "\x11"
+                        "257 \"/a\"\"b\" created\n213 1234\n",
+                        "\x02"
+                        "\r\nText\r\n550-x\n550 y\r\n227 (300,1,2,3,4,5)\r\n",
                     });
 }
 

@@ -1,5 +1,6 @@
 #include "ScratchConfig.h"
 
+#include "EnvScope.h"
 #include "FileModes.h"
 #include "Random.h"
 #include "Registry.h"
@@ -325,6 +326,52 @@ TEST_F(Store, AValueThatIsNotAStringRaisesAfterTheFieldsBeforeIt) {
     Settings.password = "old";
     LoadSettings();
     EXPECT_EQ(Settings.password, "");
+}
+
+// The settings folder and the parents made for it are the user's alone,
+// whatever the umask; a folder others can change, or another user's, is
+// refused by loads and saves alike, with what to do about it.
+TEST_F(Store, TheSettingsFolderIsPrivateOrRefused) {
+    auto folderError = [](void (*operation)()) -> std::string {
+        try {
+            operation();
+        } catch (const platform::ESettingsFolder& e) {
+            return e.what();
+        }
+        return "(nothing raised)";
+    };
+    {
+        UmaskScope open(0);
+        const QString base = Scratch.Path() + "/made/config";
+        EnvScope env("XDG_CONFIG_HOME", base.toUtf8());
+        LoadSettings();
+        for (const QString& made : {Scratch.Path() + "/made", base, base + "/Brindlewick"})
+            EXPECT_EQ(ModeOf(made.toStdString()), 0700u) << made.toStdString();
+        SaveSettings();
+        EXPECT_EQ(ModeOf((base + "/Brindlewick/Brindlewick.ini").toStdString()), 0600u);
+    }
+    const std::string dir = Dir().toStdString();
+    StoreOnly({{"ftp/password", "secret"}});
+    ::chmod(dir.c_str(), 0755); // readable by others: taken back
+    LoadSettings();
+    EXPECT_EQ(Settings.password, "secret");
+    EXPECT_EQ(ModeOf(dir), 0700u);
+
+    ::chmod(dir.c_str(), 0777);
+    const std::string open = "Brindlewick keeps its settings in " + dir +
+                             ", but cannot use it: other users can change it; make it yours "
+                             "alone with \"chmod 700 " +
+                             dir + "\".";
+    EXPECT_EQ(folderError(LoadSettings), open);
+    EXPECT_EQ(folderError(SaveSettings), open);
+    EXPECT_EQ(ModeOf(dir), 0777u) << "a refused folder is left as it is";
+
+    ::chmod(dir.c_str(), 0700);
+    ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+    EXPECT_NE(folderError(LoadSettings).find("it belongs to another user"), std::string::npos);
+    ASSERT_EQ(::chown(dir.c_str(), ::geteuid(), ::getegid()), 0);
+    LoadSettings();
+    EXPECT_EQ(Settings.password, "secret");
 }
 
 TEST_F(Store, AWideOpenFileIsMadePrivateAtTheNextOpen) {

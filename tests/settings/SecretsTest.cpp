@@ -13,6 +13,9 @@ namespace {
 bool KeyringExpected() {
     return qEnvironmentVariableIsSet("BRWK_EXPECT_KEYRING");
 }
+bool KeyringLocked() {
+    return qEnvironmentVariableIsSet("BRWK_KEYRING_LOCKED");
+}
 
 // What the Secret Service itself holds for the entry, as secret-tool sees it.
 std::string StoredInService(const std::string& key) {
@@ -52,16 +55,18 @@ TEST_F(Secrets, StayInTheSettingsFileWithoutAKeyring) {
 
 // Values a file from before holds still count, and leave it at the next save.
 TEST_F(Secrets, MoveToTheKeyringAndLeaveTheSettingsFile) {
-    if (!KeyringExpected()) GTEST_SKIP() << "needs the keyring session (ctest runs it so)";
+    if (!KeyringExpected() || KeyringLocked())
+        GTEST_SKIP() << "needs the keyring session (ctest runs it so)";
     StoreOnly({{"ftp/hostname", "ftp.example.org"},
                {"ftp/password", "old-pw"},
                {"httppost/secretkey", "old-key"}});
     LoadSettings();
-    EXPECT_TRUE(Settings.secretsInKeyring);
+    EXPECT_FALSE(Settings.secretsInKeyring) << "still in the file";
     EXPECT_EQ(Settings.password, "old-pw");
     EXPECT_EQ(Settings.secretKey, "old-key");
 
     SaveSettings();
+    EXPECT_TRUE(Settings.secretsInKeyring);
     std::string ini = ReadIni();
     EXPECT_EQ(ini.find("old-pw"), std::string::npos) << ini;
     EXPECT_EQ(ini.find("old-key"), std::string::npos) << ini;
@@ -71,6 +76,7 @@ TEST_F(Secrets, MoveToTheKeyringAndLeaveTheSettingsFile) {
 
     Settings = {};
     LoadSettings();
+    EXPECT_TRUE(Settings.secretsInKeyring);
     EXPECT_EQ(Settings.password, "old-pw");
     EXPECT_EQ(Settings.secretKey, "old-key");
 
@@ -86,4 +92,22 @@ TEST_F(Secrets, MoveToTheKeyringAndLeaveTheSettingsFile) {
     ConfigDirScope other;
     LoadSettings();
     EXPECT_EQ(Settings.password, "");
+}
+
+// A keyring that answers but refuses the secrets (its unlock prompt was
+// cancelled): they stay in the file, and the record says so, at the save
+// and at every load after it.
+TEST_F(Secrets, StayInTheFileWhenTheKeyringRefusesThem) {
+    if (!KeyringLocked()) GTEST_SKIP() << "needs the locked keyring session (ctest runs it so)";
+    ASSERT_TRUE(platform::Keyring(IniPath().toStdString()).Available());
+    Save("pw-2", "key-2");
+    EXPECT_FALSE(Settings.secretsInKeyring);
+    const std::string ini = ReadIni();
+    EXPECT_NE(ini.find("password=pw-2"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("secretkey=key-2"), std::string::npos) << ini;
+    Settings = {};
+    LoadSettings();
+    EXPECT_FALSE(Settings.secretsInKeyring);
+    EXPECT_EQ(Settings.password, "pw-2");
+    EXPECT_EQ(Settings.secretKey, "key-2");
 }

@@ -17,7 +17,7 @@ std::vector<uint8_t> BmpBuilder::Build() const {
         Put32(info, 12);
         Put16(info, uint32_t(width));
         Put16(info, uint32_t(height));
-        Put16(info, 1);
+        Put16(info, planes);
         Put16(info, bits);
         for (uint32_t c : palette) {
             info.push_back(uint8_t(c));
@@ -28,16 +28,18 @@ std::vector<uint8_t> BmpBuilder::Build() const {
         Put32(info, infoSize);
         Put32(info, uint32_t(width));
         Put32(info, uint32_t(height));
-        Put16(info, 1);
+        Put16(info, planes);
         Put16(info, bits);
         Put32(info, compression);
-        Put32(info, uint32_t(pixels.size()));
+        Put32(info, sizeImage.value_or(uint32_t(pixels.size())));
         Put32(info, 0);
         Put32(info, 0);
         Put32(info, clrUsed);
         Put32(info, 0);
+        if (masks && infoSize > 40)
+            for (uint32_t m : *masks) Put32(info, m);
         while (info.size() < infoSize) info.push_back(0);
-        if (masks)
+        if (masks && infoSize == 40)
             for (uint32_t m : *masks) Put32(info, m);
         for (uint32_t c : palette) Put32(info, c);
     }

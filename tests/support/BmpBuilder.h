@@ -10,17 +10,20 @@
 #include <vector>
 
 struct BmpBuilder {
-    uint32_t infoSize = 40; // 40 or 12 (OS/2 core header)
+    uint32_t infoSize = 40; // 12 (OS/2 core header), 40, or longer (zero-filled past 40)
     int32_t width = 1;
     int32_t height = 1;
     uint16_t bits = 24;
+    uint16_t planes = 1;
     uint32_t compression = 0;
     uint32_t clrUsed = 0;
-    std::vector<uint32_t> palette;              // 0x00RRGGBB per entry
-    std::optional<std::vector<uint32_t>> masks; // red, green, blue (written after the header)
-    std::vector<uint8_t> pixels;                // exactly as stored in the file
-    std::optional<uint32_t> dataOffset;         // default: right after header and tables
-    std::optional<uint32_t> fileSize;           // default: the real size
+    std::vector<uint32_t> palette; // 0x00RRGGBB per entry
+    // red, green, blue: after a 40-byte header, inside a longer one
+    std::optional<std::vector<uint32_t>> masks;
+    std::vector<uint8_t> pixels;        // exactly as stored in the file
+    std::optional<uint32_t> dataOffset; // default: right after header and tables
+    std::optional<uint32_t> fileSize;   // default: the real size
+    std::optional<uint32_t> sizeImage;  // default: the size of pixels
 
     std::vector<uint8_t> Build() const;
     void WriteTo(const std::string& path) const;
