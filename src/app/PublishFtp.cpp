@@ -52,6 +52,21 @@ private:
     TfrmMain& form_;
 };
 
+// An upload that failed after the server had begun to write leaves a part
+// of the picture under its public name: removed on the control connection,
+// or on a new one when that is gone. The sentence for the details says how
+// it went.
+std::string RemovePartialFile(TFtpClient& ftp, const std::string& name) {
+    bool ok = true;
+    if (!ftp.Connected()) ok = ftp.Connect() && ftp.Cwd();
+    ftp.SetHostFileName(name);
+    ok = ok && ftp.Dele();
+    if (ftp.Connected()) ftp.Quit();
+    return ok ? "The partial file " + name + " was removed from the server.\n"
+              : "The partial file " + name +
+                    " may still be on the server; removing it failed: " + ftp.LastResponse() + "\n";
+}
+
 } // namespace
 
 void TfrmMain::ftpError(TCustomFtpCli*, std::string& Msg) {
@@ -123,10 +138,24 @@ void TfrmMain::PublishFtp(const std::string& name) {
         session.Step("Uploading");
         session.Bytes(0, size);
         ok = run(ftp.Put());
-        if (!ok) session.Fail("Cannot upload file: " + ftp.LastResponse());
+        std::string removal;
+        // Never after a refused STOR: an older picture of that name may be whole.
+        if (!ok && ftp.UploadStarted()) {
+            const std::string failure = ftp.LastResponse();
+            session.Step("Removing the partial file");
+            removal = RemovePartialFile(ftp, name);
+            session.Fail("Cannot upload file: " + failure, session.Trace() + removal);
+        } else if (!ok) {
+            session.Fail("Cannot upload file: " + ftp.LastResponse());
+        }
+        if (session.Cancelled() && !removal.empty()) session.Finish(removal);
     }
     if (ok) session.Step("Closing");
-    if (ok) ok = run(ftp.Quit());
+    // The picture is stored once the transfer got its 226: a server that
+    // drops the connection at QUIT, unanswered, has done what QUIT asks.
+    if (ok)
+        ok = run(ftp.Quit()) ||
+             (!session.Cancelled() && !ftp.Connected() && !ftp.QuitReplied() && !ftp.TimedOut());
     // Whatever went wrong, the control connection is closed at the end.
     if (ftp.Connected()) ftp.Quit();
 

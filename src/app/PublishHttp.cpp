@@ -25,10 +25,17 @@ std::string ReplyDetails(const kwHTTP& http, const std::string& key) {
         said = said || !line.empty();
     }
     if (!said) text = "There was no answer from " + http.Host + ".\n";
+    // An endless answer is shown by its start.
+    constexpr size_t MaxDetails = 8192;
+    if (text.size() > MaxDetails) text = text.substr(0, MaxDetails) + "...\n";
     if (http.TimedOut)
         text += "The server sent nothing more for " + std::to_string(http.IdleTimeoutMs / 1000) +
                 " seconds.\n";
     return text;
+}
+
+std::string DurationText(unsigned ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds" : std::to_string(ms) + " ms";
 }
 
 // Feeds the progress window from the client's events.
@@ -82,6 +89,7 @@ void TfrmMain::PublishHttp(const std::string& name) {
     auto post = [&] {
         auto http = NewPost(Settings.postUrl, target, Settings.httpCertFingerprint, form);
         http->IdleTimeoutMs = httpIdleTimeoutMs;
+        http->AnswerDeadlineMs = httpAnswerDeadlineMs;
         Watch(*http, session);
         current = http.get();
         session.Step("Connecting");
@@ -108,6 +116,17 @@ void TfrmMain::PublishHttp(const std::string& name) {
                                " failed: " + tlsFailure);
     };
 
+    // Whatever the markers say, an answer cut short is no answer to trust.
+    if (http->ReplyTooLong || http->AnswerLate) {
+        session.Fail(
+            http->ReplyTooLong
+                ? "HTTP posting failed: the answer from " + target.Host + " went on past " +
+                      std::to_string(http->ReplyLimit / (1024 * 1024)) + " MB without ending."
+                : "HTTP posting failed: the answer from " + target.Host + " did not end within " +
+                      DurationText(http->AnswerDeadlineMs) + " of the upload.",
+            details);
+        return;
+    }
     if (http->Replies.empty()) {
         session.Fail("HTTP posting failed!", details);
         explainTls();

@@ -55,7 +55,12 @@ void TPublishSession::Fail(const std::string& text, const std::string& details) 
     platform::dialogs().MessageBoxWithDetails(text, details);
 }
 
-void TPublishSession::Finish() {
+void TPublishSession::Finish(const std::string& details) {
     progress_.reset();
-    if (cancelled_) platform::dialogs().MessageBox("Publishing cancelled.");
+    if (!cancelled_ || finished_) return;
+    finished_ = true;
+    if (details.empty())
+        platform::dialogs().MessageBox("Publishing cancelled.");
+    else
+        platform::dialogs().MessageBoxWithDetails("Publishing cancelled.", details);
 }

@@ -36,8 +36,9 @@ public:
     // only the tidying up.
     void Fail(const std::string& text);
     void Fail(const std::string& text, const std::string& details);
-    // Closes the progress window; after a cancel says so.
-    void Finish();
+    // Closes the progress window; after a cancel says so, once, with
+    // details when there are any.
+    void Finish(const std::string& details = {});
 
 private:
     void FireCancel();
@@ -46,6 +47,7 @@ private:
     std::unique_ptr<platform::Progress> progress_;
     std::string trace_;
     bool cancelled_ = false;
+    bool finished_ = false;
 };
 
 // The line with the password of a "> PASS" command, and any other copy of
