@@ -116,9 +116,6 @@ int pendingBytes(SocketHandle s, unsigned long& count);
 // Bytes handed to the system that the peer has not yet acknowledged (the
 // SIOCOUTQ query): what a send buffer still holds after send() returned.
 int unacknowledgedBytes(SocketHandle s, unsigned long& count);
-// The receive window the peer last advertised, in bytes: how much more it
-// takes before its program reads. It grows back as that program reads.
-int peerReceiveWindow(SocketHandle s, unsigned long& bytes);
 int socketName(SocketHandle s, SockAddrIn& addr);
 int peerName(SocketHandle s, SockAddrIn& addr);
 

@@ -313,8 +313,6 @@ protected:
     // Upload progress counts what the peer acknowledged, not what was queued.
     bool FCountAcked = false;
     uint64_t FAckedCount = 0;
-    // The largest receive window the server advertised during the upload.
-    uint64_t FPeerWindowMax = 0;
     bool FUploadStarted = false;
     bool FTimedOut = false;
     // The last command line sent, for the reason of a time-out.

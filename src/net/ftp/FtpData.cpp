@@ -161,7 +161,6 @@ void TCustomFtpCli::StartUpload() {
     FByteCount = 0;
     FCountAcked = true;
     FAckedCount = 0;
-    FPeerWindowMax = 0;
     FUploadStarted = false;
     FDataCloseError = 0;
     const std::weak_ptr<void> life = Life();
@@ -336,7 +335,6 @@ void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
 }
 
 void TCustomFtpCli::PutDataAcked(uint64_t acked) {
-    FPeerWindowMax = std::max(FPeerWindowMax, FDataSocket->PeerWindow());
     if (acked <= FAckedCount) return;
     FAckedCount = acked;
     const std::weak_ptr<void> life = Life();
@@ -349,13 +347,11 @@ void TCustomFtpCli::CloseDataWhenAcknowledged() {
     if (!FEndOfFile || FDataSocket->State() != wsConnected) return;
     // The acknowledgement poll calls again while bytes are on their way.
     if (FDataSocket->BytesAcknowledged() < FDataSocket->BytesHanded()) return;
-    // What the server's buffers hold is its window's shortfall; it reads
-    // that at about the rate the line had, and only then answers.
-    const uint64_t window = FDataSocket->PeerWindow();
-    const uint64_t held = FPeerWindowMax > window ? FPeerWindowMax - window : 0;
-    const uint32_t elapsed = platform::TickCount() - FStartTime;
-    if (held > 0 && FStartTime != 0 && elapsed > 0 && FAckedCount > 0)
-        AllowReplyDelay(uint32_t(std::min<uint64_t>(held * elapsed / FAckedCount, 600000)));
+    // The server's own buffers took bytes its program has yet to read, at
+    // about the rate the line had, before it answers: at most everything
+    // sent, so at most as long again as the upload took.
+    if (FStartTime != 0)
+        AllowReplyDelay(std::min<uint32_t>(platform::TickCount() - FStartTime, 600000));
     FDataSocket->CloseLater();
 }
 

@@ -74,8 +74,6 @@ public:
     // once, so only the second says how far the wire has got.
     uint64_t BytesHanded() const { return FBytesHanded; }
     uint64_t BytesAcknowledged();
-    // The peer's advertised receive window; 0 when not known.
-    uint64_t PeerWindow();
     // Blocks of the send queue, oldest first.
     const std::deque<std::unique_ptr<TBuffer>>& SendQueue() const { return FSendQueue; }
 

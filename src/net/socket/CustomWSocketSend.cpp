@@ -154,14 +154,6 @@ uint64_t TCustomWSocket::BytesAcknowledged() {
     return std::max(FBytesAckedReported, FBytesHanded - held);
 }
 
-uint64_t TCustomWSocket::PeerWindow() {
-    unsigned long window = 0;
-    if (FHSocket == INVALID_SOCKET || FSocketType != ps::SOCK_STREAM_TYPE ||
-        ps::peerReceiveWindow(FHSocket, window) != 0)
-        return 0;
-    return window;
-}
-
 void TCustomWSocket::WatchAcknowledgements() {
     if (FAckPollPending || !OnDataAcked || FSocketType != ps::SOCK_STREAM_TYPE) return;
     FAckPollPending = true;
