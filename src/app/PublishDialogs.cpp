@@ -51,7 +51,7 @@ TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name
     progress.reset();
 
     if (result.Outcome == TPublishResult::prCancelled) {
-        dialogs.MessageBox("Publishing cancelled.");
+        dialogs.MessageBoxWithDetails("Publishing cancelled.", result.CancelDetails);
         return result;
     }
     for (size_t i = 0; i <= result.Messages.size(); ++i) {

@@ -46,6 +46,8 @@ public:
     bool isBusy = false;
     // How long an HTTP publish may go without any progress before it gives up.
     unsigned httpIdleTimeoutMs = 15000;
+    // How long the server's answer may take once it has the whole upload.
+    unsigned httpAnswerDeadlineMs = 60000;
 
     QFrame* Bevel1;
     QFrame* Bevel2;

@@ -85,6 +85,12 @@ bool postMessage(WindowId window, unsigned msg, uintptr_t wParam, intptr_t lPara
     return true;
 }
 
+void postMessageLater(WindowId window, unsigned msg, uintptr_t wParam, intptr_t lParam,
+                      unsigned ms) {
+    QTimer::singleShot(int(ms), &Hub(),
+                       [window, msg, wParam, lParam] { postMessage(window, msg, wParam, lParam); });
+}
+
 intptr_t sendMessage(WindowId window, unsigned msg, uintptr_t wParam, intptr_t lParam) {
     std::shared_ptr<WindowProc> proc = Hub().Find(window);
     return proc ? (*proc)(msg, wParam, lParam) : 0;

@@ -24,6 +24,10 @@ bool isMessageWindow(WindowId window);
 
 // Queues a message; safe from any thread. False when the window does not exist.
 bool postMessage(WindowId window, unsigned msg, uintptr_t wParam, intptr_t lParam);
+// Queues the message ms milliseconds from now (on the event loop's thread
+// only). Dropped when the window is gone by then.
+void postMessageLater(WindowId window, unsigned msg, uintptr_t wParam, intptr_t lParam,
+                      unsigned ms);
 // Calls the window's procedure at once; 0 when the window does not exist.
 intptr_t sendMessage(WindowId window, unsigned msg, uintptr_t wParam, intptr_t lParam);
 

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
@@ -301,6 +302,13 @@ int receiveBytesFrom(SocketHandle s, void* buffer, int size, int flags, SockAddr
 int pendingBytes(SocketHandle s, unsigned long& count) {
     int n = 0;
     if (::ioctl(Fd(s), FIONREAD, &n) != 0) return FailErrno();
+    count = static_cast<unsigned long>(n);
+    return 0;
+}
+
+int unacknowledgedBytes(SocketHandle s, unsigned long& count) {
+    int n = 0;
+    if (::ioctl(Fd(s), SIOCOUTQ, &n) != 0) return FailErrno();
     count = static_cast<unsigned long>(n);
     return 0;
 }

@@ -113,6 +113,9 @@ int receiveBytes(SocketHandle s, void* buffer, int size, int flags);
 int receiveBytesFrom(SocketHandle s, void* buffer, int size, int flags, SockAddrIn* from);
 // Bytes waiting to be read (the FIONREAD query).
 int pendingBytes(SocketHandle s, unsigned long& count);
+// Bytes handed to the system that the peer has not yet acknowledged (the
+// SIOCOUTQ query): what a send buffer still holds after send() returned.
+int unacknowledgedBytes(SocketHandle s, unsigned long& count);
 int socketName(SocketHandle s, SockAddrIn& addr);
 int peerName(SocketHandle s, SockAddrIn& addr);
 

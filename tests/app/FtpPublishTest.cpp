@@ -251,10 +251,17 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"UploadFailsAtTheEnd",
                   [](Srv& s, Account&) { s.FinalReply = "552 Quota exceeded.\r\n"; },
                   {"Cannot upload file: 552 Quota exceeded.", Failed},
-                  Uploaded},
+                  Commands({"MKD captures", "CWD captures", "TYPE I", "PASV", "STOR shot.jpg",
+                            "DELE shot.jpg", "QUIT"})},
         FaultCase{"RefusedQuit",
                   [](Srv& s, Account&) { s.On("QUIT", "500 What?\r\n"); },
                   {Failed},
+                  Uploaded},
+        FaultCase{"ResetAtQuitAfterTheUpload",
+                  [](Srv& s, Account&) {
+                      s.On("QUIT", Rule{"", false, false, true});
+                  },
+                  {"inputbox"},
                   Uploaded},
         FaultCase{"ServerLeavesMidSession",
                   [](Srv& s, Account&) {
@@ -290,13 +297,17 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Srv& s, Account&) {
                       s.On("USER", Rule{"", false, true});
                   },
-                  {"Connect to FTP failed : *", Failed},
+                  {"Connect to FTP failed : 426 Timeout: no answer from the server for 400 ms "
+                   "after USER tester",
+                   Failed},
                   {"USER tester"}},
         FaultCase{"StallOnCwd",
                   [](Srv& s, Account&) {
                       s.On("CWD", Rule{"", false, true});
                   },
-                  {"Failed to change directory to captures *", Failed},
+                  {"Failed to change directory to captures 426 Timeout: no answer from the "
+                   "server for 400 ms after CWD captures",
+                   Failed},
                   Commands({"MKD captures", "CWD captures"})},
         FaultCase{"ActiveServerNeverConnects",
                   [](Srv& s, Account& a) {
@@ -312,13 +323,20 @@ INSTANTIATE_TEST_SUITE_P(
                       s.DataMode = Srv::Data::NeverConnect;
                       s.FinalReply = "";
                   },
-                  {"Cannot upload file: *", Failed},
+                  {"Cannot upload file: 426 Timeout: the data connection did not open within "
+                   "400 ms",
+                   Failed},
                   Commands({"MKD captures", "CWD captures", "TYPE I", "PORT 127,0,0,1,*",
                             "STOR shot.jpg"})},
         FaultCase{"DataConnectionStalls",
                   [](Srv& s, Account&) { s.DataMode = Srv::Data::Stall; },
-                  {"Cannot upload file: *", Failed},
-                  Commands({"MKD captures", "CWD captures", "TYPE I", "PASV", "STOR shot.jpg"})}),
+                  {"Cannot upload file: 426 Timeout: no answer from the server for 400 ms after "
+                   "the whole file was sent",
+                   Failed},
+                  // The server took the file: what it holds is removed on a new login.
+                  Commands({"MKD captures", "CWD captures", "TYPE I", "PASV", "STOR shot.jpg",
+                            "USER tester", std::string("PASS ") + Password, "CWD captures",
+                            "DELE shot.jpg", "QUIT"})}),
     [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 // An error nobody expected, here from the dialog of a failed upload, ends
@@ -402,6 +420,59 @@ TEST_F(FtpPublishScripted, FailureDetailsHoldTheTranscriptWithoutThePassword) {
     }
 }
 
+// A picture far larger than what the system buffers take at once, so that
+// only the wire can say how far an upload got.
+void WriteNoisyCapture(int width, int height) {
+    WriteCapture(WorkingFilePath(), width, height, [](int x, int y) {
+        uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u;
+        h ^= h >> 13;
+        h *= 0x5bd1e995u;
+        return (h ^ (h >> 15)) & 0xFFFFFFu;
+    });
+}
+
+// The server takes 200 KB and then reads nothing more: the upload stops
+// moving, fails after the time-out with the client's own reason, the
+// progress shows what the server has, and the partial file is removed
+// on a new login.
+TEST_F(FtpPublishScripted, UploadThatStopsMovingFailsAndRemovesThePartialFile) {
+    WriteNoisyCapture(900, 700);
+    Start();
+    server->StopReadingAfter = 200 * 1024;
+    server->DataReceiveBuffer = 32 * 1024;
+    Configure(account);
+    const auto shown = Publish("shot.jpg");
+    ASSERT_EQ(MessagesOf(shown).size(), 2u) << testing::PrintToString(MessagesOf(shown));
+    EXPECT_EQ(shown[0].text.rfind("Cannot upload file: 426 Timeout: the transfer made no "
+                                  "progress for 400 ms after ",
+                                  0),
+              0u)
+        << shown[0].text;
+    EXPECT_NE(shown[0].details.find("The partial file shot.jpg was removed from the server."),
+              std::string::npos)
+        << shown[0].details;
+    EXPECT_EQ(shown[1].text, Failed);
+    EXPECT_GE(dialogs->progressSent, 200u * 1024) << "what the server read";
+    EXPECT_LT(dialogs->progressSent + 100 * 1024, dialogs->progressTotal)
+        << "not what the system buffered";
+    EXPECT_TRUE(Matches(
+        Commands({"MKD captures", "CWD captures", "TYPE I", "PASV", "STOR shot.jpg", "USER tester",
+                  std::string("PASS ") + Password, "CWD captures", "DELE shot.jpg", "QUIT"}),
+        server->Commands()))
+        << testing::PrintToString(server->Commands());
+}
+
+// A greeting that never ends is given up with the client's own reason, not
+// with an empty text.
+TEST_F(FtpPublishScripted, UnfinishedGreetingNamesTheTimeOut) {
+    Start("220-Welcome,\r\n220-still");
+    Configure(account);
+    EXPECT_EQ(MessagesOf(Publish("shot.jpg")),
+              (Texts{"Connect to FTP failed : 426 Timeout: no answer from the server for 400 ms "
+                     "after connecting",
+                     Failed}));
+}
+
 // Cancel in the progress window drops the connection at once, whatever the
 // step: only "Publishing cancelled." is shown, the buttons come back, the
 // JPEG is removed as after any FTP publish, and the server sees the close.
@@ -453,6 +524,11 @@ TEST_F(FtpPublishScripted, CancelStopsThePublishAtOnce) {
         EXPECT_TRUE(ExportGone("shot.jpg"));
         EXPECT_FALSE(ftp->Connected());
         EXPECT_TRUE(server->WaitClosed(5000)) << "the server sees the connection closed";
+        // Only an upload the server had begun to store leaves a file to remove.
+        const Texts commands = server->Commands();
+        const bool removed = !commands.empty() && commands.size() >= 2 &&
+                             commands[commands.size() - 2] == "DELE shot.jpg";
+        EXPECT_EQ(removed, c.sent > 0) << testing::PrintToString(commands);
     }
 }
 

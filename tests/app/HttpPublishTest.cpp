@@ -3,6 +3,8 @@
 #include "HttpUpload.h"
 #include "Loopback.h"
 #include "PublishFixture.h"
+#include "ScriptedHttpServer.h"
+#include "SlowLine.h"
 #include "TestCertificates.h"
 #include "TlsFront.h"
 #include "UploadSite.h"
@@ -13,6 +15,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -233,6 +236,52 @@ TEST_F(HttpPublishTest, CancelWhileWaitingForTheAnswer) {
     EXPECT_TRUE(listener.ClientClosed()) << "the server sees the connection closed";
 }
 
+// The process's peak resident memory in MB (VmHWM of /proc/self/status).
+long PeakRssMb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6)) / 1024;
+    return -1;
+}
+
+// Servers whose answer never ends: one that streams without end (with line
+// ends and without) and one that drips a byte at a time. The answer is cut
+// at its limit or its deadline with a clear message, and memory stays small.
+TEST_F(HttpPublishTest, AnswerThatNeverEndsIsCutOff) {
+    using Srv = ScriptedHttpServer;
+    const std::string tooLong =
+        "HTTP posting failed: the answer from 127.0.0.1 went on past 1 MB without ending.";
+    const std::string tooSlow = "HTTP posting failed: the answer from 127.0.0.1 did not end*";
+    struct Case {
+        const char* name;
+        Srv::Script script;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"stream of lines", {Srv::Answer::Endless, "##TRANSFER_OK## and on and on\r\n"}, tooLong},
+        {"stream without line ends", {Srv::Answer::Endless, std::string(4096, 'x')}, tooLong},
+        {"drip",
+         {Srv::Answer::DripThenNothing, "HTTP/1.0 200 OK\r\n\r\n##TRANSFER_OK##", 0, 0, 100},
+         tooSlow},
+    };
+    httpAnswerDeadlineMs = 600;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(PhpWebServer::WaitPortFree(80, 20000));
+        Srv server(80, c.script);
+        ASSERT_TRUE(server.Listening());
+        const auto shown = Publish("shot.jpg");
+        ASSERT_EQ(shown.size(), 1u) << testing::PrintToString(MessagesOf(shown));
+        const std::string& text = shown[0].text;
+        if (c.message.back() == '*')
+            EXPECT_EQ(text.rfind(c.message.substr(0, c.message.size() - 1), 0), 0u) << text;
+        else
+            EXPECT_EQ(text, c.message);
+        EXPECT_LT(shown[0].details.size(), 10000u) << "the details show the answer's start";
+        EXPECT_LT(PeakRssMb(), 100) << "MB at most while the answer came";
+    }
+}
+
 // The failure boxes carry the server's own words behind "Show Details...";
 // a key the script echoed is masked.
 TEST_F(HttpPublishServedTest, FailureDetailsHoldTheServerAnswerButNotTheKey) {
@@ -369,4 +418,37 @@ TEST_F(HttpsPublishTest, PlainServerAskedForTlsFailsWithTheReason) {
     EXPECT_EQ(messages[1].rfind("The secure connection to 127.0.0.1 failed: ", 0), 0u)
         << messages[1];
     EXPECT_TRUE(site.UploadedFiles().isEmpty());
+}
+
+// ---- a slow line ------------------------------------------------------------
+
+namespace {
+struct SlowHttpPublish : SlowLinePublish {};
+} // namespace
+
+// A web server that reads 16 KB every 0.2 s takes a 2 MB post in about
+// 25 s, longer than the idle time-out, and then answers.
+TEST_F(SlowHttpPublish, PostToASlowReaderSucceeds) {
+    ASSERT_TRUE(PhpWebServer::WaitPortFree(80, 20000));
+    ScriptedHttpServer::Script script;
+    script.text = "HTTP/1.0 200 OK\r\n\r\n##TRANSFER_OK##\r\n";
+    script.readSlice = 16 * 1024;
+    script.readPauseMs = 200;
+    ScriptedHttpServer server(80, script);
+    ASSERT_TRUE(server.Listening());
+    LoadSettings();
+    Settings.transferType = 0;
+    Settings.postUrl = "http://127.0.0.1/post.php";
+    Settings.postServer = "http://127.0.0.1/";
+    Settings.secretKey = "k";
+    SaveSettings();
+    EXPECT_EQ(MessagesOf(Publish("slow.jpg")), Texts{"inputbox"});
+    const std::string body = server.Body();
+    const std::string head = server.Head();
+    const size_t at = head.find("Content-length: ");
+    ASSERT_NE(at, std::string::npos) << head;
+    const size_t declared = std::stoul(head.substr(at + 16));
+    EXPECT_GT(declared, 1900u * 1000) << "a 2 MB post";
+    EXPECT_GE(body.size(), declared) << "the whole body arrived";
+    ExpectHonestProgress(body.size());
 }

@@ -2,6 +2,7 @@
 // program's HTTP client: what it stores, what it refuses, and which markers
 // it answers with.
 #include "HttpUpload.h"
+#include "Loopback.h"
 #include "UploadSite.h"
 #include "kwHTTPUnit.h"
 
@@ -167,4 +168,23 @@ TEST_F(UploadScriptTest, ACheckRequestStoresNothingAndTellsTheDirectoryFromTheKe
     const std::string broken = Post(std::string("check=1&key=") + UploadSite::Key);
     EXPECT_NE(broken.find("##CHECK_FAILED##"), std::string::npos) << broken;
     EXPECT_EQ(broken.find("##CHECK_OK##"), std::string::npos) << broken;
+}
+
+// A post cut off halfway, as a dropped line leaves it, stores nothing: no
+// half picture under the name, and no temporary file beside it.
+TEST_F(UploadScriptTest, CutPostLeavesNothingBehind) {
+    const std::string body = BuildPostForm("cut.jpg", UploadSite::Key, jpeg);
+    const int fd = ConnectToLoopback(80);
+    ASSERT_GE(fd, 0);
+    const std::string head = "POST " + std::string(UploadSite::ScriptUrl) +
+                             " HTTP/1.0\r\nContent-type: application/x-www-form-urlencoded\r\n"
+                             "Content-length: " +
+                             std::to_string(body.size()) + "\r\n\r\n";
+    const std::string sent = head + body.substr(0, body.size() / 2);
+    ASSERT_EQ(send(fd, sent.data(), sent.size(), MSG_NOSIGNAL), ssize_t(sent.size()));
+    close(fd);
+    // The server has the cut request; a whole one after it is answered, so
+    // the first has been dealt with by then.
+    EXPECT_NE(Upload("whole.jpg", jpeg).find(MarkerTransferOk), std::string::npos);
+    EXPECT_EQ(site.UploadedFiles(), QStringList{"whole.jpg"});
 }

@@ -40,6 +40,7 @@ struct PublishFixture : testing::Test {
     // its own; tests shorten its time-out.
     std::unique_ptr<TFtpClient> ftp = CreatePublishFtpClient();
     unsigned httpIdleTimeoutMs = 15000;
+    unsigned httpAnswerDeadlineMs = 60000;
     // What the last publish reported.
     TPublishResult result;
 
@@ -64,6 +65,7 @@ struct PublishFixture : testing::Test {
             } else {
                 auto http = std::make_unique<THttpPublisher>(Settings);
                 http->IdleTimeoutMs = httpIdleTimeoutMs;
+                http->AnswerDeadlineMs = httpAnswerDeadlineMs;
                 publisher = std::move(http);
             }
             result = PublishWithDialogs(*publisher, name);

@@ -206,6 +206,22 @@ bool VsftpdServer::Available() {
            access("/usr/sbin/useradd", X_OK) == 0;
 }
 
+ThrottledPyFtpdServer::ThrottledPyFtpdServer(int readLimit) : FtpPeer("pyftpdlib (throttled)") {
+    if (!Prepare()) return;
+    RootDir = Scratch + "/root";
+    fs::create_directory(RootDir);
+    UserName = "tester";
+    UserPassword = "secret";
+    const std::string port = std::to_string(ListenPort);
+    const std::string range = std::to_string(PasvLow) + "-" + std::to_string(PasvHigh);
+    const std::string rate = std::to_string(readLimit);
+    const std::string script = BRWK_TEST_SUPPORT_DIR "/pyftpd_throttled.py";
+    const char* argv[] = {"/usr/bin/python3",   script.c_str(), RootDir.c_str(),
+                          port.c_str(),         range.c_str(),  UserName.c_str(),
+                          UserPassword.c_str(), rate.c_str(),   nullptr};
+    Start(argv);
+}
+
 VsftpdServer::VsftpdServer(FtpTls tls, const std::string& certFile, const std::string& keyFile,
                            const std::string& extraConf)
     : FtpPeer("vsftpd") {

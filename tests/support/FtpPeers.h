@@ -70,6 +70,13 @@ public:
                           const std::string& keyFile = {});
 };
 
+// pyftpdlib that reads uploads at readLimit bytes a second, as a slow
+// upstream line would take them; plain FTP, user "tester".
+class ThrottledPyFtpdServer : public FtpPeer {
+public:
+    explicit ThrottledPyFtpdServer(int readLimit);
+};
+
 // vsftpd as root with local logins; the user, unique to this object, is
 // created for it and deleted again. With TLS it insists on it for logins
 // and data, and on data connections that resume the control session.

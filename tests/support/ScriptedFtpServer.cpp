@@ -109,9 +109,19 @@ void ScriptedFtpServer::Reply(const std::string& bytes) {
 }
 
 void ScriptedFtpServer::Run() {
-    if (!WaitReadable(ListenFd, Stopping)) return;
-    ControlFd = accept(ListenFd, nullptr, nullptr);
-    if (ControlFd < 0) return;
+    while (WaitReadable(ListenFd, Stopping)) {
+        ControlFd = accept(ListenFd, nullptr, nullptr);
+        if (ControlFd < 0) return;
+        Silent = false;
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            Closed = false;
+        }
+        Serve();
+    }
+}
+
+void ScriptedFtpServer::Serve() {
     Reply(Banner);
     std::string pending;
     char buf[4096];
@@ -175,6 +185,7 @@ void ScriptedFtpServer::Handle(const std::string& line) {
             {"SIZE", "213 1234\r\n"},
             {"SYST", "215 UNIX Type: L8\r\n"},
             {"QUIT", "221 Goodbye\r\n"},
+            {"DELE", "250 File removed\r\n"},
         };
         auto it = defaults.find(verb);
         rule.reply = it != defaults.end() ? it->second : "502 Not implemented\r\n";
@@ -194,6 +205,11 @@ void ScriptedFtpServer::Handle(const std::string& line) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     Reply(rule.reply);
+    if (rule.reset) {
+        ResetAndClose(ControlFd);
+        ControlFd = -1;
+        return;
+    }
     if (rule.closeAfter) {
         close(ControlFd);
         ControlFd = -1;
@@ -253,6 +269,13 @@ void ScriptedFtpServer::Transfer(const std::string& verb, const Rule& rule) {
             if (n <= 0) break;
             got.append(buf, size_t(n));
             if (cut) break;
+            if (StopReadingAfter > 0 && got.size() >= StopReadingAfter) {
+                Silent = true;
+                std::lock_guard<std::mutex> guard(Lock);
+                StoredBytes = got;
+                StallFds.push_back(data);
+                return;
+            }
         }
     } else {
         send(data, DownloadBytes.data(), DownloadBytes.size(), MSG_NOSIGNAL);

@@ -1,7 +1,8 @@
 // An FTP server on 127.0.0.1 that answers each command as a test says and
 // records every command line it received, so a test can check both the
 // outcome and the exact bytes the client sent. It runs on its own thread
-// with blocking calls, serves one control connection, and has a data side
+// with blocking calls, serves control connections one after the other
+// (the transcript runs on across them), and has a data side
 // for passive (its listener's port goes into the 227 reply) and active
 // (it connects to the PORT address) transfers.
 #pragma once
@@ -31,6 +32,7 @@ public:
         std::string reply;
         bool closeAfter = false; // close the control connection after the reply
         bool stall = false;      // send nothing and stop answering
+        bool reset = false;      // reset the control connection after the reply
     };
 
     // banner: raw bytes sent on connect; "" sends no banner at all.
@@ -51,6 +53,9 @@ public:
     bool ConnectOnPort = false;
     // Send replies one byte at a time.
     bool Trickle = false;
+    // Upload: stop reading the data connection (and answering) once this
+    // many bytes are in; 0 reads to the end.
+    size_t StopReadingAfter = 0;
     // SO_RCVBUF of the data connection (0 keeps the default).
     int DataReceiveBuffer = 0;
     // Sent on the data connection of RETR, LIST and NLST.
@@ -69,6 +74,7 @@ public:
 
 private:
     void Run();
+    void Serve();
     void Handle(const std::string& line);
     void Reply(const std::string& bytes);
     void Transfer(const std::string& verb, const Rule& rule);

@@ -74,10 +74,23 @@ TPublishResult TFtpPublisher::Publish(const std::string& localFile, const std::s
         FireStep("Uploading");
         FireBytes(0, size);
         ok = run(ftp.Put());
-        if (!ok) fail("Cannot upload file: " + said());
+        // Never after a refused STOR: an older picture of that name may be whole.
+        if (!ok && ftp.UploadStarted()) {
+            const std::string failure = said();
+            FireStep("Removing the partial file");
+            const std::string removal = RemovePartialFile(ftp, name);
+            Fail("Cannot upload file: " + failure, trace_.Text() + removal);
+            if (cancelled) NoteCancelDetails(removal);
+        } else if (!ok) {
+            fail("Cannot upload file: " + said());
+        }
     }
     if (ok) FireStep("Closing");
-    if (ok) ok = run(ftp.Quit());
+    // The picture is stored once the transfer got its 226: a server that
+    // drops the connection at QUIT, unanswered, has done what QUIT asks.
+    if (ok)
+        ok = run(ftp.Quit()) ||
+             (!cancelled && !ftp.Connected() && !ftp.QuitReplied() && !ftp.TimedOut());
     // Whatever went wrong, the control connection is closed at the end.
     if (ftp.Connected()) ftp.Quit();
 

@@ -48,6 +48,17 @@ void PrepareUpload(TFtpClient& ftp, const std::string& local, const std::string&
     ftp.SetPassive(passive);
 }
 
+std::string RemovePartialFile(TFtpClient& ftp, const std::string& name) {
+    bool ok = true;
+    if (!ftp.Connected()) ok = ftp.Connect() && ftp.Cwd();
+    ftp.SetHostFileName(name);
+    ok = ok && ftp.Dele();
+    if (ftp.Connected()) ftp.Quit();
+    return ok ? "The partial file " + name + " was removed from the server.\n"
+              : "The partial file " + name +
+                    " may still be on the server; removing it failed: " + ftp.LastResponse() + "\n";
+}
+
 TFtpSessionScope::~TFtpSessionScope() {
     // Unwinding from an error must not end in a second one.
     try {

@@ -35,6 +35,12 @@ bool EnterDirectory(TFtpClient& ftp, const std::string& dir, bool create, const 
 void PrepareUpload(TFtpClient& ftp, const std::string& local, const std::string& remote,
                    bool passive);
 
+// Removes name, the part of a picture an upload that failed after the
+// server had begun to write left under its public name: on the control
+// connection, or on a new one when that is gone. The sentence for the
+// details says how it went.
+std::string RemovePartialFile(TFtpClient& ftp, const std::string& name);
+
 // However a session ends, it is closed (QUIT unless cancelled, then the
 // connections dropped) and the client's handlers into its user are taken
 // back. The client may outlive the session.

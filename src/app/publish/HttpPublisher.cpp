@@ -19,10 +19,17 @@ std::string ReplyDetails(const kwHTTP& http, const std::string& key) {
         said = said || !line.empty();
     }
     if (!said) text = "There was no answer from " + http.Host + ".\n";
+    // An endless answer is shown by its start.
+    constexpr size_t MaxDetails = 8192;
+    if (text.size() > MaxDetails) text = text.substr(0, MaxDetails) + "...\n";
     if (http.TimedOut)
         text += "The server sent nothing more for " + std::to_string(http.IdleTimeoutMs / 1000) +
                 " seconds.\n";
     return text;
+}
+
+std::string DurationText(unsigned ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds" : std::to_string(ms) + " ms";
 }
 
 } // namespace
@@ -95,6 +102,7 @@ void THttpPublisher::Watch(kwHTTP& client) {
 void THttpPublisher::Send(kwHTTP& http) {
     if (Cancelled()) return;
     http.IdleTimeoutMs = IdleTimeoutMs;
+    http.AnswerDeadlineMs = AnswerDeadlineMs;
     Watch(http);
     current_ = &http;
     FireStep("Connecting");
@@ -131,6 +139,16 @@ TPublishResult THttpPublisher::Publish(const std::string& path, const std::strin
             Fail("The secure connection to " + target->Host + " failed: " + tlsFailure);
     };
 
+    // Whatever the markers say, an answer cut short is no answer to trust.
+    if (http->ReplyTooLong || http->AnswerLate) {
+        Fail(http->ReplyTooLong
+                 ? "HTTP posting failed: the answer from " + target->Host + " went on past " +
+                       std::to_string(http->ReplyLimit / (1024 * 1024)) + " MB without ending."
+                 : "HTTP posting failed: the answer from " + target->Host + " did not end within " +
+                       DurationText(http->AnswerDeadlineMs) + " of the upload.",
+             details);
+        return Finish(false, {});
+    }
     if (http->Replies.empty()) {
         Fail("HTTP posting failed!", details);
         explainTls();

@@ -19,6 +19,8 @@ public:
 
     // How long the post may go without any progress before it gives up.
     unsigned IdleTimeoutMs = 15000;
+    // How long the server's answer may take once it has the whole upload.
+    unsigned AnswerDeadlineMs = 60000;
 
 protected:
     void Stop() override;

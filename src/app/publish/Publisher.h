@@ -33,6 +33,8 @@ struct TPublishResult {
     // difference, say); the first MessagesBeforeUrl of them came before it.
     std::vector<TPublishMessage> Messages;
     size_t MessagesBeforeUrl = 0;
+    // After a cancel: what the tidying up did, for the details.
+    std::string CancelDetails;
 
     // Published, and nothing to warn about.
     bool Clean() const { return Outcome == prPublished && Messages.empty(); }
@@ -71,6 +73,8 @@ protected:
 
     // A message for the result; after a cancel there is only that to say.
     void Fail(const std::string& text, const std::string& details = {});
+    // What the tidying up after a cancel did.
+    void NoteCancelDetails(const std::string& details) { result_.CancelDetails = details; }
     // The URL, if any, is shown after the messages so far.
     void MarkUrl() { urlAt_ = result_.Messages.size(); }
     // Starts a result; Finish completes it with the outcome.

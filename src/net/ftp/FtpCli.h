@@ -97,6 +97,13 @@ public:
     const TSslCertProblem& CertProblem() const { return FCertProblem; }
     int SizeResult() const { return FSizeResult; }
     int ByteCount() const { return FByteCount; }
+    // The last upload was accepted (125 or 150) and its data connection
+    // opened, so the server may hold a partial file under its name.
+    bool UploadStarted() const { return FUploadStarted; }
+    // QUIT got its answer; a Quit that failed without one lost the connection.
+    bool QuitReplied() const { return FQuitReplied; }
+    // The last synchronous operation ended because its time ran out.
+    bool TimedOut() const { return FTimedOut; }
     bool ControlConnected() const { return FControlConnected; }
     // The last Open reached the server: its connection was made (an
     // implicit TLS handshake included), whatever happened next.
@@ -173,6 +180,12 @@ protected:
     virtual void NotifyDisplayFile(std::string Msg);
     virtual void NotifyError(std::string Msg);
     virtual bool ReportProgress();
+    // The final reply of an upload may come this much later than usual: the
+    // server still reads what its buffers took.
+    virtual void AllowReplyDelay(uint32_t) {}
+    // What OnProgress reports: an upload's acknowledged bytes, a download's
+    // received ones.
+    int ProgressCount() const { return (FCountAcked ? int(FAckedCount) : FByteCount) + FResumeAt; }
     virtual void ShowTransferStats();
     virtual intptr_t WindowProc(unsigned msg, uintptr_t wParam, intptr_t lParam);
     virtual void HandleBackgroundException(const std::exception& E);
@@ -249,6 +262,10 @@ protected:
     void ReplaceFinalReply(const std::string& line);
     // The line for a data connection that ended in error.
     void ExplainDataCloseError();
+    void PutDataAcked(uint64_t acked);
+    // Closes an upload's data connection once the peer holds every byte:
+    // closing earlier would leave the final reply waiting on the wire.
+    void CloseDataWhenAcknowledged();
     void GetDataConnected(TCustomWSocket* Sender, uint16_t Error);
     void GetDataAccepted(TCustomWSocket* Sender, uint16_t Error);
     void GetDataAvailable(TCustomWSocket* Sender, uint16_t Error);
@@ -302,6 +319,13 @@ protected:
     bool FControlReached = false;
     char FSendBuffer[1460] = {};
     int FByteCount = 0;
+    // Upload progress counts what the peer acknowledged, not what was queued.
+    bool FCountAcked = false;
+    uint64_t FAckedCount = 0;
+    bool FUploadStarted = false;
+    bool FTimedOut = false;
+    // The last command line sent, for the reason of a time-out.
+    std::string FLastCommand;
     int FSizeResult = 0;
     std::string FDirResult;
     int FResumeAt = 0;
@@ -393,11 +417,17 @@ public:
 
 protected:
     bool ReportProgress() override;
+    void AllowReplyDelay(uint32_t ms) override;
     virtual bool RunSynchronously(TProc Proc);
     virtual bool WaitForCompletion();
 
 private:
+    // The line that says why the wait gave up.
+    std::string TimeoutLine() const;
+
     int FTimeoutMs = 15000;
     uint32_t FTimeStop = 0;
+    // The progress count at the last push of the deadline.
+    int64_t FLastProgress = -1;
     bool FMultiThreaded = false;
 };

@@ -170,6 +170,7 @@ void TCustomFtpCli::ShowLastResponse() {
 
 void TCustomFtpCli::SendCommand(std::string Cmd) {
     if (OnCommand) OnCommand(this, Cmd);
+    FLastCommand = Cmd;
     NotifyDisplay("> " + Cmd);
     FReplyLines = 0;
     if (FControlSocket->State() == wsConnected) FControlSocket->SendStr(Cmd + "\r\n");

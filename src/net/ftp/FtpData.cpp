@@ -5,6 +5,7 @@
 #include "System.h"
 #include "WSocketResolve.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -24,6 +25,7 @@ void TCustomFtpCli::ResetDataSocket() {
     d.OnDataAvailable = nullptr;
     d.OnSessionConnected = nullptr;
     d.OnDataSent = nullptr;
+    d.OnDataAcked = nullptr;
     if (d.State() != wsClosed) d.Close();
     // TLS starts on each data connection once it is open and the server
     // has answered the transfer command, as a resumption of the control
@@ -157,6 +159,9 @@ void TCustomFtpCli::StartUpload() {
     FDataOpened = !FPassive && FDataOpened && FDataSocket->State() == wsConnected;
     FStartTime = 0;
     FByteCount = 0;
+    FCountAcked = true;
+    FAckedCount = 0;
+    FUploadStarted = false;
     FDataCloseError = 0;
     const std::weak_ptr<void> life = Life();
     bool cancel = false;
@@ -202,6 +207,7 @@ void TCustomFtpCli::PutDataConnected(TCustomWSocket*, uint16_t Error) {
     FDataSocket->OnSessionClosed = [this](TCustomWSocket* s, uint16_t e) { PutDataClosed(s, e); };
     FDataSocket->OnDataAvailable = nullptr;
     FDataSocket->OnDataSent = nullptr;
+    FDataSocket->OnDataAcked = [this](TCustomWSocket*, uint64_t acked) { PutDataAcked(acked); };
     FDataOpened = true;
     FStartTime = platform::TickCount();
     if (Error != 0) {
@@ -242,6 +248,7 @@ void TCustomFtpCli::PutDataAccepted(TCustomWSocket*, uint16_t) {
             PutDataAvailable(s, e);
         };
         FDataSocket->OnDataSent = [this](TCustomWSocket* s, uint16_t e) { SendNextBlock(s, e); };
+        FDataSocket->OnDataAcked = [this](TCustomWSocket*, uint64_t acked) { PutDataAcked(acked); };
         FDataSocket->Dup(accepted);
         FDataSocket->SetComponentOptions({wsoNoReceiveLoop});
     } catch (const std::exception& e) {
@@ -258,6 +265,7 @@ void TCustomFtpCli::PutDataAccepted(TCustomWSocket*, uint16_t) {
     FDataSocket->ApplyLinger();
     if (FTransferReplied && !StartDataTls()) return;
     FDataOpened = true;
+    FUploadStarted = FTransferReplied;
     if (FTransferReplied && FStartTime == 0)
         platform::postMessage(FWindowHandle, WM_FTPCLI_SEND, 0, 0);
 }
@@ -272,6 +280,7 @@ void TCustomFtpCli::PutFirstReply() {
     const int code = FStatusCode;
     if (code == 150 || code == 125) {
         FTransferReplied = true;
+        FUploadStarted = FDataOpened;
         FReplyHandler = &TCustomFtpCli::PutFinalReply;
         // The blocks follow the handshake (DataTlsDone).
         if (FDataOpened && !StartDataTls()) return;
@@ -290,6 +299,7 @@ void TCustomFtpCli::PutFirstReply() {
 
 void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
     if (!FLocalStream) return;
+    FAckedCount = std::max(FAckedCount, FDataSocket->BytesAcknowledged());
     const std::weak_ptr<void> life = Life();
     const bool goOn = ReportProgress();
     if (life.expired() || !goOn || !FLocalStream) return;
@@ -320,10 +330,29 @@ void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
         }
         return;
     }
-    // Gives the last block time to leave before the close is queued.
-    platform::SleepMs(100);
-    FDataSocket->CloseLater();
     FEndOfFile = true;
+    CloseDataWhenAcknowledged();
+}
+
+void TCustomFtpCli::PutDataAcked(uint64_t acked) {
+    if (acked <= FAckedCount) return;
+    FAckedCount = acked;
+    const std::weak_ptr<void> life = Life();
+    const bool goOn = ReportProgress();
+    if (life.expired() || !goOn) return;
+    CloseDataWhenAcknowledged();
+}
+
+void TCustomFtpCli::CloseDataWhenAcknowledged() {
+    if (!FEndOfFile || FDataSocket->State() != wsConnected) return;
+    // The acknowledgement poll calls again while bytes are on their way.
+    if (FDataSocket->BytesAcknowledged() < FDataSocket->BytesHanded()) return;
+    // The server's own buffers took bytes its program has yet to read, at
+    // about the rate the line had, before it answers: at most everything
+    // sent, so at most as long again as the upload took.
+    if (FStartTime != 0)
+        AllowReplyDelay(std::min<uint32_t>(platform::TickCount() - FStartTime, 600000));
+    FDataSocket->CloseLater();
 }
 
 void TCustomFtpCli::PutFinalReply() {
@@ -415,6 +444,7 @@ void TCustomFtpCli::StartDownload(const std::string& command) {
     if (FLocalFileName.empty() && !FDisplayFileFlag) return ReportError("LocalFileName empty");
     if (!CheckLineSafe("HostFileName", FHostFileName)) return;
     FGetCommand = command;
+    FCountAcked = false;
     FFinalReplyOk = FGetDataClosed = FRequestDoneFlag = FDataOpened = FTransferReplied = false;
     FStartTime = 0;
     FByteCount = 0;
@@ -578,7 +608,7 @@ void TCustomFtpCli::GetFinished() {
 
 bool TCustomFtpCli::ReportProgress() {
     bool abort = false;
-    if (OnProgress) OnProgress(this, FByteCount + FResumeAt, abort);
+    if (OnProgress) OnProgress(this, ProgressCount(), abort);
     if (abort) {
         NotifyDisplay("! Abort requested");
         CloseDataSocket();

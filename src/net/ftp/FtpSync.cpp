@@ -23,9 +23,44 @@ TFtpClient::TFtpClient() {
 
 bool TFtpClient::ReportProgress() {
     bool goOn = TCustomFtpCli::ReportProgress();
-    // A moving transfer never times out; a stalled one does.
-    if (FTimeoutMs > 0) FTimeStop = platform::TickCount() + uint32_t(FTimeoutMs);
+    // A moving transfer never times out; a stalled one does, however often
+    // the queue below it is topped up.
+    const int64_t count = ProgressCount();
+    if (FTimeoutMs > 0 && count != FLastProgress) {
+        FLastProgress = count;
+        FTimeStop = platform::TickCount() + uint32_t(FTimeoutMs);
+    }
     return goOn;
+}
+
+void TFtpClient::AllowReplyDelay(uint32_t ms) {
+    if (FTimeoutMs <= 0) return;
+    const uint32_t until = platform::TickCount() + uint32_t(FTimeoutMs) + ms;
+    if (int32_t(until - FTimeStop) > 0) FTimeStop = until;
+}
+
+std::string TFtpClient::TimeoutLine() const {
+    const std::string span = FTimeoutMs % 1000 == 0 ? std::to_string(FTimeoutMs / 1000) + " s"
+                                                    : std::to_string(FTimeoutMs) + " ms";
+    const bool transfer = FRequestType == ftpPutAsync || FRequestType == ftpAppendAsync ||
+                          FRequestType == ftpTransmitAsync || FRequestType == ftpGetAsync ||
+                          FRequestType == ftpReceiveAsync;
+    const TSocketState data = FDataSocket->State();
+    if (transfer && !FDataOpened && (FTransferReplied || data == wsConnecting || data == wsOpened))
+        return "426 Timeout: the data connection did not open within " + span;
+    if (transfer && FCountAcked && FEndOfFile && FAckedCount >= uint64_t(FByteCount) &&
+        FTransferReplied && !FFinalReplyOk)
+        return "426 Timeout: no answer from the server for " + span +
+               " after the whole file was sent";
+    if (transfer && FDataOpened && FTransferReplied && !FFinalReplyOk)
+        return "426 Timeout: the transfer made no progress for " + span + " after " +
+               std::to_string(ProgressCount()) + " bytes";
+    // The password never goes into a message.
+    const bool connecting = !FControlConnected || FState == ftpStWaitingBanner ||
+                            FState == ftpStDnsLookup || FLastCommand.empty();
+    std::string after = connecting ? "connecting" : FLastCommand;
+    if (after.compare(0, 5, "PASS ") == 0) after = "PASS";
+    return "426 Timeout: no answer from the server for " + span + " after " + after;
 }
 
 bool TFtpClient::RunSynchronously(TProc Proc) {
@@ -47,14 +82,22 @@ bool TFtpClient::WaitForCompletion() {
     constexpr uint32_t MaxSliceMs = 200;
     const std::weak_ptr<void> life = Life();
     FTimeStop = platform::TickCount() + uint32_t(FTimeoutMs);
+    FLastProgress = -1;
+    FTimedOut = false;
     for (;;) {
         if (FState == ftpStReady || FState == ftpStStepDone) return FRequestResult == 0;
         const uint32_t now = platform::TickCount();
         const int32_t left = int32_t(FTimeStop - now);
         if (platform::applicationTerminating() || (FTimeoutMs > 0 && left < 0)) {
+            const bool terminating = platform::applicationTerminating();
+            const std::string line = terminating ? "426 Timeout" : TimeoutLine();
             Abort();
-            FErrorMessage = "426 Timeout";
+            // The client's own reason, not the last line the server sent.
+            FErrorMessage = line;
+            FLastResponse = line;
             FStatusCode = 426;
+            FRequestResult = 426;
+            FTimedOut = !terminating;
             return false;
         }
         uint32_t slice = MaxSliceMs;

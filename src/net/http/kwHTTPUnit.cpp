@@ -34,11 +34,9 @@ kwHTTP::kwHTTP() : Socket(std::make_unique<TWSocket>()), Queue(std::make_unique<
     Socket->OnSessionConnected = [this](TCustomWSocket* s, uint16_t e) { SessionConnected(s, e); };
     Socket->OnSessionClosed = [this](TCustomWSocket* s, uint16_t e) { SessionClosed(s, e); };
     Socket->OnDataAvailable = [this](TCustomWSocket* s, uint16_t e) { DataAvailable(s, e); };
-    // Bytes handed to the system count as progress for the idle time-out.
-    Socket->OnSendData = [this](TCustomWSocket*, int count) {
-        Touch();
-        FireDataSent(count);
-    };
+    // Bytes the server acknowledged count as progress, for the idle time-out
+    // and the caller: the system's buffer takes megabytes at once.
+    Socket->OnDataAcked = [this](TCustomWSocket*, uint64_t acked) { RequestAcknowledged(acked); };
 }
 
 kwHTTP::~kwHTTP() {
@@ -63,6 +61,16 @@ void kwHTTP::FireSessionEvent(uint16_t Error) {
     }
 }
 
+void kwHTTP::RequestAcknowledged(uint64_t Acked) {
+    if (Acked <= BytesSent) return;
+    Touch();
+    FireDataSent(int(Acked - BytesSent));
+    if (!AnswerClockRunning && BytesSent >= BytesQueued) {
+        AnswerClockRunning = true;
+        AnswerSince = platform::TickCount();
+    }
+}
+
 void kwHTTP::FireDataSent(int Count) {
     BytesSent += uint64_t(Count);
     if (!OnDataSent) return;
@@ -76,6 +84,10 @@ void kwHTTP::FireDataSent(int Count) {
 void kwHTTP::Connect() {
     Done = false;
     TimedOut = false;
+    ReplyTooLong = false;
+    AnswerLate = false;
+    AnswerClockRunning = false;
+    BytesQueued = BytesSent = BytesReceived = 0;
     Received.clear();
     Touch();
     Log("connect", "Connecting to port " + std::to_string(Port));
@@ -159,8 +171,19 @@ void kwHTTP::DataAvailable(TCustomWSocket*, uint16_t) {
                     Disconnect();
                     return;
                 }
-            } else
+            } else {
+                BytesReceived += uint64_t(n);
+                if (ReplyLimit > 0 && BytesReceived > ReplyLimit) {
+                    Log("connect",
+                        "answer longer than " + std::to_string(ReplyLimit) + " bytes, giving up");
+                    TakeLines();
+                    ReplyTooLong = true;
+                    Connected = false;
+                    Disconnect();
+                    return;
+                }
                 Queue->AddData(buffer.data(), size_t(n));
+            }
         }
         TakeLines();
     } catch (...) {
@@ -188,7 +211,7 @@ void kwHTTP::ProcessIncoming(const std::string& Text) {
 void kwHTTP::SessionClosed(TCustomWSocket*, uint16_t Error) {
     // A time-out ends the request with what the server did say: completing
     // a last line here would turn silence into an empty reply line.
-    if (!TimedOut && !IsGet()) {
+    if (!TimedOut && !AnswerLate && !ReplyTooLong && !IsGet()) {
         try {
             Queue->AddData(CRLF.data(), CRLF.size());
             TakeLines();
@@ -217,7 +240,17 @@ void kwHTTP::Disconnect() {
 }
 
 void kwHTTP::CheckIdle() {
-    if (Done || IdleTimeoutMs == 0) return;
+    if (Done) return;
+    if (AnswerClockRunning && AnswerDeadlineMs > 0 &&
+        platform::TickCount() - AnswerSince >= AnswerDeadlineMs) {
+        Log("connect",
+            "no complete answer within " + std::to_string(AnswerDeadlineMs) + " ms, giving up");
+        AnswerLate = true;
+        Connected = false;
+        Disconnect();
+        return;
+    }
+    if (IdleTimeoutMs == 0) return;
     if (platform::TickCount() - LastActivity < IdleTimeoutMs) return;
     Log("connect", "no progress for " + std::to_string(IdleTimeoutMs) + " ms, giving up");
     TimedOut = true;

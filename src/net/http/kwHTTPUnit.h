@@ -3,6 +3,8 @@
 // the server closes the connection, when the connection cannot be made, or
 // when nothing has moved for IdleTimeoutMs. All work happens in the
 // socket's events, from the event loop the caller pumps until Done is set.
+// Once the whole request has reached the server, its answer has
+// AnswerDeadlineMs to end and may hold ReplyLimit bytes.
 // No exception leaves the client.
 #pragma once
 
@@ -18,11 +20,15 @@
 class kwHTTP {
 public:
     using TSessionEvent = std::function<void(uint16_t Error)>;
-    // Bytes of the request handed to the system so far, of those queued.
+    // Bytes of the request the server has acknowledged so far, of those queued.
     using TDataSentEvent = std::function<void(uint64_t Sent, uint64_t Queued)>;
     // A server that accepts and then neither answers nor closes would hold
     // the caller for ever; this is the FTP client's time-out.
     static constexpr unsigned DefaultIdleTimeoutMs = 15000;
+    // An answer that trickles or never ends must not hold the caller or
+    // fill the memory; the upload script's markers come at its start.
+    static constexpr unsigned DefaultAnswerDeadlineMs = 60000;
+    static constexpr size_t DefaultReplyLimit = 1024 * 1024;
 
     kwHTTP();
     ~kwHTTP();
@@ -62,6 +68,15 @@ public:
     unsigned IdleTimeoutMs = DefaultIdleTimeoutMs;
     // Set when the request was ended by the idle time-out.
     bool TimedOut = false;
+    // A POST ends once its answer holds more than ReplyLimit bytes (0: no
+    // limit), setting ReplyTooLong; Replies keep what came before.
+    size_t ReplyLimit = DefaultReplyLimit;
+    bool ReplyTooLong = false;
+    // Time for the whole answer, counted from the moment the server has
+    // acknowledged the last byte of the request (0: no limit). AnswerLate
+    // is set when it ran out.
+    unsigned AnswerDeadlineMs = DefaultAnswerDeadlineMs;
+    bool AnswerLate = false;
     // HTTPS: the post goes over TLS to Host, whose certificate must verify
     // or have this SHA-256 fingerprint. Why it was refused: Socket->SslCertProblem().
     bool UseTls = false;
@@ -78,12 +93,17 @@ private:
     void FireDataSent(int Count);
     void TakeLines();
     void Touch();
+    void RequestAcknowledged(uint64_t Acked);
     // Trace hook; the program shows nothing of it.
     void Log(const std::string& Category, const std::string& Text);
 
     uint32_t LastActivity = 0;
     uint64_t BytesQueued = 0;
     uint64_t BytesSent = 0;
+    uint64_t BytesReceived = 0;
+    // When the whole request was acknowledged; 0 while it is not.
+    uint32_t AnswerSince = 0;
+    bool AnswerClockRunning = false;
 };
 
 // Removes the leading characters with codes 32 or less.

@@ -156,6 +156,9 @@ intptr_t TCustomWSocket::WndProc(unsigned msg, uintptr_t wParam, intptr_t lParam
     case WM_SOCKET_SENT_LATER:
         if (wParam == FSession && FHSocket != INVALID_SOCKET) EventNotice(FHSocket, ps::FD_WRITE);
         return 0;
+    case WM_SOCKET_ACK_POLL:
+        AckPoll(wParam);
+        return 0;
     case WM_SOCKET_FREE_LATER:
         delete this;
         return 0;
@@ -351,7 +354,7 @@ void TCustomWSocket::Connect() {
     ClearSendQueue();
     FHSocket = ps::openSocket(FAddressFamily, FSocketType, FProtoNumber);
     if (FHSocket == INVALID_SOCKET) return RaiseWinsockError("Connect (socket)");
-    ++FSession;
+    BeginSession();
     // A session ended by an error code kept the flag; this session is new.
     FClosedFired = false;
     const std::weak_ptr<void> life = Life();

@@ -69,6 +69,11 @@ public:
     void SetLingerTimeout(int v) { FLingerTimeout = v; }
     bool Terminated() const { return FTerminated; }
     bool AllSent() const { return FAllSent; }
+    // Bytes of this session handed to the system, and of those the ones the
+    // peer has acknowledged. The system takes megabytes into its buffer at
+    // once, so only the second says how far the wire has got.
+    uint64_t BytesHanded() const { return FBytesHanded; }
+    uint64_t BytesAcknowledged();
     // Blocks of the send queue, oldest first.
     const std::deque<std::unique_ptr<TBuffer>>& SendQueue() const { return FSendQueue; }
 
@@ -78,6 +83,9 @@ public:
     TSessionClosed OnSessionClosed;
     TDataSent OnDataSent;
     TSendData OnSendData;
+    // Fired from a short poll while handed bytes wait for the peer's
+    // acknowledgement, each time their count moves.
+    TDataAcked OnDataAcked;
     TSessionAvailable OnSessionAvailable;
     TDnsLookupDone OnDnsLookupDone;
     TNotifyEvent OnError;
@@ -185,6 +193,9 @@ private:
     void StartLookup(bool byName, const std::string& text, uint32_t addr);
     void QueueSendData(const void* data, int len);
     void WaitBriefly();
+    void BeginSession();
+    void WatchAcknowledgements();
+    void AckPoll(uintptr_t session);
 
     std::shared_ptr<int> FLife = std::make_shared<int>(0);
     bool FDestroying = false;
@@ -209,6 +220,9 @@ private:
     std::deque<std::unique_ptr<TBuffer>> FSendQueue;
     int FSendBlockSize = 1460;
     bool FAllSent = true;
+    uint64_t FBytesHanded = 0;
+    uint64_t FBytesAckedReported = 0;
+    bool FAckPollPending = false;
     platform::LookupHandle FLookupHandle = 0;
     std::shared_ptr<platform::HostRecord> FLookupBuffer;
 };

@@ -160,7 +160,7 @@ void TCustomWSocket::Listen() {
         return RaiseSocketException("Listen: Socket already in use");
     FHSocket = ps::openSocket(FAddressFamily, FSocketType, FProtoNumber);
     if (FHSocket == INVALID_SOCKET) return RaiseWinsockError("socket");
-    ++FSession;
+    BeginSession();
     FClosedFired = false;
     if (FSocketType == ps::SOCK_DGRAM_TYPE && ReuseAddr() &&
         ps::setOption(FHSocket, ps::SocketOption::ReuseAddr, -1) != 0)
@@ -215,7 +215,7 @@ void TCustomWSocket::Dup(TSocket newHandle) {
         if (life.expired()) return;
     }
     FHSocket = newHandle;
-    ++FSession;
+    BeginSession();
     FClosedFired = false;
     ApplyLinger();
     FSelectEvent = ps::FD_READ | ps::FD_WRITE | ps::FD_CONNECT | ps::FD_CLOSE;

@@ -64,6 +64,8 @@ using TDataAvailable = std::function<void(TCustomWSocket* Sender, uint16_t Error
 using TSessionClosed = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
 using TDataSent = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
 using TSendData = std::function<void(TCustomWSocket* Sender, int BytesSent)>;
+// Bytes of this session the peer has acknowledged so far.
+using TDataAcked = std::function<void(TCustomWSocket* Sender, uint64_t Acked)>;
 using TSessionAvailable = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
 using TDnsLookupDone = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
 using TNotifyEvent = std::function<void(TCustomWSocket* Sender)>;
@@ -84,4 +86,5 @@ constexpr unsigned WM_SOCKET_FREE_LATER = platform::WM_USER + 5;
 constexpr unsigned WM_SOCKET_TEST_EXCEPTION = platform::WM_USER + 6;
 // The send completion that Send posts; WParam is the session it belongs to.
 constexpr unsigned WM_SOCKET_SENT_LATER = platform::WM_USER + 7;
+constexpr unsigned WM_SOCKET_ACK_POLL = platform::WM_USER + 8;
 constexpr unsigned WM_LINE_DATA_PENDING = platform::WM_USER + 20;

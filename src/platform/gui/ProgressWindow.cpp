@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -27,12 +29,16 @@ std::string SizeText(uint64_t bytes) {
 
 } // namespace
 
-std::string ProgressText(uint64_t sent, uint64_t total, uint64_t elapsedMs) {
+std::string ProgressText(uint64_t sent, uint64_t total, uint64_t recentBytes, uint64_t recentMs) {
     std::string text = SizeText(sent) + " of " + SizeText(total);
     // A rate over a few milliseconds says nothing.
     constexpr uint64_t MinRateTimeMs = 200;
-    if (elapsedMs >= MinRateTimeMs) text += ", " + SizeText(sent * 1000 / elapsedMs) + "/s";
+    if (recentMs >= MinRateTimeMs) text += ", " + SizeText(recentBytes * 1000 / recentMs) + "/s";
     return text;
+}
+
+std::string ProgressText(uint64_t sent, uint64_t total, uint64_t elapsedMs) {
+    return ProgressText(sent, total, sent, elapsedMs);
 }
 
 namespace {
@@ -65,7 +71,17 @@ public:
             bar_->setRange(0, 1000);
             bar_->setValue(int(std::min(sent, total) * 1000 / total));
         }
-        bytes_->setText(QString::fromStdString(ProgressText(sent, total, clock_.elapsed())));
+        // The rate of the last few seconds: the first bytes of an upload go
+        // into the server's buffers at once and would flatter an average.
+        const qint64 now = clock_.elapsed();
+        constexpr qint64 RateSpanMs = 5000;
+        recent_.emplace_back(now, sent);
+        while (recent_.size() > 2 && now - recent_[1].first >= RateSpanMs) recent_.pop_front();
+        const auto [since, before] = recent_.front();
+        const bool windowed = recent_.size() > 1 && now - since >= RateSpanMs;
+        bytes_->setText(QString::fromStdString(
+            windowed ? ProgressText(sent, total, sent - before, uint64_t(now - since))
+                     : ProgressText(sent, total, uint64_t(now))));
     }
 
 private:
@@ -81,6 +97,7 @@ private:
     QLabel* bytes_ = new QLabel(&window_);
     QPushButton* cancel_ = new QPushButton("Cancel", &window_);
     QElapsedTimer clock_;
+    std::deque<std::pair<qint64, uint64_t>> recent_;
 };
 
 } // namespace
