@@ -16,6 +16,10 @@ class TCoolTrayIcon;
 class TCustomFtpCli;
 class TFtpClient;
 class TPublishSession;
+namespace platform {
+class ScreenCapture;
+struct CaptureOutcome;
+} // namespace platform
 
 extern const char* const VersionText;
 
@@ -36,7 +40,9 @@ public:
     // Shows the window, from the tray or the minimised state too, and puts
     // it in front of the others: what another start of the program asks for.
     void BringToFront();
-    // Replaces the working capture file by a picture of the primary screen.
+    // Hides the window and starts a capture of the primary screen; when it
+    // is over the window comes back and the picture replaces the working
+    // capture file. The buttons stay disabled meanwhile.
     void CaptureScreen();
     // The publishing methods, after the export of the file name.
     void PublishFtp(const std::string& name);
@@ -65,6 +71,8 @@ public:
     QPushButton* btnAbout;
     QLabel* lblVer;
     std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
+    // Takes the screen's picture for "Capture screen".
+    std::unique_ptr<platform::ScreenCapture> Capture1;
     // Used only by publishing over FTP; reconfigured at every publish.
     std::unique_ptr<TFtpClient> FtpClient1;
     // The FTP publish under way, whose failure boxes the client's usage
@@ -94,6 +102,7 @@ public:
     void btnCopyToClipClick();
     void btnAboutClick();
     void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
+    void Capture1Captured(platform::ScreenCapture* Sender, const platform::CaptureOutcome& Outcome);
     void Show1Click();
     void Quit1Click();
     // The FTP client's usage errors.
@@ -107,6 +116,7 @@ private:
     explicit TfrmMain(bool session);
     void CreateTrayMenu();
     void UpdateTrayMenu();
+    void StoreCapture(const platform::CaptureOutcome& outcome);
 
     bool shownBefore_ = false;
     // False for the publish-only window.
