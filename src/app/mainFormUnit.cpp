@@ -202,6 +202,8 @@ void TfrmMain::btnCaptureScreenClick() {
 
 void TfrmMain::CaptureScreen() {
     if (!Capture1->Start()) return;
+    // Disabling the buttons takes the keyboard focus off them.
+    focusBeforeCapture_ = focusWidget();
     UpdateButtons();
     // Off the screen before the picture is taken: the capture waits a
     // moment for that.
@@ -212,6 +214,7 @@ void TfrmMain::Capture1Captured(platform::ScreenCapture*, const platform::Captur
     show();
     platform::Guarded([&] { StoreCapture(outcome); });
     UpdateButtons();
+    if (focusBeforeCapture_ && focusBeforeCapture_->isEnabled()) focusBeforeCapture_->setFocus();
 }
 
 void TfrmMain::StoreCapture(const platform::CaptureOutcome& outcome) {

@@ -2,6 +2,7 @@
 // workflow, the busy flag, and the capture sources behind the buttons.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -119,6 +120,7 @@ private:
     void StoreCapture(const platform::CaptureOutcome& outcome);
 
     bool shownBefore_ = false;
+    QPointer<QWidget> focusBeforeCapture_;
     // False for the publish-only window.
     const bool session_;
 };
