@@ -10,10 +10,9 @@
 #include "FtpSteps.h"
 #include "HttpPublisher.h"
 #include "JpegExport.h"
-#include "Messages.h"
 #include "PublishDialogs.h"
 #include "Screen.h"
-#include "System.h"
+#include "ScreenCapture.h"
 #include "WorkingFiles.h"
 #include "configFormUnit.h"
 #include "configUnit.h"
@@ -115,6 +114,11 @@ TfrmMain::TfrmMain() {
     FtpClient1->OnError = [this](TCustomFtpCli* sender, std::string& msg) {
         ftpError(sender, msg);
     };
+    Capture1 = std::make_unique<platform::ScreenCapture>();
+    Capture1->OnCaptured = [this](platform::ScreenCapture* sender,
+                                  const platform::CaptureOutcome& outcome) {
+        Capture1Captured(sender, outcome);
+    };
 
     CoolTrayIcon1 = std::make_unique<TCoolTrayIcon>(this);
     CoolTrayIcon1->CycleInterval = 0;
@@ -172,7 +176,7 @@ void TfrmMain::UpdateButtons() {
     btnCaptureScreen->setEnabled(true);
     for (QPushButton* b : {btnCrop, btnSaveLocal, btnPublish, btnCopyToClip})
         b->setEnabled(WorkingFileExists());
-    if (isBusy)
+    if (isBusy || Capture1->Busy())
         for (QPushButton* b : {btnCrop, btnSaveLocal, btnPublish, btnCaptureScreen, btnConfig,
                                btnCopyToClip, btnTakeFromClip})
             b->setEnabled(false);
@@ -198,26 +202,45 @@ void TfrmMain::btnCaptureScreenClick() {
 }
 
 void TfrmMain::CaptureScreen() {
-    DeleteWorkingFile();
-    if (!platform::HasPrimaryScreen()) Message("CreateCompatibleDC Failed");
-    const QSize size = platform::PrimaryScreenSize();
-    const int bits = CaptureDepth(platform::PrimaryScreenDepth());
-    TFastDIB bitmap;
-    if (!bitmap.Allocate(size.width(), size.height(), bits))
-        Message("CreateCompatibleBitmap Failed");
-
-    // The window must be off the screen before the grab.
-    hide();
-    QGuiApplication::sync();
-    platform::pumpMessages();
-    platform::SleepMs(1000);
-    const QImage shot = platform::GrabPrimaryScreen();
-    if (shot.isNull() || !bitmap.AssignImage(shot, bits)) Message("BitBlt Failed");
-    show();
-
-    // A failed grab leaves no working capture file rather than a black one.
-    if (!bitmap.Empty()) WriteWorkingFile(bitmap);
+    if (!Capture1->Start()) return;
+    // Disabling the buttons takes the keyboard focus off them.
+    focusBeforeCapture_ = focusWidget();
     UpdateButtons();
+    // Off the screen before the picture is taken: the capture waits a
+    // moment for that.
+    hide();
+}
+
+void TfrmMain::Capture1Captured(platform::ScreenCapture*, const platform::CaptureOutcome& outcome) {
+    show();
+    platform::Guarded([&] { StoreCapture(outcome); });
+    UpdateButtons();
+    if (focusBeforeCapture_ && focusBeforeCapture_->isEnabled()) focusBeforeCapture_->setFocus();
+}
+
+void TfrmMain::StoreCapture(const platform::CaptureOutcome& outcome) {
+    // Whatever does not give a picture leaves the previous capture as it was.
+    switch (outcome.Result) {
+    case platform::crCaptured: {
+        TFastDIB bitmap;
+        if (!bitmap.AssignImage(outcome.Picture, CaptureDepth(platform::PrimaryScreenDepth()))) {
+            platform::dialogs().MessageBoxWithDetails(
+                "The screen could not be captured: there is not enough memory for its picture.",
+                QString("%1 x %2 pixels")
+                    .arg(outcome.Picture.width())
+                    .arg(outcome.Picture.height())
+                    .toStdString());
+            return;
+        }
+        WriteWorkingFile(bitmap);
+        return;
+    }
+    case platform::crCancelled:
+        return;
+    case platform::crFailed:
+        platform::dialogs().MessageBoxWithDetails(outcome.Message, outcome.Details);
+        return;
+    }
 }
 
 void TfrmMain::btnTakeFromClipClick() {

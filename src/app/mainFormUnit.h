@@ -2,6 +2,7 @@
 // workflow, the busy flag, and the capture sources behind the buttons.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -15,6 +16,10 @@ class QPushButton;
 class TCoolTrayIcon;
 class TCustomFtpCli;
 class TFtpClient;
+namespace platform {
+class ScreenCapture;
+struct CaptureOutcome;
+} // namespace platform
 
 extern const char* const VersionText;
 
@@ -29,7 +34,9 @@ public:
     // Shows the window, from the tray or the minimised state too, and puts
     // it in front of the others: what another start of the program asks for.
     void BringToFront();
-    // Replaces the working capture file by a picture of the primary screen.
+    // Hides the window and starts a capture of the primary screen; when it
+    // is over the window comes back and the picture replaces the working
+    // capture file. The buttons stay disabled meanwhile.
     void CaptureScreen();
     // A capture asked for from outside the window (the command line of
     // another start, the tray): what "Capture screen" does, and nothing
@@ -62,6 +69,8 @@ public:
     QPushButton* btnAbout;
     QLabel* lblVer;
     std::unique_ptr<TCoolTrayIcon> CoolTrayIcon1;
+    // Takes the screen's picture for "Capture screen".
+    std::unique_ptr<platform::ScreenCapture> Capture1;
     // Used only by publishing over FTP; reconfigured at every publish.
     std::unique_ptr<TFtpClient> FtpClient1;
 
@@ -88,6 +97,7 @@ public:
     void btnCopyToClipClick();
     void btnAboutClick();
     void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
+    void Capture1Captured(platform::ScreenCapture* Sender, const platform::CaptureOutcome& Outcome);
     void Show1Click();
     void Quit1Click();
     // The FTP client's usage errors.
@@ -101,8 +111,10 @@ private:
     void CreateTrayMenu();
     void RunIfEnabled(QPushButton* button, void (TfrmMain::*handler)());
     void UpdateTrayMenu();
+    void StoreCapture(const platform::CaptureOutcome& outcome);
 
     bool shownBefore_ = false;
+    QPointer<QWidget> focusBeforeCapture_;
 };
 
 // Holds isBusy for the length of a save or publish, whatever way it ends.

@@ -88,6 +88,7 @@ void TCoolTrayIcon::SetEnabled(bool enabled) {
 void TCoolTrayIcon::RefreshNotifyData() {
     FNotifyData.icon = FIcon;
     FNotifyData.tip = FShowHint ? CutTip(FHint) : std::string();
+    FNotifyData.menu = PopupMenu;
 }
 
 void TCoolTrayIcon::AddTrayIcon() {

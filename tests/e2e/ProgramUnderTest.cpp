@@ -31,7 +31,7 @@ ProgramUnderTest::~ProgramUnderTest() {
 }
 
 QProcessEnvironment ProgramUnderTest::Environment() const {
-    QProcessEnvironment env;
+    QProcessEnvironment env = extra_;
     env.insert("XDG_CACHE_HOME", tmp_.path());
     env.insert("XDG_CONFIG_HOME", config_.path());
     return env;

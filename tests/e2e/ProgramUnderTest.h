@@ -18,6 +18,8 @@ public:
     explicit ProgramUnderTest(XSession& session);
     ~ProgramUnderTest();
 
+    // Sets a variable of the environment the program starts with.
+    void SetEnvironment(const QString& name, const QString& value) { extra_.insert(name, value); }
     // Starts the program with the command-line arguments and waits for its
     // main window; false if it never shows.
     bool Start(const QStringList& args = {});
@@ -53,6 +55,7 @@ private:
     XSession& session_;
     QTemporaryDir tmp_;
     QTemporaryDir config_;
+    QProcessEnvironment extra_;
     QProcess* process_ = nullptr;
     unsigned long window_ = 0;
 };

@@ -1,6 +1,7 @@
 // The program in the notification area of a real desktop: trayer as the
 // tray host, openbox minimising, xdotool as the user's mouse.
 #include "BrindlewickIcon.h"
+#include "PrivateBus.h"
 #include "ProgramUnderTest.h"
 #include "XSession.h"
 
@@ -309,4 +310,36 @@ TEST(TrayE2ENoArea, WithoutNotificationAreaTheWindowMinimisesNormally) {
     x.Run("xdotool", {"windowactivate", QString::number(window)});
     EXPECT_TRUE(WaitUntil([&] { return x.WindowMapped(window); }, 10000));
     EXPECT_TRUE(WaitUntil([&] { return program.ButtonStates() == Expected(false); }, 5000));
+}
+
+TEST_F(TrayE2E, WithAStatusNotifierHostOneActivationBringsTheWindowBack) {
+    // The kind of tray KDE Plasma has, on X11 too: the icon becomes a
+    // StatusNotifierItem, and a click on it is one activation.
+    PrivateBus bus;
+    ASSERT_TRUE(bus.Ok()) << bus.Error();
+    QProcess* watcher = bus.StartScript("sni_watcher.py");
+    ASSERT_TRUE(watcher) << bus.Error();
+    program.SetEnvironment("DBUS_SESSION_BUS_ADDRESS", bus.Address());
+    ASSERT_TRUE(program.Start());
+    QStringList registered;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            registered << PrivateBus::Lines(watcher);
+            return !registered.isEmpty();
+        },
+        10000));
+    EXPECT_TRUE(registered[0].startsWith("registered ")) << registered[0].toStdString();
+
+    MinimiseToTray();
+    // What the host sends when the icon is clicked.
+    QProcess host;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", bus.Address());
+    host.setProcessEnvironment(env);
+    host.start("/usr/bin/python3", {BRWK_TEST_SUPPORT_DIR "/tray_item.py", "activate"});
+    ASSERT_TRUE(host.waitForFinished(10000));
+    ASSERT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return x.WindowMapped(program.MainWindow()); }, 10000))
+        << "one activation should restore the window";
+    EXPECT_TRUE(Contains(x.ClientList(), program.MainWindow())) << "back in the taskbar";
 }

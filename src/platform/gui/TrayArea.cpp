@@ -1,5 +1,9 @@
 #include "TrayArea.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -19,11 +23,31 @@ constexpr unsigned TrayAreaLost = 0xC0F1;
 // The toolkit does not say when a tray host comes or goes, so watchers poll.
 constexpr int WatchIntervalMs = 500;
 
+// Whether the icons are StatusNotifierItems (the D-Bus tray of KDE, GNOME's
+// AppIndicator extension, swaybar, waybar...) rather than windows docked in
+// an X11 tray. The toolkit decides that once, at its first icon, by whether a
+// host is registered then; so does this.
+bool StatusNotifierTray() {
+    static const bool statusNotifier = [] {
+        const QString platform = QGuiApplication::platformName();
+        if (platform != "xcb" && !platform.startsWith("wayland")) return false;
+        QDBusMessage get = QDBusMessage::createMethodCall("org.kde.StatusNotifierWatcher",
+                                                          "/StatusNotifierWatcher",
+                                                          "org.freedesktop.DBus.Properties", "Get");
+        get << QString("org.kde.StatusNotifierWatcher")
+            << QString("IsStatusNotifierHostRegistered");
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
+        return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+               reply.arguments()[0].value<QDBusVariant>().variant().toBool();
+    }();
+    return statusNotifier;
+}
+
 // One icon. The toolkit shows nothing (and warns) for an icon without an
 // image, so the QSystemTrayIcon is shown only once it has one.
 class TrayIconEntry {
 public:
-    explicit TrayIconEntry(const TrayIconData& data) {
+    explicit TrayIconEntry(const TrayIconData& data) : statusNotifier_(StatusNotifierTray()) {
         data_.window = data.window;
         data_.id = data.id;
         QObject::connect(&icon_, &QSystemTrayIcon::activated, &icon_,
@@ -41,6 +65,7 @@ public:
             data_.tip = data.tip;
             icon_.setToolTip(QString::fromStdString(data.tip));
         }
+        if (statusNotifier_ && icon_.contextMenu() != data.menu) icon_.setContextMenu(data.menu);
         data_.flags |= data.flags;
         icon_.setVisible(!data_.icon.isNull());
     }
@@ -49,7 +74,13 @@ private:
     void Activated(QSystemTrayIcon::ActivationReason reason) {
         switch (reason) {
         case QSystemTrayIcon::Trigger:
-            Post(WM_LBUTTONDOWN, WM_LBUTTONUP);
+            // A host of that kind sends one activation where an X11 tray
+            // reports a click and then a double click: the activation is
+            // what the user does to bring the window back.
+            if (statusNotifier_)
+                Post(WM_LBUTTONDBLCLK, WM_LBUTTONUP);
+            else
+                Post(WM_LBUTTONDOWN, WM_LBUTTONUP);
             break;
         case QSystemTrayIcon::DoubleClick:
             Post(WM_LBUTTONDBLCLK, WM_LBUTTONUP);
@@ -71,6 +102,7 @@ private:
         postMessage(data_.window, data_.callbackMessage, data_.id, intptr_t(second));
     }
 
+    const bool statusNotifier_;
     TrayIconData data_;
     QSystemTrayIcon icon_;
 };

@@ -8,6 +8,8 @@
 #include "Messages.h"
 
 #include <QIcon>
+#include <QMenu>
+#include <QPointer>
 
 #include <string>
 
@@ -16,7 +18,9 @@ namespace platform {
 // The mouse messages a callback message carries in lParam. The toolkit
 // reports whole clicks, so each arrives as a pair: a click as button-down
 // then button-up, a double click as double-click then button-up, the context
-// click as right down/up, the middle click as middle down/up.
+// click as right down/up, the middle click as middle down/up. Where the icons
+// are StatusNotifierItems (a D-Bus tray: KDE, GNOME's AppIndicator
+// extension, swaybar), the host's one activation arrives as a double click.
 constexpr unsigned WM_MOUSEMOVE = 0x0200;
 constexpr unsigned WM_LBUTTONDOWN = 0x0201;
 constexpr unsigned WM_LBUTTONUP = 0x0202;
@@ -38,6 +42,9 @@ struct TrayIconData {
     unsigned callbackMessage = 0; // wParam = id, lParam = the mouse message
     QIcon icon;
     std::string tip; // UTF-8; empty shows no tooltip
+    // Handed to a StatusNotifierItem host, which shows it itself on a right
+    // click; an X11 tray leaves menus to the callback's receiver.
+    QPointer<QMenu> menu;
 };
 
 // Whether a notification area runs on the display now.

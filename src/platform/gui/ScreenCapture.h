@@ -1,0 +1,64 @@
+// A picture of the whole screen, taken asynchronously: the one capture call
+// of the program. It waits DelayMs first (for windows just hidden to go),
+// then grabs the screen from an X11 display, or asks the desktop's
+// screenshot portal on Wayland, where a client cannot read the screen
+// itself. An X11 client under XWayland whose grab comes back empty or black
+// asks the portal too.
+#pragma once
+
+#include "CaptureOutcome.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+class PortalScreenshot;
+
+class ScreenCapture : public QObject {
+    Q_OBJECT
+public:
+    ScreenCapture();
+    ~ScreenCapture() override;
+    ScreenCapture(const ScreenCapture&) = delete;
+    ScreenCapture& operator=(const ScreenCapture&) = delete;
+
+    // How the picture is got: chosen by the platform as above, or always
+    // through the portal (for a desktop whose grab gives wrong pictures).
+    enum TWay { cwChoose, cwPortal };
+    TWay Way = cwChoose;
+    int DelayMs = 1000;
+    // How long the portal may take, including any dialog it shows the user.
+    int PortalTimeoutMs = 60000;
+    // The D-Bus address the portal is asked on; empty for the session bus.
+    QString PortalBusAddress;
+    // Fired once per started capture, never from inside Start.
+    std::function<void(ScreenCapture* Sender, const CaptureOutcome& Outcome)> OnCaptured;
+
+    // False (and nothing happens) while a capture is under way.
+    bool Start();
+    bool Busy() const { return state_ != csIdle; }
+
+private:
+    enum TState { csIdle, csWaiting, csPortal };
+    void SetState(TState state);
+    void DelayOver();
+    void AskPortal();
+    void Done(const CaptureOutcome& outcome);
+    void FireCaptured(const CaptureOutcome& outcome);
+
+    TState state_ = csIdle;
+    QTimer delay_;
+    std::unique_ptr<PortalScreenshot> portal_;
+};
+
+// Whether the program runs as a native Wayland client.
+bool OnWayland();
+// Whether every pixel of the picture is black (what XWayland grabs give).
+bool AllBlack(const QImage& picture);
+
+} // namespace platform
