@@ -53,6 +53,7 @@ private:
     XSession& session_;
     QTemporaryDir tmp_;
     QTemporaryDir config_;
+    QTemporaryDir data_;
     QProcess* process_ = nullptr;
     unsigned long window_ = 0;
 };
