@@ -150,7 +150,7 @@ int HistoryFromCommandLine() {
     TDialogsScope dialogs;
     try {
         const THistoryStore store(THistoryStore::DefaultPath());
-        for (const THistoryEntry& e : store.List())
+        for (const THistoryEntry& e : store.List({}, false))
             std::printf("%s\t%s\t%s\n", HistoryTimeText(e.Time).c_str(), e.Url.c_str(),
                         e.Name.c_str());
         return std::fflush(stdout) == 0 ? ExitOk : ExitFailed;

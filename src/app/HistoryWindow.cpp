@@ -12,10 +12,12 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -44,6 +46,8 @@ THistoryWindow::THistoryWindow(QWidget* parent, std::string path)
     grdRows->setColumnWidth(colThumbnail, IconSize.width() + 8);
     grdRows->horizontalHeader()->setStretchLastSection(true);
     grdRows->installEventFilter(this);
+    connect(grdRows->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { ShowVisibleThumbnails(); });
 
     auto button = [this](const char* caption, void (THistoryWindow::*action)()) {
         auto* b = new QPushButton(caption, this);
@@ -86,15 +90,18 @@ THistoryWindow::~THistoryWindow() = default;
 
 void THistoryWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    storeFailed_ = false;
     platform::Guarded([this] { Reload(); });
     edtFilter->setFocus();
 }
 
 THistoryStore* THistoryWindow::Store() {
-    if (!store_) {
+    if (!store_ && !storeFailed_) {
         try {
             store_ = std::make_unique<THistoryStore>(path_);
         } catch (const EHistory& e) {
+            // Said once, not at every key typed in the filter.
+            storeFailed_ = true;
             platform::dialogs().MessageBox(std::string("The history cannot be read: ") + e.what());
         }
     }
@@ -107,7 +114,7 @@ void THistoryWindow::Reload() {
     rows_.clear();
     if (THistoryStore* store = Store()) {
         try {
-            rows_ = store->List(edtFilter->text().trimmed().toStdString());
+            rows_ = store->List(edtFilter->text().trimmed().toStdString(), false);
         } catch (const EHistory& e) {
             platform::dialogs().MessageBox(std::string("The history cannot be read: ") + e.what());
         }
@@ -116,11 +123,7 @@ void THistoryWindow::Reload() {
     grdRows->setRowCount(int(rows_.size()));
     for (int r = 0; r < int(rows_.size()); ++r) {
         const THistoryEntry& e = rows_[size_t(r)];
-        auto* thumb = new QTableWidgetItem;
-        QPixmap picture;
-        if (picture.loadFromData(e.Thumbnail, "JPEG"))
-            thumb->setIcon(picture.scaled(IconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-        grdRows->setItem(r, colThumbnail, thumb);
+        grdRows->setItem(r, colThumbnail, new QTableWidgetItem);
         grdRows->setItem(r, colTime,
                          new QTableWidgetItem(QString::fromStdString(HistoryTimeText(e.Time))));
         const std::string name = e.Deleted ? e.Name + " (deleted from server)" : e.Name;
@@ -132,9 +135,35 @@ void THistoryWindow::Reload() {
                     palette().brush(QPalette::Disabled, QPalette::Text));
         if (selected.count(e.Id)) grdRows->selectRow(r);
     }
+    thumbnailShown_.assign(rows_.size(), false);
     grdRows->resizeColumnToContents(colTime);
     grdRows->resizeColumnToContents(colName);
+    ShowVisibleThumbnails();
     UpdateButtons();
+}
+
+void THistoryWindow::ShowVisibleThumbnails() {
+    if (!store_ || rows_.empty()) return;
+    const int first = std::max(0, grdRows->rowAt(0));
+    int last = grdRows->rowAt(grdRows->viewport()->height() - 1);
+    if (last < 0) last = int(rows_.size()) - 1;
+    for (int r = first; r <= last && r < int(rows_.size()); ++r) {
+        if (thumbnailShown_[size_t(r)]) continue;
+        thumbnailShown_[size_t(r)] = true;
+        QPixmap picture;
+        try {
+            if (!picture.loadFromData(store_->Thumbnail(rows_[size_t(r)].Id), "JPEG")) continue;
+        } catch (const EHistory&) {
+            continue; // a row without its picture is still a row
+        }
+        grdRows->item(r, colThumbnail)
+            ->setIcon(picture.scaled(IconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    }
+}
+
+void THistoryWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    ShowVisibleThumbnails();
 }
 
 std::vector<THistoryEntry> THistoryWindow::Selected() const {

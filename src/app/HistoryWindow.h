@@ -51,13 +51,19 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // The store, opened on first use; a failure is told and nothing is shown.
     THistoryStore* Store();
     void UpdateButtons();
+    // Thumbnails are read for the rows in view only: a long history would
+    // otherwise decode thousands of pictures at every key typed in the filter.
+    void ShowVisibleThumbnails();
 
     std::string path_;
     std::unique_ptr<THistoryStore> store_;
+    bool storeFailed_ = false;
+    std::vector<bool> thumbnailShown_;
     std::vector<THistoryEntry> rows_;
 };

@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -44,6 +46,11 @@ struct HistoryWindowTest : testing::Test {
         e.Method = method;
         e.Name = name;
         e.Url = "http://pics.example/" + name;
+        QImage picture(320, 200, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QBuffer buffer(&e.Thumbnail);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "JPEG");
         store.Add(e);
     }
     void Open() {
@@ -73,6 +80,7 @@ TEST_F(HistoryWindowTest, FiltersCopiesOpensAndRemovesTheSelectedRows) {
         Names(window->Rows()),
         (std::vector<std::string>{"bug-report.jpg", "Holiday-hotel.jpg", "holiday-beach.jpg"}));
     EXPECT_FALSE(window->btnCopyUrl->isEnabled()) << "nothing selected yet";
+    EXPECT_FALSE(window->grdRows->item(2, 0)->icon().isNull()) << "thumbnails of rows in view";
 
     QTest::keyClicks(window->edtFilter, "holi");
     EXPECT_EQ(Names(window->Rows()),

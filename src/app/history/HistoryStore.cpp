@@ -21,6 +21,8 @@ namespace {
 
 const char* const Columns = "id, time, method, host, port, user, directory, encryption, name, url, "
                             "size, thumbnail, deleted";
+const char* const ColumnsWithoutThumbnail = "id, time, method, host, port, user, directory, "
+                                            "encryption, name, url, size, NULL, deleted";
 
 // Version 1 had no mark for pictures deleted from their server.
 const char* const CreateV1 = "CREATE TABLE uploads ("
@@ -186,10 +188,11 @@ void THistoryStore::Add(THistoryEntry& e) {
     e.Id = q.lastInsertId().toLongLong();
 }
 
-std::vector<THistoryEntry> THistoryStore::List(const std::string& filter) const {
+std::vector<THistoryEntry> THistoryStore::List(const std::string& filter, bool thumbnails) const {
     QSqlQuery q(QSqlDatabase::database(connection_, false));
     q.setForwardOnly(true);
-    QString sql = QString("SELECT %1 FROM uploads").arg(Columns);
+    QString sql =
+        QString("SELECT %1 FROM uploads").arg(thumbnails ? Columns : ColumnsWithoutThumbnail);
     if (!filter.empty())
         sql += " WHERE instr(lower(name), lower(?)) > 0 OR instr(lower(url), lower(?)) > 0";
     q.prepare(sql + " ORDER BY time DESC, id DESC");
@@ -211,6 +214,14 @@ std::optional<THistoryEntry> THistoryStore::FindByUrl(const std::string& url) co
     if (!q.exec()) throw EHistory("Cannot read the history: " + q.lastError().text().toStdString());
     if (!q.next()) return std::nullopt;
     return Read(q);
+}
+
+QByteArray THistoryStore::Thumbnail(int64_t id) const {
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    q.prepare("SELECT thumbnail FROM uploads WHERE id = ?");
+    q.addBindValue(qlonglong(id));
+    if (!q.exec()) throw EHistory("Cannot read the history: " + q.lastError().text().toStdString());
+    return q.next() ? q.value(0).toByteArray() : QByteArray();
 }
 
 void THistoryStore::MarkDeleted(int64_t id) {

@@ -63,8 +63,10 @@ public:
     // Adds the entry; its Id is set.
     void Add(THistoryEntry& entry);
     // Newest first. A non-empty filter keeps the rows whose name or URL
-    // contain it, case aside.
-    std::vector<THistoryEntry> List(const std::string& filter = {}) const;
+    // contain it, case aside. Without thumbnails a long history lists in a
+    // fraction of the time; Thumbnail then reads one.
+    std::vector<THistoryEntry> List(const std::string& filter = {}, bool thumbnails = true) const;
+    QByteArray Thumbnail(int64_t id) const;
     // The newest row with this URL.
     std::optional<THistoryEntry> FindByUrl(const std::string& url) const;
     void MarkDeleted(int64_t id);
