@@ -4,7 +4,7 @@ BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-de
 TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev php-cli xvfb xauth trayer parcellite
   xdotool xclip x11-utils openbox imagemagick libjpeg-turbo-progs python3-pyftpdlib vsftpd curl
   desktop-file-utils appstream dpkg-dev openssl stunnel4 python3-openssl
-  gnome-keyring dbus libsecret-tools"
+  gnome-keyring dbus libsecret-tools sqlite3"
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
