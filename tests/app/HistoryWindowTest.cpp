@@ -1,11 +1,13 @@
 // The History window driven offscreen by keys and the mouse, with scripted
-// dialogs: filter, copy, open, remove, and delete from a real FTP server.
+// dialogs: filter, copy, open, remove, and delete from real FTP servers.
 #include "HistoryWindow.h"
 #include "ConfigDirScope.h"
 #include "DataDirScope.h"
 #include "FtpPeers.h"
+#include "HistoryDialogs.h"
 #include "ScriptedDialogs.h"
 #include "TempDirScope.h"
+#include "TestCertificates.h"
 #include "configUnit.h"
 
 #include <gtest/gtest.h>
@@ -167,4 +169,32 @@ TEST_F(HistoryWindowTest, DeleteKeyAsksThenDeletesFromTheFtpServerAndMarksTheRow
               "Refused to delete \"../two.jpg\": it is not a plain file name.");
     EXPECT_TRUE(std::ifstream(ftp.Root() + "/pics/two.jpg").good());
     EXPECT_FALSE(window->Rows()[0].Deleted);
+}
+
+TEST_F(HistoryWindowTest, DeleteOverExplicitTlsFromVsftpdRemovesExactlyThatFile) {
+    const TestCertificates& certs = TestCertificates::Get();
+    if (!certs.Ready()) GTEST_SKIP() << certs.Error();
+    if (!VsftpdServer::Available()) GTEST_SKIP() << "vsftpd cannot run here";
+    VsftpdServer ftp(FtpTls::Explicit, certs.Server.Cert, certs.Server.Key);
+    ASSERT_TRUE(ftp.Running()) << ftp.Error();
+    for (const char* name : {"one.jpg", "two.jpg"}) std::ofstream(ftp.Root() + "/" + name) << name;
+    LoadSettings();
+    Settings.password = ftp.Password();
+    Settings.passive = true;
+    SaveSettings();
+    THistoryStore store(THistoryStore::DefaultPath());
+    THistoryEntry e;
+    e.Method = HistoryMethodFtp;
+    e.Host = "localhost";
+    e.Port = ftp.Port();
+    e.User = ftp.User();
+    e.Encryption = 1;
+    e.Name = "one.jpg";
+    e.Url = "http://pics.example/one.jpg";
+    store.Add(e);
+
+    EXPECT_TRUE(DeleteWithDialogs(store, e, true)) << testing::PrintToString(dialogs->Messages());
+    EXPECT_FALSE(std::ifstream(ftp.Root() + "/one.jpg").good());
+    EXPECT_TRUE(std::ifstream(ftp.Root() + "/two.jpg").good());
+    EXPECT_TRUE(store.List().empty());
 }
