@@ -6,6 +6,7 @@
 #include "FtpPeers.h"
 #include "HistoryDialogs.h"
 #include "ScriptedDialogs.h"
+#include "ScriptedTcpServer.h"
 #include "TempDirScope.h"
 #include "TestCertificates.h"
 #include "configUnit.h"
@@ -197,4 +198,28 @@ TEST_F(HistoryWindowTest, DeleteOverExplicitTlsFromVsftpdRemovesExactlyThatFile)
     EXPECT_FALSE(std::ifstream(ftp.Root() + "/one.jpg").good());
     EXPECT_TRUE(std::ifstream(ftp.Root() + "/two.jpg").good());
     EXPECT_TRUE(store.List().empty());
+}
+
+TEST_F(HistoryWindowTest, CancelledDeleteLeavesTheRowAsItWas) {
+    ScriptedTcpServer server(
+        {ScriptedTcpServer::Send("220 ready\r\n"), ScriptedTcpServer::Stall()});
+    THistoryStore store(THistoryStore::DefaultPath());
+    THistoryEntry e;
+    e.Method = HistoryMethodFtp;
+    e.Host = "127.0.0.1";
+    e.Port = server.Port();
+    e.User = "ann";
+    e.Name = "one.jpg";
+    store.Add(e);
+    // Cancel while the server keeps the login waiting.
+    dialogs->whileProgress = [this](ScriptedDialogs::Progress& p) {
+        if (dialogs->progressSteps.back() == "Logging in") p.Cancel();
+    };
+
+    EXPECT_FALSE(DeleteWithDialogs(store, e, false));
+    EXPECT_EQ(dialogs->progressSteps, (std::vector<std::string>{"Connecting", "Logging in"}));
+    EXPECT_EQ(dialogs->Messages(), std::vector<std::string>{"Deleting cancelled."});
+    EXPECT_EQ(dialogs->progressWindowsOpen, 0);
+    EXPECT_FALSE(store.List()[0].Deleted);
+    server.Release();
 }

@@ -36,10 +36,12 @@ TDeleteResult::TOutcome TFtpDelete::Run(const THistoryEntry& e) {
     auto fail = [this](const std::string& text) { Fail(text, trace_); };
 
     FireStep("Connecting");
-    bool ok = ConnectTrusting(
-        ftp, [&] { return run(ftp.Connect()); },
-        [this](const TSslCertProblem& p, std::string& t) { return FireUntrustedCertificate(p, t); },
-        settings_.ftpCertFingerprint);
+    bool ok = !cancelled && ConnectTrusting(
+                                ftp, [&] { return run(ftp.Connect()); },
+                                [this](const TSslCertProblem& p, std::string& t) {
+                                    return FireUntrustedCertificate(p, t);
+                                },
+                                settings_.ftpCertFingerprint);
     if (!ok) fail("Connect to FTP failed : " + ftp.LastResponse());
 
     if (ok && !e.Directory.empty()) {
