@@ -1,12 +1,12 @@
 # Shared by scripts/run and scripts/test: package installation and building.
 
-BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev libssl-dev qtkeychain-qt6-dev qt6-wayland"
+BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev libssl-dev qtkeychain-qt6-dev qt6-wayland libqt6sql6-sqlite"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev php-cli xvfb xauth trayer parcellite
   xdotool xclip x11-utils openbox imagemagick libjpeg-turbo-progs python3-pyftpdlib vsftpd curl
   desktop-file-utils appstream dpkg-dev openssl stunnel4 python3-openssl
   gnome-keyring dbus libsecret-tools libglib2.0-bin
   sway swaybg grim xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
-  wl-clipboard wtype python3-dbus python3-gi"
+  wl-clipboard wtype python3-dbus python3-gi sqlite3"
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi

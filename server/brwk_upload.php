@@ -15,9 +15,13 @@
 // refuses every upload and says why, since a short key can be guessed.
 //
 // The program reads only the markers "##TRANSFER_OK##", "##AUTHFAIL##",
-// "##SIZEDIFF##", "##CHECK_OK##" and "##CHECK_FAILED##" in the answer; any
-// other text is for people. A post with "check" set (the connection test in Configure) stores
+// "##SIZEDIFF##", "##CHECK_OK##", "##CHECK_FAILED##", "##DELETE_OK##",
+// "##DELETE_GONE##" and "##DELETE_FAILED##" in the answer; any other text is
+// for people. A post with "check" set (the connection test in Configure) stores
 // nothing: it only says whether the key is right and an upload could be stored.
+// A post with "delete" set removes the picture "filename" that an upload
+// stored (History's "Delete from server"); any other name is refused as a
+// wrong key is.
 
 $secretKey = '';                       // shorter than 16 characters: every upload is refused
 $uploadDir = __DIR__ . '/captures';    // must exist and be writable by the web server
@@ -83,9 +87,35 @@ if ($field('check') !== '') {
     brwk_answer(200, "##CHECK_OK##\nThe secret key is right and pictures can be stored in the upload directory.");
 }
 
-$name = $field('filename');
 // One dot only, so that no server maps a second extension (x.php.jpg) to a handler.
-if (strlen($name) > 200 || !preg_match('/^[A-Za-z0-9_-]+\.jpe?g\z/i', $name)) {
+function brwk_plain_name($name) {
+    return strlen($name) <= 200 && preg_match('/^[A-Za-z0-9_-]+\.jpe?g\z/i', $name) === 1;
+}
+
+if ($field('delete') !== '') {
+    $name = $field('filename');
+    // Only a picture of the kind an upload stores, in the upload directory
+    // itself: never a path, a link or a file of another kind.
+    if (!brwk_plain_name($name)) {
+        brwk_answer(403, '##AUTHFAIL##');
+    }
+    $failed = "##DELETE_FAILED##\n";
+    $dir = brwk_upload_dir($uploadDir, $failed);
+    $target = $dir . DIRECTORY_SEPARATOR . $name;
+    if (is_link($target) || (file_exists($target) && !is_file($target))) {
+        brwk_answer(403, '##AUTHFAIL##');
+    }
+    if (!file_exists($target)) {
+        brwk_answer(200, "##DELETE_GONE##\nThe picture is not in the upload directory.");
+    }
+    if (!@unlink($target)) {
+        brwk_answer(500, $failed . 'Delete failed: cannot remove the picture.');
+    }
+    brwk_answer(200, '##DELETE_OK##');
+}
+
+$name = $field('filename');
+if (!brwk_plain_name($name)) {
     brwk_answer(400, 'Upload refused: the file name must be letters, digits, "-" and "_" ending in .jpg or .jpeg.');
 }
 

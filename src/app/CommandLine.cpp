@@ -33,6 +33,17 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             line.File = option.substr(std::string("--publish=").size());
         }
         if (line.File.empty()) return fail("--publish needs a file name, or - for standard input");
+    } else if (option == "--history") {
+        line.Command = cmdHistory;
+    } else if (option == "--delete" || option.rfind("--delete=", 0) == 0) {
+        line.Command = cmdDelete;
+        if (option == "--delete") {
+            if (args.size() >= 2) line.Url = args[1];
+            used = 2;
+        } else {
+            line.Url = option.substr(std::string("--delete=").size());
+        }
+        if (line.Url.empty()) return fail("--delete needs the URL of a published picture");
     } else {
         return fail("unknown option " + option);
     }
@@ -53,10 +64,14 @@ std::string HelpText(const std::string& program) {
            "                   and print its public URL\n"
            "  --test           try the saved publishing settings as Configure's Test\n"
            "                   button does, printing each step\n"
+           "  --history        print the published pictures, newest first: time, URL\n"
+           "                   and name on each line, separated by tabs\n"
+           "  --delete URL     delete the picture published at URL from its server\n"
+           "                   and from the history\n"
            "  -h, --help       show this help and exit\n"
            "  --version        show the version and exit\n"
            "\n"
-           "Exit status: 0 done, 1 publishing or the test failed (the reasons are on\n"
+           "Exit status: 0 done, 1 publishing, deleting or the test failed (the reasons are on\n"
            "standard error, or in the test's steps), 2 wrong arguments.\n";
 }
 

@@ -5,12 +5,24 @@
 #include <string>
 #include <vector>
 
-enum TCommand { cmdStart, cmdCapture, cmdPublish, cmdTest, cmdHelp, cmdVersion, cmdUsageError };
+enum TCommand {
+    cmdStart,
+    cmdCapture,
+    cmdPublish,
+    cmdTest,
+    cmdHistory,
+    cmdDelete,
+    cmdHelp,
+    cmdVersion,
+    cmdUsageError
+};
 
 struct TCommandLine {
     TCommand Command = cmdStart;
     // The picture file of --publish; "-" is standard input.
     std::string File;
+    // The published picture's URL of --delete.
+    std::string Url;
     // What is wrong with the arguments, for cmdUsageError.
     std::string Error;
 };

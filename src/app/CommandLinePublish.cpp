@@ -5,12 +5,14 @@
 #include "ConsoleDialogs.h"
 #include "ErrorReport.h"
 #include "FastDIB.h"
+#include "HistoryDialogs.h"
 #include "PublishDialogs.h"
 #include "WorkingFiles.h"
 
 #include <QImage>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -140,6 +142,37 @@ int PublishFromCommandLine(const std::string& file) {
         const TPublishResult result = PublishWithDialogs(*publisher, *name);
         // A URL with a warning beside it (a size difference, say) is no success.
         return result.Clean() ? ExitOk : ExitFailed;
+    } catch (...) {
+        platform::ReportCurrentException();
+    }
+    return ExitFailed;
+}
+
+int HistoryFromCommandLine() {
+    TDialogsScope dialogs;
+    try {
+        const THistoryStore store(THistoryStore::DefaultPath());
+        for (const THistoryEntry& e : store.List({}, false))
+            std::printf("%s\t%s\t%s\n", HistoryTimeText(e.Time).c_str(), e.Url.c_str(),
+                        e.Name.c_str());
+        return std::fflush(stdout) == 0 ? ExitOk : ExitFailed;
+    } catch (...) {
+        platform::ReportCurrentException();
+    }
+    return ExitFailed;
+}
+
+int DeleteFromCommandLine(const std::string& url) {
+    TDialogsScope dialogs;
+    try {
+        THistoryStore store(THistoryStore::DefaultPath());
+        const std::optional<THistoryEntry> entry = store.FindByUrl(url);
+        if (!entry) {
+            platform::dialogs().MessageBox("No picture published at " + url +
+                                           " is in the history.");
+            return ExitFailed;
+        }
+        return DeleteWithDialogs(store, *entry, true) ? ExitOk : ExitFailed;
     } catch (...) {
         platform::ReportCurrentException();
     }

@@ -13,3 +13,11 @@ int PublishFromCommandLine(const std::string& file);
 // Tries the saved publishing settings, each step on standard output;
 // ExitOk when publishing works, else ExitFailed.
 int TestFromCommandLine();
+
+// Prints every row of the history, newest first: time, URL and name,
+// tab-separated. ExitFailed when the history cannot be read.
+int HistoryFromCommandLine();
+
+// Deletes the picture the history has at url from its server and the
+// history; ExitOk once the server no longer has it.
+int DeleteFromCommandLine(const std::string& url);

@@ -2,6 +2,7 @@
 
 #include "CertificateTrust.h"
 #include "Dialogs.h"
+#include "HistoryRecord.h"
 #include "JpegExport.h"
 #include "Screen.h"
 #include "WorkingFiles.h"
@@ -54,10 +55,15 @@ TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name
         dialogs.MessageBoxWithDetails("Publishing cancelled.", result.CancelDetails);
         return result;
     }
+    // Written before anything is shown: the exported file goes with the publisher.
+    std::optional<std::string> historyFailure;
+    if (result.Outcome == TPublishResult::prPublished)
+        historyFailure = RecordPublish(Settings, name, result.Url, ExportFilePath(name));
     for (size_t i = 0; i <= result.Messages.size(); ++i) {
         if (i == result.MessagesBeforeUrl && !result.Url.empty()) ShowPublishedUrl(result.Url);
         if (i < result.Messages.size())
             dialogs.MessageBoxWithDetails(result.Messages[i].Text, result.Messages[i].Details);
     }
+    if (historyFailure) dialogs.MessageBox(HistoryNotWrittenText(*historyFailure));
     return result;
 }

@@ -24,6 +24,9 @@ void TfrmMain::CreateTrayMenu() {
         entry("Take image from clipboard", btnTakeFromClip, &TfrmMain::btnTakeFromClipClick);
     Publish1 = entry("Publish", btnPublish, &TfrmMain::btnPublishClick);
     Configure1 = entry("Configure", btnConfig, &TfrmMain::btnConfigClick);
+    History1 = PopupMenu1->addAction("History...");
+    connect(History1, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { History1Click(); }); });
     PopupMenu1->addSeparator();
     Show1 = PopupMenu1->addAction("Show");
     connect(Show1, &QAction::triggered, this,

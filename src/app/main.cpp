@@ -52,6 +52,16 @@ int main(int argc, char** argv) {
         TApplication app(argc, argv);
         return TestFromCommandLine();
     }
+    case cmdHistory: {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        TApplication app(argc, argv);
+        return HistoryFromCommandLine();
+    }
+    case cmdDelete: {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        TApplication app(argc, argv);
+        return DeleteFromCommandLine(line.Url);
+    }
     case cmdStart:
     case cmdCapture:
         break;

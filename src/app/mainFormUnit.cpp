@@ -8,6 +8,7 @@
 #include "FastDIB.h"
 #include "FtpPublisher.h"
 #include "FtpSteps.h"
+#include "HistoryWindow.h"
 #include "HttpPublisher.h"
 #include "JpegExport.h"
 #include "PublishDialogs.h"
@@ -18,6 +19,7 @@
 #include "configUnit.h"
 #include "modifyCaptureUnit.h"
 
+#include <QAction>
 #include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -127,11 +129,19 @@ TfrmMain::TfrmMain() {
     CoolTrayIcon1->MinimizeToTray = true;
     CoolTrayIcon1->OnDblClick = [this](TCoolTrayIcon* sender) { CoolTrayIcon1DblClick(sender); };
     CreateTrayMenu();
+    // Right-click anywhere off the buttons, or Ctrl+H.
+    auto* history = new QAction("History...", this);
+    history->setShortcut(QKeySequence("Ctrl+H"));
+    connect(history, &QAction::triggered, this,
+            [this] { platform::Guarded([this] { History1Click(); }); });
+    addAction(history);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 
     FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
+    HistoryWindow1.reset();
     FormDestroy();
 }
 
@@ -293,6 +303,7 @@ void TfrmMain::PublishCapture(const std::string& source) {
         PublishFtp(*name);
     else if (name)
         PublishHttp(*name);
+    if (name && HistoryWindow1 && HistoryWindow1->isVisible()) HistoryWindow1->Reload();
     UpdateButtons();
 }
 
@@ -328,6 +339,13 @@ void TfrmMain::btnCopyToClipClick() {
 
 void TfrmMain::btnAboutClick() {
     Message(AboutText);
+}
+
+void TfrmMain::History1Click() {
+    if (!HistoryWindow1) HistoryWindow1 = std::make_unique<THistoryWindow>();
+    HistoryWindow1->show();
+    HistoryWindow1->raise();
+    HistoryWindow1->activateWindow();
 }
 
 void TfrmMain::CoolTrayIcon1DblClick(TCoolTrayIcon*) {

@@ -16,6 +16,7 @@ class QPushButton;
 class TCoolTrayIcon;
 class TCustomFtpCli;
 class TFtpClient;
+class THistoryWindow;
 namespace platform {
 class ScreenCapture;
 struct CaptureOutcome;
@@ -81,6 +82,7 @@ public:
     QAction* TakeFromClip1 = nullptr;
     QAction* Publish1 = nullptr;
     QAction* Configure1 = nullptr;
+    QAction* History1 = nullptr;
     QAction* Show1 = nullptr;
     QAction* Quit1 = nullptr;
 
@@ -96,6 +98,11 @@ public:
     void btnPublishClick();
     void btnCopyToClipClick();
     void btnAboutClick();
+    // "History...": the History window, made at its first opening; from the
+    // tray menu and the window's own context menu (the column of buttons
+    // has no room for one more).
+    void History1Click();
+    std::unique_ptr<THistoryWindow> HistoryWindow1;
     void CoolTrayIcon1DblClick(TCoolTrayIcon* Sender);
     void Capture1Captured(platform::ScreenCapture* Sender, const platform::CaptureOutcome& Outcome);
     void Show1Click();

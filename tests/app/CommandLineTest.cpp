@@ -4,7 +4,9 @@
 // options that need no desktop.
 #include "BmpBuilder.h"
 #include "ConfigDirScope.h"
+#include "DataDirScope.h"
 #include "FtpPeers.h"
+#include "HttpDelete.h"
 #include "TempDirScope.h"
 #include "UploadSite.h"
 #include "configUnit.h"
@@ -17,9 +19,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <chrono>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -104,6 +108,7 @@ enum class Method { Http, Ftp };
 struct CommandLineTest : testing::Test {
     TempDirScope tmp;
     ConfigDirScope config;
+    DataDirScope data;
     UploadSite site;
     std::unique_ptr<PhpWebServer> web;
     std::unique_ptr<PyFtpdServer> ftp;
@@ -305,6 +310,10 @@ INSTANTIATE_TEST_SUITE_P(Failures, CommandLineFailure, testing::Values(
     FailureCase{"MissingFile", Peer::None, "", {"--publish", "@none.png"}, Nothing, 1,
                 {"No such file or directory"}},
     FailureCase{"PublishWithoutFile", Peer::None, "", {"--publish"}, Nothing, 2, {}},
+    FailureCase{"DeleteWithoutUrl", Peer::None, "", {"--delete"}, Nothing, 2,
+                {"--delete needs the URL of a published picture"}},
+    FailureCase{"DeleteOfAnUnknownUrl", Peer::None, "", {"--delete=http://x.example/a.jpg"},
+                Nothing, 1, {"No picture published at http://x.example/a.jpg is in the history."}},
     FailureCase{"UnknownOption", Peer::None, "", {"--shoot"}, Nothing, 2, {}},
     FailureCase{"TwoOptions", Peer::None, "", {"--version", "--capture"}, Nothing, 2, {}}),
     [](const auto& info) { return std::string(info.param.title); });
@@ -336,3 +345,98 @@ TEST(CommandLineInfo, HelpAndVersionGoToStandardOutput) {
 }
 
 } // namespace
+
+namespace {
+
+// Publishes a PNG by the command line; its URL.
+std::string PublishPng(CommandLineTest& t) {
+    const std::string file = t.tmp.File("shot.png");
+    const QByteArray png = Encoded("PNG");
+    WriteFileBytes(file, {png.begin(), png.end()});
+    const ProgramRun run = RunProgram({"--publish", QString::fromStdString(file)});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run.out.substr(0, run.out.find('\n'));
+}
+
+std::string NameOf(const std::string& url) {
+    return url.substr(url.rfind('/') + 1);
+}
+
+void SetSecret(Method method, const std::string& secret) {
+    LoadSettings();
+    (method == Method::Http ? Settings.secretKey : Settings.password) = secret;
+    SaveSettings();
+}
+
+} // namespace
+
+struct CommandLineDelete : CommandLineTest, testing::WithParamInterface<Method> {};
+
+TEST_P(CommandLineDelete, DeletesExactlyThatPictureFromItsServerAndTheHistory) {
+    const Method method = GetParam();
+    Start(method, "");
+    if (IsSkipped()) return;
+    const std::string first = PublishPng(*this);
+    // Generated names differ only from one second to the next.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const std::string second = PublishPng(*this);
+    ASSERT_NE(NameOf(first), NameOf(second));
+    const std::string secret = method == Method::Http ? Settings.secretKey : Settings.password;
+
+    const ProgramRun history = RunProgram({"--history"});
+    EXPECT_EQ(history.exitCode, 0) << history.err;
+    const QRegularExpression rows("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\t" +
+                                  QRegularExpression::escape(QString::fromStdString(second)) +
+                                  "\\t" + QString::fromStdString(NameOf(second)) +
+                                  "\\n\\d{4}-[-0-9: ]+\\t" +
+                                  QRegularExpression::escape(QString::fromStdString(first)) +
+                                  "\\t" + QString::fromStdString(NameOf(first)) + "\\n$");
+    EXPECT_TRUE(rows.match(QString::fromStdString(history.out)).hasMatch()) << history.out;
+
+    // A password or key that is wrong now deletes nothing and keeps the row.
+    SetSecret(method, "not-the-secret-any-more");
+    const ProgramRun refused = RunProgram({"--delete", QString::fromStdString(first)});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err.find("not-the-secret"), std::string::npos) << refused.err;
+    EXPECT_FALSE(Stored(method, NameOf(first)).empty());
+    SetSecret(method, secret);
+
+    const ProgramRun deleted = RunProgram({"--delete", QString::fromStdString(first)});
+    EXPECT_EQ(deleted.exitCode, 0) << deleted.err;
+    EXPECT_TRUE(Stored(method, NameOf(first)).empty());
+    EXPECT_FALSE(Stored(method, NameOf(second)).empty());
+    EXPECT_EQ(RunProgram({"--history"}).out.find(first), std::string::npos);
+    const ProgramRun again = RunProgram({"--delete", QString::fromStdString(first)});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("No picture published at " + first), std::string::npos) << again.err;
+
+    // Gone from the server already: deleted all the same, with a note.
+    const std::string path = method == Method::Http ? site.Uploads() + NameOf(second)
+                                                    : ftp->Root() + "/pics/" + NameOf(second);
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    const ProgramRun gone = RunProgram({"--delete", QString::fromStdString(second)});
+    EXPECT_EQ(gone.exitCode, 0) << gone.err;
+    EXPECT_NE(gone.err.find(NameOf(second) + " was already gone from the server"),
+              std::string::npos)
+        << gone.err;
+    EXPECT_EQ(RunProgram({"--history"}).out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, CommandLineDelete, testing::Values(Method::Http, Method::Ftp),
+                         [](const auto& info) {
+                             return std::string(info.param == Method::Http ? "Http" : "Ftp");
+                         });
+
+TEST_F(CommandLineTest, DeleteThroughAnOlderScriptSaysTheScriptNeedsUpdating) {
+    Start(Method::Http, "");
+    if (IsSkipped()) return;
+    const std::string url = PublishPng(*this);
+    // What the script before the delete request answers: it takes it for an upload.
+    site.Put("brwk_upload.php",
+             "<?php http_response_code(400); echo \"Upload refused: size fields missing.\\n\";");
+    const ProgramRun run = RunProgram({"--delete", QString::fromStdString(url)});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find(OlderScriptText), std::string::npos) << run.err;
+    EXPECT_FALSE(site.Stored(NameOf(url)).empty());
+    EXPECT_NE(RunProgram({"--history"}).out.find(url), std::string::npos);
+}

@@ -1,5 +1,6 @@
 // Publishing by HTTP POST: the publisher with scripted dialogs against the
 // real upload script under PHP's web server on port 80.
+#include "HistoryStore.h"
 #include "HttpUpload.h"
 #include "Loopback.h"
 #include "PublishFixture.h"
@@ -11,10 +12,14 @@
 #include "configUnit.h"
 
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <ctime>
 #include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -107,6 +112,31 @@ TEST_F(HttpPublishServedTest, StoresTheExportedJpegAndShowsItsUrl) {
     ASSERT_GT(exported.size(), 100u) << "the JPEG stays in the temporary directory";
     EXPECT_EQ(site.Stored("shot_1.jpg"), exported) << "byte-identical on the server";
     EXPECT_EQ(site.UploadedFiles(), QStringList{"shot_1.jpg"});
+
+    THistoryStore history(data.HistoryFile());
+    const auto rows = history.List();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Method, "http");
+    EXPECT_EQ(rows[0].Name, "shot_1.jpg");
+    EXPECT_EQ(rows[0].Url, Prefix + "shot_1.jpg");
+    EXPECT_EQ(rows[0].Size, exported.size());
+    EXPECT_NEAR(double(rows[0].Time), double(std::time(nullptr)), 60);
+    QImage thumbnail;
+    EXPECT_TRUE(thumbnail.loadFromData(rows[0].Thumbnail, "JPEG"));
+    EXPECT_EQ(thumbnail.size(), QSize(40, 30));
+}
+
+TEST_F(HttpPublishServedTest, BrokenHistoryIsToldOnceAndThePublishStands) {
+    QDir().mkpath(QString::fromStdString(data.Path() + "/Brindlewick"));
+    WriteFileBytes(data.HistoryFile(), std::vector<uint8_t>(2048, 'x'));
+    const auto shown = Publish("shot_1.jpg");
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, Prefix + "shot_1.jpg");
+    EXPECT_EQ(shown[1].kind, "message");
+    EXPECT_NE(shown[1].text.find("history could not be written: "), std::string::npos);
+    EXPECT_NE(shown[1].text.find("not a database"), std::string::npos) << shown[1].text;
+    EXPECT_EQ(site.UploadedFiles(), QStringList{"shot_1.jpg"});
+    EXPECT_EQ(ReadFileBytes(data.HistoryFile()), std::vector<uint8_t>(2048, 'x'));
 }
 
 TEST_F(HttpPublishServedTest, WrongKeyIsReportedAndNothingIsStored) {
@@ -115,6 +145,8 @@ TEST_F(HttpPublishServedTest, WrongKeyIsReportedAndNothingIsStored) {
               (Texts{NoTransferOk, "Authentication failed, secret key incorrect?"}));
     EXPECT_TRUE(site.UploadedFiles().isEmpty());
     EXPECT_FALSE(Exported("shot_2.jpg").empty());
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(data.HistoryFile())))
+        << "failures are not recorded";
 }
 
 TEST_F(HttpPublishServedTest, NameTheScriptRefusesStoresNothing) {

@@ -1,6 +1,7 @@
 // The example upload script's own rules, posted to directly with the
 // program's HTTP client: what it stores, what it refuses, and which markers
 // it answers with.
+#include "HttpDelete.h"
 #include "HttpUpload.h"
 #include "Loopback.h"
 #include "UploadSite.h"
@@ -9,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 
 #include <random>
@@ -187,4 +191,32 @@ TEST_F(UploadScriptTest, CutPostLeavesNothingBehind) {
     // the first has been dealt with by then.
     EXPECT_NE(Upload("whole.jpg", jpeg).find(MarkerTransferOk), std::string::npos);
     EXPECT_EQ(site.UploadedFiles(), QStringList{"whole.jpg"});
+}
+
+TEST_F(UploadScriptTest, DeleteRemovesOnlyAPictureItStoredAndOnlyWithTheKey) {
+    ASSERT_TRUE(Has(Upload("keep.jpg", jpeg), MarkerTransferOk));
+    ASSERT_TRUE(Has(Upload("gone.jpg", jpeg), MarkerTransferOk));
+    QFile::link(QString::fromStdString(site.Root() + "brwk_upload.php"),
+                QString::fromStdString(site.Uploads() + "link.jpg"));
+    QDir().mkpath(QString::fromStdString(site.Uploads() + "dir.jpg"));
+    auto del = [this](const std::string& name, const std::string& key = UploadSite::Key) {
+        return Post(BuildDeleteForm(name, key));
+    };
+    // Refused as a wrong key is: nothing tells what exists.
+    for (const char* name :
+         {"../brwk_upload.php", "../brwk_upload_config.php", "..%2Fbrwk_upload_config.php",
+          "sub/keep.jpg", "link.jpg", "dir.jpg", "keep.php", ""}) {
+        const std::string reply = del(name);
+        EXPECT_TRUE(Has(reply, MarkerAuthFail)) << name << ": " << reply;
+        EXPECT_FALSE(Has(reply, MarkerDeleteOk)) << name;
+    }
+    EXPECT_TRUE(Has(del("gone.jpg", "wrong-key-wrong-key"), MarkerAuthFail));
+    EXPECT_TRUE(site.Exists("gone.jpg"));
+
+    EXPECT_TRUE(Has(del("gone.jpg"), MarkerDeleteOk));
+    EXPECT_FALSE(site.Exists("gone.jpg"));
+    EXPECT_TRUE(Has(del("gone.jpg"), MarkerDeleteGone));
+    EXPECT_EQ(site.Stored("keep.jpg"), jpeg);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(site.Root() + "brwk_upload_config.php")));
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(site.Uploads() + "link.jpg")).isSymLink());
 }

@@ -1,5 +1,6 @@
 #include "CoolTrayIcon.h"
 #include "FastDIB.h"
+#include "HistoryWindow.h"
 #include "MainWindowFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempDirScope.h"
@@ -225,7 +226,7 @@ TEST_F(MainWindowTest, TrayMenuEntriesAreEnabledAsTheirButtons) {
     for (QAction* a : w.PopupMenu1->actions())
         if (!a->isSeparator()) entries << a->text();
     EXPECT_EQ(entries, (QStringList{"Capture screen", "Take image from clipboard", "Publish",
-                                    "Configure", "Show", "Quit"}));
+                                    "Configure", "History...", "Show", "Quit"}));
     EXPECT_EQ(w.CoolTrayIcon1->PopupMenu, w.PopupMenu1.get());
 
     const std::pair<QAction*, QPushButton*> follows[] = {{w.CaptureScreen1, w.btnCaptureScreen},
@@ -250,6 +251,9 @@ TEST_F(MainWindowTest, TrayMenuEntriesAreEnabledAsTheirButtons) {
         EXPECT_EQ(w.Quit1->isEnabled(), !s.busy) << "no quitting in the middle of a publish";
         EXPECT_TRUE(w.Show1->isEnabled());
     }
+    w.History1->trigger();
+    ASSERT_TRUE(w.HistoryWindow1);
+    EXPECT_TRUE(w.HistoryWindow1->isVisible());
 }
 
 TEST_F(MainWindowTest, TrayMenuEntriesDoWhatTheButtonsDo) {

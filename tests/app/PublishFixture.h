@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ConfigDirScope.h"
+#include "DataDirScope.h"
 #include "ErrorReport.h"
 #include "FileContents.h"
 #include "FtpPublisher.h"
@@ -35,6 +36,7 @@ inline Texts MessagesOf(const std::vector<ScriptedDialogs::Shown>& shown) {
 struct PublishFixture : testing::Test {
     TempDirScope tmp;
     ConfigDirScope config;
+    DataDirScope data;
     ScriptedDialogsScope dialogs;
     // The FTP publisher's client, kept between publishes as the window keeps
     // its own; tests shorten its time-out.

@@ -34,6 +34,7 @@ QProcessEnvironment ProgramUnderTest::Environment() const {
     QProcessEnvironment env = extra_;
     env.insert("XDG_CACHE_HOME", tmp_.path());
     env.insert("XDG_CONFIG_HOME", config_.path());
+    env.insert("XDG_DATA_HOME", data_.path());
     return env;
 }
 

@@ -56,6 +56,7 @@ private:
     QTemporaryDir tmp_;
     QTemporaryDir config_;
     QProcessEnvironment extra_;
+    QTemporaryDir data_;
     QProcess* process_ = nullptr;
     unsigned long window_ = 0;
 };

@@ -1,0 +1,75 @@
+#include "FtpDelete.h"
+
+#include "FtpPublisher.h"
+#include "FtpSteps.h"
+
+TFtpDelete::TFtpDelete(configRecord& settings)
+    : settings_(settings), client_(CreatePublishFtpClient()) {}
+
+TFtpDelete::~TFtpDelete() = default;
+
+void TFtpDelete::Stop() {
+    client_->Abort();
+}
+
+TDeleteResult::TOutcome TFtpDelete::Run(const THistoryEntry& e) {
+    TFtpClient& ftp = *client_;
+    // The server of the row; of today's settings only what the row never holds.
+    configRecord server = settings_;
+    server.hostName = e.Host;
+    server.port = std::to_string(e.Port);
+    server.userName = e.User;
+    server.destDirectory = e.Directory;
+    server.ftpEncryption = e.Encryption;
+    trace_.clear();
+    const std::string password = settings_.password;
+    ftp.OnError = [this](TCustomFtpCli*, std::string& msg) { Fail(FtpErrorText(msg), trace_); };
+    ApplyFtpSettings(ftp, server);
+
+    const bool& cancelled = CancelledFlag();
+    TFtpSessionScope session(ftp, cancelled);
+    ftp.OnDisplay = [this, password](TCustomFtpCli*, std::string& msg) {
+        trace_ += MaskPassword(msg, password) + "\n";
+    };
+    ftp.OnSessionConnected = [this](TCustomFtpCli*, uint16_t) { FireStep("Logging in"); };
+    auto run = [&cancelled](bool result) { return result && !cancelled; };
+    auto fail = [this](const std::string& text) { Fail(text, trace_); };
+
+    FireStep("Connecting");
+    bool ok = !cancelled && ConnectTrusting(
+                                ftp, [&] { return run(ftp.Connect()); },
+                                [this](const TSslCertProblem& p, std::string& t) {
+                                    return FireUntrustedCertificate(p, t);
+                                },
+                                settings_.ftpCertFingerprint);
+    if (!ok) fail("Connect to FTP failed : " + ftp.LastResponse());
+
+    if (ok && !e.Directory.empty()) {
+        FireStep("Changing directory");
+        bool created = false;
+        ok = EnterDirectory(ftp, e.Directory, false, cancelled, created);
+        if (!ok && !cancelled)
+            fail("Failed to change directory to " + e.Directory + " " + ftp.LastResponse());
+    }
+    bool gone = false;
+    if (ok) {
+        FireStep("Deleting");
+        ftp.SetHostFileName(e.Name);
+        ok = run(ftp.Dele());
+        // 550: no such file (any more); what the user wanted is so.
+        gone = !ok && !cancelled && ftp.StatusCode() == 550;
+        if (gone)
+            Fail(AlreadyGoneText(e.Name), trace_);
+        else if (!ok)
+            fail("Cannot delete file: " + ftp.LastResponse());
+    }
+    if (ok || gone) {
+        FireStep("Closing");
+        run(ftp.Quit());
+    }
+    if (ftp.Connected()) ftp.Quit();
+    if (ok) return TDeleteResult::drDeleted;
+    if (gone) return TDeleteResult::drAlreadyGone;
+    fail("Deleting failed - check settings and network connection!");
+    return TDeleteResult::drFailed;
+}
