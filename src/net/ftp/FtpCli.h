@@ -185,7 +185,9 @@ protected:
     virtual void AllowReplyDelay(uint32_t) {}
     // What OnProgress reports: an upload's acknowledged bytes, a download's
     // received ones.
-    int ProgressCount() const { return (FCountAcked ? int(FAckedCount) : FByteCount) + FResumeAt; }
+    int ProgressCount() const {
+        return (FDirection == ftpUpload ? int(FAckedCount) : FByteCount) + FResumeAt;
+    }
     virtual void ShowTransferStats();
     virtual intptr_t WindowProc(unsigned msg, uintptr_t wParam, intptr_t lParam);
     virtual void HandleBackgroundException(const std::exception& E);
@@ -233,48 +235,48 @@ protected:
     std::string ConnectFailureLine(uint16_t error);
     static std::string ExceptionClassName(const std::exception& e);
 
-    // Data connections and transfers.
+    // Data connections: the port step, opening (FtpDataPort.cpp), and the
+    // transfer in either direction (FtpData.cpp).
+    void ResetDataSocket();
+    void CloseDataSocket();
+    bool ConnectPassiveData(TSessionConnected onConnected, int failCode,
+                            const std::string& failPrefix);
+    bool AcceptedFromServer(TSocket accepted);
+    // The data socket's events for the transfer's direction; accepted for
+    // a connection the server made (active mode).
+    void SetDataHandlers(bool accepted);
+    void DataConnected(TCustomWSocket* Sender, uint16_t Error);
+    void DataAccepted(TCustomWSocket* Sender, uint16_t Error);
     void StepGet();
     void StepPut();
     void StepAppend();
     void StepDir();
     void StepLs();
+    // What every transfer resets before it starts.
+    void StartTransfer(TFtpDirection direction);
     void StartUpload();
+    // Ends an upload before it began: line is the error and the trace line.
+    void RefuseUpload(const std::string& line);
     void StartDownload(const std::string& command);
-    bool ConnectPassiveData(TSessionConnected onConnected, int failCode,
-                            const std::string& failPrefix);
-    void PutDataConnected(TCustomWSocket* Sender, uint16_t Error);
-    bool AcceptedFromServer(TSocket accepted);
-    void PutDataAccepted(TCustomWSocket* Sender, uint16_t Error);
-    void PutDataAvailable(TCustomWSocket* Sender, uint16_t Error);
-    void PutDataClosed(TCustomWSocket* Sender, uint16_t Error);
-    void SendNextBlock(TCustomWSocket* Sender, uint16_t Error);
-    void PutFirstReply();
-    void PutFinalReply();
-    void PutFinished();
+    // The passive connect, or in active mode the transfer command at once.
+    void OpenTransferData();
     void SendTransferCommand();
     // Shows a reply line of a transfer; true when it is a final line.
     bool TakeTransferReply();
+    void FirstReply();
+    void FinalReply();
     // Ends a transfer on a refusing reply; note is an extra trace line or nullptr.
     void FailTransfer(const char* note);
-    void NoteDataClosed(bool& closedFlag, uint16_t error);
-    // Puts line (a 426 one) in place of the 226 of a transfer that lost data.
-    void ReplaceFinalReply(const std::string& line);
-    // The line for a data connection that ended in error.
-    void ExplainDataCloseError();
-    void PutDataAcked(uint64_t acked);
+    void SendNextBlock(TCustomWSocket* Sender, uint16_t Error);
+    void DataAcked(uint64_t acked);
     // Closes an upload's data connection once the peer holds every byte:
     // closing earlier would leave the final reply waiting on the wire.
     void CloseDataWhenAcknowledged();
-    void GetDataConnected(TCustomWSocket* Sender, uint16_t Error);
-    void GetDataAccepted(TCustomWSocket* Sender, uint16_t Error);
-    void GetDataAvailable(TCustomWSocket* Sender, uint16_t Error);
-    void GetDataClosed(TCustomWSocket* Sender, uint16_t Error);
-    void GetFirstReply();
-    void GetFinalReply();
-    void GetFinished();
-    void ResetDataSocket();
-    void CloseDataSocket();
+    void DataAvailable(TCustomWSocket* Sender, uint16_t Error);
+    void DataClosed(TCustomWSocket* Sender, uint16_t Error);
+    void Finished();
+    // Puts line (a 426 one) in place of the 226 of a transfer that lost data.
+    void ReplaceFinalReply(const std::string& line);
     void CloseLocalFile();
 
     platform::WindowId FWindowHandle = 0;
@@ -319,8 +321,7 @@ protected:
     bool FControlReached = false;
     char FSendBuffer[1460] = {};
     int FByteCount = 0;
-    // Upload progress counts what the peer acknowledged, not what was queued.
-    bool FCountAcked = false;
+    TFtpDirection FDirection = ftpDownload;
     uint64_t FAckedCount = 0;
     bool FUploadStarted = false;
     bool FTimedOut = false;
@@ -333,7 +334,8 @@ protected:
     TProc FAfterReply = nullptr;
     int FOkReplies[16] = {};
     TProc FSequenceNext = nullptr;
-    bool FFinalReplyOk = false, FGetDataClosed = false, FPutDataClosed = false;
+    // A transfer ends once both its final reply came and its data connection closed.
+    bool FFinalReplyOk = false, FDataClosed = false;
     bool FPassive = false, FEndOfFile = false, FDataOpened = false;
     // The transfer command was answered 125 or 150.
     bool FTransferReplied = false;

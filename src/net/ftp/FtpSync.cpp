@@ -48,7 +48,7 @@ std::string TFtpClient::TimeoutLine() const {
     const TSocketState data = FDataSocket->State();
     if (transfer && !FDataOpened && (FTransferReplied || data == wsConnecting || data == wsOpened))
         return "426 Timeout: the data connection did not open within " + span;
-    if (transfer && FCountAcked && FEndOfFile && FAckedCount >= uint64_t(FByteCount) &&
+    if (transfer && FDirection == ftpUpload && FEndOfFile && FAckedCount >= uint64_t(FByteCount) &&
         FTransferReplied && !FFinalReplyOk)
         return "426 Timeout: no answer from the server for " + span +
                " after the whole file was sent";

@@ -118,7 +118,8 @@ void TCustomFtpCli::DataTlsDone(TCustomWSocket*, uint16_t Error) {
     if (Error == 0) {
         // An upload's blocks waited for the handshake (a download's file
         // is open too, for writing).
-        const bool uploading = FReplyHandler == &TCustomFtpCli::PutFinalReply;
+        const bool uploading =
+            FDirection == ftpUpload && FReplyHandler == &TCustomFtpCli::FinalReply;
         if (uploading && FLocalStream && FDataOpened && !FEndOfFile)
             SendNextBlock(FDataSocket.get(), 0);
         return;

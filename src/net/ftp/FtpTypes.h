@@ -152,6 +152,10 @@ enum TFtpConnectionType : uint8_t { ftpDirect, ftpProxy, ftpSocks4, ftpSocks4A, 
 // port left at 21).
 enum TFtpEncryption : uint8_t { ftpEncNone, ftpEncExplicit, ftpEncImplicit };
 
+// Which way a transfer's data goes. An upload's progress counts what the
+// peer acknowledged, not what was queued; a download's what arrived.
+enum TFtpDirection : uint8_t { ftpUpload, ftpDownload };
+
 // The local usage errors ReportError raises when no OnError handler is set.
 class FtpException : public std::runtime_error {
 public:
