@@ -3,6 +3,7 @@
 // active.
 #include "FtpCli.h"
 #include "FtpPeers.h"
+#include "ProcessMemory.h"
 #include "PublishFixture.h"
 #include "ScriptedFtpServer.h"
 #include "ScriptedTcpServer.h"
@@ -532,35 +533,20 @@ TEST_F(FtpPublishScripted, CancelStopsThePublishAtOnce) {
     }
 }
 
-namespace {
-
-// The process's resident memory now, in MiB (VmRSS in /proc/self/status).
-long ResidentMiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string key; status >> key;) {
-        long kib = 0;
-        if (key == "VmRSS:" && status >> kib) return kib / 1024;
-    }
-    return -1;
-}
-
-} // namespace
-
 // A banner of continuation lines without end fails the publish with a clear
 // line, and memory stays small while the server talks.
 TEST_F(FtpPublishScripted, BannerWithoutEndFailsAndMemoryStaysSmall) {
-    constexpr long LimitMiB = 100;
     ScriptedTcpServer endless({ScriptedTcpServer::SendForever("220-Welcome!\r\n")});
     account.port = endless.PortText();
     Configure(account);
     ftp->SetTimeout(15);
-    long most = ResidentMiB();
+    long most = ProcessMemoryMiB("VmRSS:");
     ASSERT_GT(most, 0);
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        most = std::max(most, ResidentMiB());
+        most = std::max(most, ProcessMemoryMiB("VmRSS:"));
         // Past the bound the case has failed; no need to wait for the time-out.
-        if (most >= LimitMiB) ftp->Abort();
+        if (most >= MemoryBoundMiB) ftp->Abort();
     });
     sampler.start(5);
     EXPECT_EQ(
@@ -568,5 +554,5 @@ TEST_F(FtpPublishScripted, BannerWithoutEndFailsAndMemoryStaysSmall) {
         (Texts{"Connect to FTP failed : 500 Reply longer than " +
                    std::to_string(TFtpClient::MaxReplyLines) + " lines: the server does not end it",
                Failed}));
-    EXPECT_LT(most, LimitMiB);
+    EXPECT_LT(most, MemoryBoundMiB);
 }

@@ -3,6 +3,7 @@
 #include "HistoryStore.h"
 #include "HttpUpload.h"
 #include "Loopback.h"
+#include "ProcessMemory.h"
 #include "PublishFixture.h"
 #include "ScriptedHttpServer.h"
 #include "SlowLine.h"
@@ -268,14 +269,6 @@ TEST_F(HttpPublishTest, CancelWhileWaitingForTheAnswer) {
     EXPECT_TRUE(listener.ClientClosed()) << "the server sees the connection closed";
 }
 
-// The process's peak resident memory in MB (VmHWM of /proc/self/status).
-long PeakRssMb() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6)) / 1024;
-    return -1;
-}
-
 // Servers whose answer never ends: one that streams without end (with line
 // ends and without) and one that drips a byte at a time. The answer is cut
 // at its limit or its deadline with a clear message, and memory stays small.
@@ -310,7 +303,7 @@ TEST_F(HttpPublishTest, AnswerThatNeverEndsIsCutOff) {
         else
             EXPECT_EQ(text, c.message);
         EXPECT_LT(shown[0].details.size(), 10000u) << "the details show the answer's start";
-        EXPECT_LT(PeakRssMb(), 100) << "MB at most while the answer came";
+        EXPECT_LT(ProcessMemoryMiB("VmHWM:"), MemoryBoundMiB) << "MB at most while the answer came";
     }
 }
 

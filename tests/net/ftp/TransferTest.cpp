@@ -84,11 +84,13 @@ TEST(FtpUpload, ArrivesWholeInBothModesAndAllOrders) {
         EXPECT_EQ(sent[3], "STOR shot.jpg");
         PumpUntil([&] { return done > 0; }, 1000);
         EXPECT_EQ(done, 1) << "the upload ends once";
-        // One block of at most 1460 bytes at a time, reported as it goes.
+        // Reported as the server acknowledges it: never backwards, and a
+        // file of several blocks in more than one step. A busy machine may
+        // see several blocks acknowledged between two reports.
         ASSERT_FALSE(progress.empty());
-        for (size_t i = 1; i < progress.size(); ++i) {
-            EXPECT_GE(progress[i], progress[i - 1]);
-            EXPECT_LE(progress[i] - progress[i - 1], 1460);
+        for (size_t i = 1; i < progress.size(); ++i) EXPECT_GE(progress[i], progress[i - 1]);
+        if (c.size > 3 * 1460) {
+            EXPECT_GT(progress.size(), 2u);
         }
         EXPECT_EQ(progress.back(), int(c.size));
         int stats = 0;
