@@ -21,19 +21,23 @@ TDeleteResult::TOutcome TFtpDelete::Run(const THistoryEntry& e) {
     server.userName = e.User;
     server.destDirectory = e.Directory;
     server.ftpEncryption = e.Encryption;
-    trace_.clear();
+    trace_.Clear();
     const std::string password = settings_.password;
-    ftp.OnError = [this](TCustomFtpCli*, std::string& msg) { Fail(FtpErrorText(msg), trace_); };
+    ftp.OnError = [this](TCustomFtpCli*, std::string& msg) {
+        Fail(FtpErrorText(msg), trace_.Text());
+    };
     ApplyFtpSettings(ftp, server);
 
     const bool& cancelled = CancelledFlag();
     TFtpSessionScope session(ftp, cancelled);
     ftp.OnDisplay = [this, password](TCustomFtpCli*, std::string& msg) {
-        trace_ += MaskPassword(msg, password) + "\n";
+        trace_.Add(MaskPassword(msg, password));
     };
     ftp.OnSessionConnected = [this](TCustomFtpCli*, uint16_t) { FireStep("Logging in"); };
     auto run = [&cancelled](bool result) { return result && !cancelled; };
-    auto fail = [this](const std::string& text) { Fail(text, trace_); };
+    auto fail = [this](const std::string& text) { Fail(text, trace_.Text()); };
+    // Servers may echo what they were sent.
+    auto said = [&] { return MaskPassword(ftp.LastResponse(), password); };
 
     FireStep("Connecting");
     bool ok = !cancelled && ConnectTrusting(
@@ -42,14 +46,13 @@ TDeleteResult::TOutcome TFtpDelete::Run(const THistoryEntry& e) {
                                     return FireUntrustedCertificate(p, t);
                                 },
                                 settings_.ftpCertFingerprint);
-    if (!ok) fail("Connect to FTP failed : " + ftp.LastResponse());
+    if (!ok) fail(ConnectFailedText(said()));
 
     if (ok && !e.Directory.empty()) {
         FireStep("Changing directory");
         bool created = false;
         ok = EnterDirectory(ftp, e.Directory, false, cancelled, created);
-        if (!ok && !cancelled)
-            fail("Failed to change directory to " + e.Directory + " " + ftp.LastResponse());
+        if (!ok && !cancelled) fail(DirectoryFailedText(e.Directory, said()));
     }
     bool gone = false;
     if (ok) {
@@ -59,9 +62,9 @@ TDeleteResult::TOutcome TFtpDelete::Run(const THistoryEntry& e) {
         // 550: no such file (any more); what the user wanted is so.
         gone = !ok && !cancelled && ftp.StatusCode() == 550;
         if (gone)
-            Fail(AlreadyGoneText(e.Name), trace_);
+            Fail(AlreadyGoneText(e.Name), trace_.Text());
         else if (!ok)
-            fail("Cannot delete file: " + ftp.LastResponse());
+            fail("Cannot delete file: " + said());
     }
     if (ok || gone) {
         FireStep("Closing");

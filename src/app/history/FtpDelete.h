@@ -3,6 +3,7 @@
 #pragma once
 
 #include "RemoteDelete.h"
+#include "TraceLines.h"
 
 class TFtpClient;
 
@@ -19,5 +20,5 @@ protected:
 private:
     configRecord& settings_;
     std::unique_ptr<TFtpClient> client_;
-    std::string trace_;
+    TTraceLines trace_;
 };

@@ -21,6 +21,14 @@ std::string FtpErrorText(const std::string& msg) {
     return "FTP Error: " + msg;
 }
 
+std::string ConnectFailedText(const std::string& serverText) {
+    return "Connect to FTP failed : " + serverText;
+}
+
+std::string DirectoryFailedText(const std::string& dir, const std::string& serverText) {
+    return "Failed to change directory to " + dir + " " + serverText;
+}
+
 void TFtpPublisher::FtpError(const std::string& msg) {
     Fail(FtpErrorText(msg), trace_.Text());
 }
@@ -58,14 +66,13 @@ TPublishResult TFtpPublisher::Publish(const std::string& localFile, const std::s
         ftp, [&] { return run(ftp.Connect()); },
         [this](const TSslCertProblem& p, std::string& t) { return FireUntrustedCertificate(p, t); },
         settings_.ftpCertFingerprint);
-    if (!ok) fail("Connect to FTP failed : " + said());
+    if (!ok) fail(ConnectFailedText(said()));
 
     if (ok) FireStep("Changing directory");
     bool created = false;
     if (ok) {
         ok = EnterDirectory(ftp, s.destDirectory, true, cancelled, created);
-        if (!ok && !cancelled)
-            fail("Failed to change directory to " + s.destDirectory + " " + said());
+        if (!ok && !cancelled) fail(DirectoryFailedText(s.destDirectory, said()));
     }
 
     PrepareUpload(ftp, localFile, name, s.passive);

@@ -8,6 +8,10 @@
 
 // How a usage error of the FTP client ("UserName emtpy", ...) is shown.
 std::string FtpErrorText(const std::string& msg);
+// A failed connect or login, and a directory that cannot be entered, with
+// what the server said (its copies of the password masked by the caller).
+std::string ConnectFailedText(const std::string& serverText);
+std::string DirectoryFailedText(const std::string& dir, const std::string& serverText);
 
 class TFtpPublisher : public TPublisher {
 public:
