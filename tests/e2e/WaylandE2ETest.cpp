@@ -113,7 +113,7 @@ TEST_F(WaylandE2E, CaptureGivesThePortalsPictureWithoutTheWindow) {
     // "Crop && adjust" (after "Capture screen" in the keys' order) opens the
     // editor on a capture as big as the screen: it must fit the desktop,
     // which no window position decides here.
-    wl.Run("wtype", {"-k", "Shift_L", "-k", "Tab", "-k", "space"});
+    wl.Run("wtype", {"-k", "Shift_L", "-s", "1000", "-k", "Tab", "-k", "space"});
     const QJsonObject editor = wl.WaitForWindow("Modify capture");
     ASSERT_FALSE(editor.isEmpty());
     QRect shown;
@@ -140,10 +140,11 @@ TEST_F(WaylandE2E, ClipboardBothWaysKeepsThePixels) {
 
     // The keyboard is what reaches the window here: the focus starts on
     // "Capture screen", and the disabled buttons are passed over. A new
-    // virtual keyboard's first key only wakes the window.
+    // virtual keyboard's first key only wakes the window, and a slow start
+    // (a sanitizer build) needs a moment after it before keys count.
     ASSERT_TRUE(Start());
-    wl.Run("wtype", {"-k", "Shift_L", "-k", "Tab", "-k", "Tab", "-k", "space"}); // Take image
-    // from clipboard
+    // "Take image from clipboard".
+    wl.Run("wtype", {"-k", "Shift_L", "-s", "1000", "-k", "Tab", "-k", "Tab", "-k", "space"});
     TFastDIB taken;
     ASSERT_TRUE(WaitUntil([&] { return taken.LoadBitmapFile(WorkingFile()); }, 10000));
     ASSERT_EQ(taken.Width(), 40);
@@ -152,7 +153,8 @@ TEST_F(WaylandE2E, ClipboardBothWaysKeepsThePixels) {
 
     // What is pasted next can only come from the program.
     wl.Run("wl-copy", {"--clear"});
-    wl.Run("wtype", {"-k", "Shift_L", "-k", "Tab", "-k", "space"}); // Copy to clipboard
+    wl.Run("wtype",
+           {"-k", "Shift_L", "-s", "1000", "-k", "Tab", "-k", "space"}); // Copy to clipboard
     QImage pasted;
     ASSERT_TRUE(WaitUntil(
         [&] {
