@@ -116,22 +116,29 @@ public:
     TConsoleDialogs* Console;
 };
 
-} // namespace
-
-int TestFromCommandLine() {
+// Runs job with the console dialogs in place; an error that escapes it is
+// reported there and fails the run.
+template <class Job> int RunOnConsole(Job&& job) {
     TDialogsScope dialogs;
     try {
-        LoadSettings();
-        return RunConnectionTest(Settings) ? ExitOk : ExitFailed;
+        return job();
     } catch (...) {
         platform::ReportCurrentException();
     }
     return ExitFailed;
 }
 
+} // namespace
+
+int TestFromCommandLine() {
+    return RunOnConsole([&] {
+        LoadSettings();
+        return RunConnectionTest(Settings) ? ExitOk : ExitFailed;
+    });
+}
+
 int PublishFromCommandLine(const std::string& file) {
-    TDialogsScope dialogs;
-    try {
+    return RunOnConsole([&] {
         TFastDIB bitmap;
         Decode(ReadAll(file), file, bitmap);
         const TPictureFile picture(bitmap);
@@ -142,29 +149,21 @@ int PublishFromCommandLine(const std::string& file) {
         const TPublishResult result = PublishWithDialogs(*publisher, *name);
         // A URL with a warning beside it (a size difference, say) is no success.
         return result.Clean() ? ExitOk : ExitFailed;
-    } catch (...) {
-        platform::ReportCurrentException();
-    }
-    return ExitFailed;
+    });
 }
 
 int HistoryFromCommandLine() {
-    TDialogsScope dialogs;
-    try {
+    return RunOnConsole([&] {
         const THistoryStore store(THistoryStore::DefaultPath());
         for (const THistoryEntry& e : store.List({}, false))
             std::printf("%s\t%s\t%s\n", HistoryTimeText(e.Time).c_str(), e.Url.c_str(),
                         e.Name.c_str());
         return std::fflush(stdout) == 0 ? ExitOk : ExitFailed;
-    } catch (...) {
-        platform::ReportCurrentException();
-    }
-    return ExitFailed;
+    });
 }
 
 int DeleteFromCommandLine(const std::string& url) {
-    TDialogsScope dialogs;
-    try {
+    return RunOnConsole([&] {
         THistoryStore store(THistoryStore::DefaultPath());
         const std::optional<THistoryEntry> entry = store.FindByUrl(url);
         if (!entry) {
@@ -173,8 +172,5 @@ int DeleteFromCommandLine(const std::string& url) {
             return ExitFailed;
         }
         return DeleteWithDialogs(store, *entry, true) ? ExitOk : ExitFailed;
-    } catch (...) {
-        platform::ReportCurrentException();
-    }
-    return ExitFailed;
+    });
 }
