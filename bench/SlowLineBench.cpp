@@ -1,9 +1,10 @@
-// Uploading 3 MB by FTP over a line that takes 1 MB/s (pyftpdlib with a
-// throttled data connection): one whole session of ours against `curl -T`
-// of the same file to the same server, and both against the line's floor
-// of 3 s.
+// Uploading 3 MB by FTP over a line that takes 1 MB/s (a token bucket on a
+// veth pair into a network namespace, where pyftpdlib listens): one whole
+// session of ours against `curl -T` of the same file to the same server, and
+// both against the line's floor of 3 s. Needs root.
 #include "FtpCli.h"
 #include "FtpPeers.h"
+#include "RateLimitedLine.h"
 #include "RatioReporter.h"
 #include "RunTool.h"
 
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "python3-pyftpdlib is not installed\n");
         return 1;
     }
-    ThrottledPyFtpdServer server(LineRate);
+    RateLimitedLine line(LineRate);
+    LinePyFtpdServer server(line);
     if (!server.Running()) {
         std::fprintf(stderr, "pyftpdlib: %s\n", server.Error().c_str());
         return 1;

@@ -6,7 +6,7 @@ TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev php-cli xv
   desktop-file-utils appstream dpkg-dev openssl stunnel4 python3-openssl
   gnome-keyring dbus libsecret-tools libglib2.0-bin
   sway swaybg grim xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
-  wl-clipboard wtype python3-dbus python3-gi sqlite3"
+  wl-clipboard wtype python3-dbus python3-gi sqlite3 iproute2"
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi

@@ -1,10 +1,12 @@
 #include "FtpPeers.h"
 #include "Loopback.h"
+#include "RateLimitedLine.h"
 #include "ScriptedTcpServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -25,9 +27,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A blocking connection whose reads give up after a second; -1 when
+// nothing accepts it.
+int ConnectTo(const std::string& address, uint16_t port) {
+    if (address == "127.0.0.1") return ConnectToLoopback(port);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    timeval t{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
 // True when a connection to the port is greeted with a 220 line.
-bool Greets(uint16_t port) {
-    const int fd = ConnectToLoopback(port);
+bool Greets(const std::string& address, uint16_t port) {
+    const int fd = ConnectTo(address, port);
     if (fd < 0) return false;
     char reply[4] = {};
     const bool ok = recv(fd, reply, 3, MSG_WAITALL) == 3 && std::string(reply, 3) == "220";
@@ -36,8 +55,8 @@ bool Greets(uint16_t port) {
 }
 
 // True when the port takes a connection.
-bool Accepts(uint16_t port) {
-    const int fd = ConnectToLoopback(port);
+bool Accepts(const std::string& address, uint16_t port) {
+    const int fd = ConnectTo(address, port);
     if (fd >= 0) close(fd);
     return fd >= 0;
 }
@@ -82,6 +101,10 @@ bool FtpPeer::Start(const char* const* argv, bool plainGreeting) {
     Pid = fork();
     if (Pid == 0) {
         setpgid(0, 0); // so that Stop reaches the sessions it forks too
+        if (!Namespace.empty()) {
+            const int ns = open(Namespace.c_str(), O_RDONLY | O_CLOEXEC);
+            if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) _exit(126);
+        }
         const int null = open("/dev/null", O_RDONLY);
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         dup2(null, 0);
@@ -105,7 +128,7 @@ bool FtpPeer::Start(const char* const* argv, bool plainGreeting) {
             Failure = ServerName + " exited: " + text.substr(0, 400);
             return false;
         }
-        if (plainGreeting ? Greets(ListenPort) : Accepts(ListenPort)) return true;
+        if (plainGreeting ? Greets(Address, ListenPort) : Accepts(Address, ListenPort)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     Stop();
@@ -158,6 +181,51 @@ PyFtpdServer::PyFtpdServer(FtpTls tls, const std::string& certFile, const std::s
                           "pyftpdlib",
                           "-i",
                           "127.0.0.1",
+                          "-p",
+                          port.c_str(),
+                          "-w",
+                          "-d",
+                          RootDir.c_str(),
+                          "-u",
+                          UserName.c_str(),
+                          "-P",
+                          UserPassword.c_str(),
+                          "-r",
+                          range.c_str(),
+                          nullptr};
+    Start(argv);
+}
+
+LinePyFtpdServer::LinePyFtpdServer(const RateLimitedLine& line, FtpTls tls,
+                                   const std::string& certFile, const std::string& keyFile)
+    : FtpPeer("pyftpdlib (slow line)") {
+    if (!line.Running()) {
+        Failure = line.Error();
+        return;
+    }
+    if (!Prepare()) return;
+    Address = line.PeerAddress();
+    Namespace = line.NamespacePath();
+    RootDir = Scratch + "/root";
+    fs::create_directory(RootDir);
+    UserName = "tester";
+    UserPassword = "secret";
+    const std::string port = std::to_string(ListenPort);
+    const std::string range = std::to_string(PasvLow) + "-" + std::to_string(PasvHigh);
+    const std::string script = BRWK_TEST_SUPPORT_DIR "/pyftpd_tls.py";
+    if (tls != FtpTls::None) {
+        const char* argv[] = {"/usr/bin/python3",   script.c_str(),   RootDir.c_str(),
+                              port.c_str(),         range.c_str(),    UserName.c_str(),
+                              UserPassword.c_str(), certFile.c_str(), keyFile.c_str(),
+                              Address.c_str(),      nullptr};
+        Start(argv);
+        return;
+    }
+    const char* argv[] = {"/usr/bin/python3",
+                          "-m",
+                          "pyftpdlib",
+                          "-i",
+                          Address.c_str(),
                           "-p",
                           port.c_str(),
                           "-w",

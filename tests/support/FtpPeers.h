@@ -1,6 +1,6 @@
-// Real FTP servers on 127.0.0.1 for tests and benchmarks: pyftpdlib, and
-// vsftpd logged into as a throwaway system user. Ports are picked at run
-// time, so any number of servers may run at once.
+// Real FTP servers on 127.0.0.1 (or behind a RateLimitedLine) for tests and benchmarks: pyftpdlib,
+// and vsftpd logged into as a throwaway system user. Ports are picked at run time, so any number of
+// servers may run at once.
 //
 //   PyFtpdServer server;              // or VsftpdServer (needs root)
 //   if (!server.Running()) GTEST_SKIP() << server.Error();
@@ -27,7 +27,7 @@ public:
     const std::string& Error() const { return Failure; }
 
     const std::string& Name() const { return ServerName; }
-    std::string Host() const { return "127.0.0.1"; }
+    const std::string& Host() const { return Address; }
     uint16_t Port() const { return ListenPort; }
     const std::string& User() const { return UserName; }
     const std::string& Password() const { return UserPassword; }
@@ -48,7 +48,9 @@ protected:
     void Stop();
 
     std::string ServerName;
-    std::string Scratch; // owned by this object, removed at the end
+    std::string Address = "127.0.0.1";
+    std::string Namespace; // a network namespace's file to run the server in
+    std::string Scratch;   // owned by this object, removed at the end
     std::string RootDir;
     std::string UserName;
     std::string UserPassword;
@@ -75,6 +77,16 @@ public:
 class ThrottledPyFtpdServer : public FtpPeer {
 public:
     explicit ThrottledPyFtpdServer(int readLimit);
+};
+
+class RateLimitedLine;
+
+// pyftpdlib as PyFtpdServer, on the far side of a slow line: Host() is the
+// line's peer address, and uploads cross the line at its rate.
+class LinePyFtpdServer : public FtpPeer {
+public:
+    explicit LinePyFtpdServer(const RateLimitedLine& line, FtpTls tls = FtpTls::None,
+                              const std::string& certFile = {}, const std::string& keyFile = {});
 };
 
 // vsftpd as root with local logins; the user, unique to this object, is

@@ -71,6 +71,9 @@ void ScriptedDialogs::Progress::SetStep(const std::string& step) {
 void ScriptedDialogs::Progress::SetBytes(uint64_t sent, uint64_t total) {
     owner_.progressSent = sent;
     owner_.progressTotal = total;
+    if (!clock_.isValid()) clock_.start();
+    rate_.Report(clock_.elapsed(), sent, total);
+    owner_.progressRate = rate_.BytesPerSecond();
     if (owner_.whileProgress) owner_.whileProgress(*this);
 }
 

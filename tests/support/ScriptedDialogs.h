@@ -3,6 +3,9 @@
 #pragma once
 
 #include "Dialogs.h"
+#include "ProgressWindow.h"
+
+#include <QElapsedTimer>
 
 #include <deque>
 #include <functional>
@@ -32,6 +35,8 @@ public:
 
     private:
         ScriptedDialogs& owner_;
+        QElapsedTimer clock_;
+        platform::TransferRate rate_;
     };
 
     // The log window double: keeps its lines in the owner's logLines, and
@@ -63,6 +68,8 @@ public:
     // Every step shown in progress windows, in order; the last byte counts.
     std::vector<std::string> progressSteps;
     uint64_t progressSent = 0, progressTotal = 0;
+    // The rate the window would show now, in bytes a second (0: none yet).
+    uint64_t progressRate = 0;
     int progressWindowsOpen = 0;
     // Every line of every log window, and the captions they were opened with.
     std::vector<std::string> logLines;

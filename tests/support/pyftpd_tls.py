@@ -1,5 +1,5 @@
 # pyftpdlib with explicit TLS required for logins and data, as a host
-# would set it up: pyftpd_tls.py ROOT PORT PASV_LOW-PASV_HIGH USER PASSWORD CERT KEY
+# would set it up: pyftpd_tls.py ROOT PORT PASV_LOW-PASV_HIGH USER PASSWORD CERT KEY [ADDRESS]
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -7,6 +7,7 @@ from pyftpdlib.handlers import TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 root, port, ports, user, password, cert, key = sys.argv[1:8]
+address = sys.argv[8] if len(sys.argv) > 8 else "127.0.0.1"
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
 handler = TLS_FTPHandler
@@ -17,4 +18,4 @@ handler.tls_control_required = True
 handler.tls_data_required = True
 low, high = ports.split("-")
 handler.passive_ports = range(int(low), int(high) + 1)
-FTPServer(("127.0.0.1", int(port)), handler).serve_forever()
+FTPServer((address, int(port)), handler).serve_forever()

@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <deque>
-#include <utility>
 
 namespace platform {
 namespace {
@@ -29,16 +27,34 @@ std::string SizeText(uint64_t bytes) {
 
 } // namespace
 
+// A rate over a few milliseconds says nothing.
+constexpr uint64_t MinRateTimeMs = 200;
+
 std::string ProgressText(uint64_t sent, uint64_t total, uint64_t recentBytes, uint64_t recentMs) {
     std::string text = SizeText(sent) + " of " + SizeText(total);
-    // A rate over a few milliseconds says nothing.
-    constexpr uint64_t MinRateTimeMs = 200;
     if (recentMs >= MinRateTimeMs) text += ", " + SizeText(recentBytes * 1000 / recentMs) + "/s";
     return text;
 }
 
 std::string ProgressText(uint64_t sent, uint64_t total, uint64_t elapsedMs) {
     return ProgressText(sent, total, sent, elapsedMs);
+}
+
+std::string TransferRate::Report(int64_t nowMs, uint64_t sent, uint64_t total) {
+    // The rate starts with the first bytes: the time spent connecting before
+    // them is no part of it. A count that goes back is a new transfer.
+    if (!recent_.empty() && sent < recent_.back().second) recent_.clear();
+    if (recent_.empty() && sent == 0) {
+        rate_ = 0;
+        return ProgressText(sent, total, 0, 0);
+    }
+    constexpr int64_t SpanMs = 5000;
+    recent_.emplace_back(nowMs, sent);
+    while (recent_.size() > 2 && nowMs - recent_[1].first >= SpanMs) recent_.pop_front();
+    const auto [since, before] = recent_.front();
+    const uint64_t ms = uint64_t(nowMs - since);
+    rate_ = ms >= MinRateTimeMs ? (sent - before) * 1000 / ms : 0;
+    return ProgressText(sent, total, sent - before, ms);
 }
 
 namespace {
@@ -71,17 +87,7 @@ public:
             bar_->setRange(0, 1000);
             bar_->setValue(int(std::min(sent, total) * 1000 / total));
         }
-        // The rate of the last few seconds: the first bytes of an upload go
-        // into the server's buffers at once and would flatter an average.
-        const qint64 now = clock_.elapsed();
-        constexpr qint64 RateSpanMs = 5000;
-        recent_.emplace_back(now, sent);
-        while (recent_.size() > 2 && now - recent_[1].first >= RateSpanMs) recent_.pop_front();
-        const auto [since, before] = recent_.front();
-        const bool windowed = recent_.size() > 1 && now - since >= RateSpanMs;
-        bytes_->setText(QString::fromStdString(
-            windowed ? ProgressText(sent, total, sent - before, uint64_t(now - since))
-                     : ProgressText(sent, total, uint64_t(now))));
+        bytes_->setText(QString::fromStdString(rate_.Report(clock_.elapsed(), sent, total)));
     }
 
 private:
@@ -97,7 +103,7 @@ private:
     QLabel* bytes_ = new QLabel(&window_);
     QPushButton* cancel_ = new QPushButton("Cancel", &window_);
     QElapsedTimer clock_;
-    std::deque<std::pair<qint64, uint64_t>> recent_;
+    TransferRate rate_;
 };
 
 } // namespace

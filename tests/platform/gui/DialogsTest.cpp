@@ -59,6 +59,32 @@ TEST(ProgressText, GivesSizesInTheirUnitAndTheRateOnceTimeHasPassed) {
         EXPECT_EQ(platform::ProgressText(c.sent, c.total, c.elapsedMs), c.text) << c.text;
 }
 
+// The rate shown is that of the bytes themselves: time spent before the
+// first of them is not counted, only the last five seconds are, and a count
+// that starts again is a new transfer.
+TEST(TransferRate, FollowsTheBytesOfTheLastFewSeconds) {
+    struct Report {
+        int64_t ms;
+        uint64_t sent, rate;
+    };
+    const std::vector<Report> reports = {
+        {0, 0, 0},
+        {3000, 0, 0},
+        {3100, 1000, 0},
+        {4100, 101000, 100000},
+        {8100, 501000, 100000},
+        {9100, 1101000, 200000},
+        {12100, 1401000, 162500},
+        {12200, 500, 0},
+        {13200, 10500, 10000},
+    };
+    platform::TransferRate rate;
+    for (const Report& r : reports) {
+        rate.Report(r.ms, r.sent, 2000000);
+        EXPECT_EQ(rate.BytesPerSecond(), r.rate) << "at " << r.ms << " ms";
+    }
+}
+
 // The window shows what it is told; Cancel (or closing it) fires OnCancel
 // once, however often it is pressed.
 TEST(ProgressWindow, ShowsTheStepAndBytesAndCancelsOnce) {
