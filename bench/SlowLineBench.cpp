@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     RateLimitedLine line(LineRate);
-    LinePyFtpdServer server(line);
+    PyFtpdServer server(FtpTls::None, {}, {}, &line);
     if (!server.Running()) {
         std::fprintf(stderr, "pyftpdlib: %s\n", server.Error().c_str());
         return 1;

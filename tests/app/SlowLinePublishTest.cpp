@@ -66,7 +66,7 @@ TEST_P(SlowLineFtp, ProgressWindowShowsTheLinesRate) {
     const TestCertificates& certs = TestCertificates::Get();
     if (tls != FtpTls::None && !certs.Ready()) GTEST_SKIP() << certs.Error();
     RateLimitedLine line(200 * 1000);
-    LinePyFtpdServer server(line, tls, certs.Server.Cert, certs.Server.Key);
+    PyFtpdServer server(tls, certs.Server.Cert, certs.Server.Key, &line);
     ASSERT_TRUE(server.Running()) << server.Error();
     UseFtpServer(server);
     if (tls != FtpTls::None) {

@@ -96,6 +96,15 @@ bool FtpPeer::Prepare() {
     return true;
 }
 
+bool FtpPeer::PrepareTester() {
+    if (!Prepare()) return false;
+    RootDir = Scratch + "/root";
+    fs::create_directory(RootDir);
+    UserName = "tester";
+    UserPassword = "secret";
+    return true;
+}
+
 bool FtpPeer::Start(const char* const* argv, bool plainGreeting) {
     const std::string log = Scratch + "/server.log";
     Pid = fork();
@@ -153,67 +162,27 @@ bool PyFtpdServer::Available(FtpTls tls) {
            Quietly("/usr/bin/python3 -c 'import pyftpdlib.handlers, OpenSSL'");
 }
 
-PyFtpdServer::PyFtpdServer(FtpTls tls, const std::string& certFile, const std::string& keyFile)
-    : FtpPeer("pyftpdlib") {
+PyFtpdServer::PyFtpdServer(FtpTls tls, const std::string& certFile, const std::string& keyFile,
+                           const RateLimitedLine* line)
+    : FtpPeer(line ? "pyftpdlib (slow line)" : "pyftpdlib") {
     if (tls == FtpTls::Implicit) {
         Failure = "pyftpdlib serves explicit TLS only";
         return;
     }
-    if (!Prepare()) return;
-    RootDir = Scratch + "/root";
-    fs::create_directory(RootDir);
-    UserName = "tester";
-    UserPassword = "secret";
+    if (line && !line->Running()) {
+        Failure = line->Error();
+        return;
+    }
+    if (!PrepareTester()) return;
+    if (line) {
+        Address = line->PeerAddress();
+        Namespace = line->NamespacePath();
+    }
     const std::string port = std::to_string(ListenPort);
     const std::string range = std::to_string(PasvLow) + "-" + std::to_string(PasvHigh);
     if (tls == FtpTls::Explicit) {
         // Its command line has no TLS switch: a launcher sets the handler up.
         const std::string script = BRWK_TEST_SUPPORT_DIR "/pyftpd_tls.py";
-        const char* argv[] = {
-            "/usr/bin/python3", script.c_str(),   RootDir.c_str(),      port.c_str(),
-            range.c_str(),      UserName.c_str(), UserPassword.c_str(), certFile.c_str(),
-            keyFile.c_str(),    nullptr};
-        Start(argv);
-        return;
-    }
-    const char* argv[] = {"/usr/bin/python3",
-                          "-m",
-                          "pyftpdlib",
-                          "-i",
-                          "127.0.0.1",
-                          "-p",
-                          port.c_str(),
-                          "-w",
-                          "-d",
-                          RootDir.c_str(),
-                          "-u",
-                          UserName.c_str(),
-                          "-P",
-                          UserPassword.c_str(),
-                          "-r",
-                          range.c_str(),
-                          nullptr};
-    Start(argv);
-}
-
-LinePyFtpdServer::LinePyFtpdServer(const RateLimitedLine& line, FtpTls tls,
-                                   const std::string& certFile, const std::string& keyFile)
-    : FtpPeer("pyftpdlib (slow line)") {
-    if (!line.Running()) {
-        Failure = line.Error();
-        return;
-    }
-    if (!Prepare()) return;
-    Address = line.PeerAddress();
-    Namespace = line.NamespacePath();
-    RootDir = Scratch + "/root";
-    fs::create_directory(RootDir);
-    UserName = "tester";
-    UserPassword = "secret";
-    const std::string port = std::to_string(ListenPort);
-    const std::string range = std::to_string(PasvLow) + "-" + std::to_string(PasvHigh);
-    const std::string script = BRWK_TEST_SUPPORT_DIR "/pyftpd_tls.py";
-    if (tls != FtpTls::None) {
         const char* argv[] = {"/usr/bin/python3",   script.c_str(),   RootDir.c_str(),
                               port.c_str(),         range.c_str(),    UserName.c_str(),
                               UserPassword.c_str(), certFile.c_str(), keyFile.c_str(),
@@ -250,11 +219,7 @@ bool CuttingTlsFtpServer::Available() {
 CuttingTlsFtpServer::CuttingTlsFtpServer(bool cut, size_t payloadSize, const std::string& certFile,
                                          const std::string& keyFile, const std::string& injected)
     : FtpPeer("cutting TLS server") {
-    if (!Prepare()) return;
-    RootDir = Scratch + "/root";
-    fs::create_directory(RootDir);
-    UserName = "tester";
-    UserPassword = "secret";
+    if (!PrepareTester()) return;
     const std::string script = BRWK_TEST_SUPPORT_DIR "/cut_tls_ftpd.py";
     const std::string port = std::to_string(ListenPort);
     const std::string size = std::to_string(payloadSize);
@@ -275,11 +240,7 @@ bool VsftpdServer::Available() {
 }
 
 ThrottledPyFtpdServer::ThrottledPyFtpdServer(int readLimit) : FtpPeer("pyftpdlib (throttled)") {
-    if (!Prepare()) return;
-    RootDir = Scratch + "/root";
-    fs::create_directory(RootDir);
-    UserName = "tester";
-    UserPassword = "secret";
+    if (!PrepareTester()) return;
     const std::string port = std::to_string(ListenPort);
     const std::string range = std::to_string(PasvLow) + "-" + std::to_string(PasvHigh);
     const std::string rate = std::to_string(readLimit);

@@ -42,6 +42,8 @@ protected:
     explicit FtpPeer(std::string name);
     // Makes the private scratch directory and picks the ports.
     bool Prepare();
+    // The same, with a writable Root() for user "tester", password "secret".
+    bool PrepareTester();
     // Runs argv in its own process group and waits for the 220 greeting
     // (with a TLS greeting, only until the port takes connections).
     bool Start(const char* const* argv, bool plainGreeting = true);
@@ -63,13 +65,17 @@ protected:
 
 enum class FtpTls { None, Explicit, Implicit };
 
+class RateLimitedLine;
+
 // pyftpdlib with a writable root, user "tester". With explicit TLS (the
-// only kind it serves) it insists on it for logins and data.
+// only kind it serves) it insists on it for logins and data. Behind a
+// line, it listens on the line's far side: Host() is the line's peer
+// address, and uploads cross the line at its rate.
 class PyFtpdServer : public FtpPeer {
 public:
     static bool Available(FtpTls tls = FtpTls::None);
     explicit PyFtpdServer(FtpTls tls = FtpTls::None, const std::string& certFile = {},
-                          const std::string& keyFile = {});
+                          const std::string& keyFile = {}, const RateLimitedLine* line = nullptr);
 };
 
 // pyftpdlib that reads uploads at readLimit bytes a second, as a slow
@@ -77,16 +83,6 @@ public:
 class ThrottledPyFtpdServer : public FtpPeer {
 public:
     explicit ThrottledPyFtpdServer(int readLimit);
-};
-
-class RateLimitedLine;
-
-// pyftpdlib as PyFtpdServer, on the far side of a slow line: Host() is the
-// line's peer address, and uploads cross the line at its rate.
-class LinePyFtpdServer : public FtpPeer {
-public:
-    explicit LinePyFtpdServer(const RateLimitedLine& line, FtpTls tls = FtpTls::None,
-                              const std::string& certFile = {}, const std::string& keyFile = {});
 };
 
 // vsftpd as root with local logins; the user, unique to this object, is

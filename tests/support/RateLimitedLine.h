@@ -6,7 +6,7 @@
 //
 //   RateLimitedLine line(200 * 1000);
 //   if (!line.Running()) GTEST_SKIP() << line.Error();
-//   LinePyFtpdServer server(line);   // listens on line.PeerAddress()
+//   PyFtpdServer server(FtpTls::None, {}, {}, &line); // on line.PeerAddress()
 //
 // Needs root and iproute2 (ip, tc). The namespace lives as long as a child
 // process that holds it, so nothing outlives the object, even a crash: the
