@@ -6,7 +6,7 @@ TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev php-cli xv
   desktop-file-utils appstream dpkg-dev openssl stunnel4 python3-openssl
   gnome-keyring dbus libsecret-tools libglib2.0-bin
   sway swaybg grim xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
-  wl-clipboard wtype python3-dbus python3-gi sqlite3 iproute2"
+  wl-clipboard wtype python3-dbus python3-gi sqlite3 iproute2 ccache"
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
@@ -31,7 +31,12 @@ build() {
     local dir=$1
     shift
     if [ ! -f "$dir/build.ninja" ]; then
-        cmake -S . -B "$dir" -G Ninja "$@"
+        local launcher=()
+        # With ccache, a fresh clone reuses what earlier builds compiled.
+        command -v ccache >/dev/null &&
+            launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+        cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@"
     fi
-    cmake --build "$dir" -j "$(nproc)"
+    # Paths relative to the clone, so that another clone's objects match.
+    CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 cmake --build "$dir" -j "$(nproc)"
 }
