@@ -113,21 +113,31 @@ TViewResult TCaptureEditor::BuildView(TExtent window) {
     }
 
     // A palette index cannot be blended as a number, so paletted pictures are
-    // scaled in true colour; the frame then also stays pure red.
-    const bool drawn = !FObjects.empty() || Live || Selected;
+    // scaled in true colour; the frame then also stays pure red. The objects
+    // are drawn in picture pixels by the painter that later burns them in, so
+    // the view shows what will be saved; those that stay put are kept drawn
+    // between redraws, so a drag costs the same however many there are.
     const TFastDIB* source = &picture;
-    if (Paletted(picture)) {
-        ExpandToTrueColor(picture, OverlayCopy);
-        source = &OverlayCopy;
-    } else if (Selecting || drawn) {
-        AllocateLike(OverlayCopy, picture, picture.Width(), picture.RowCount);
-        OverlayCopy.CopyBlock(picture, 0, 0, picture.Width(), picture.RowCount, 0, 0);
-        source = &OverlayCopy;
+    if (Paletted(picture) || !FObjects.empty()) {
+        if (CompositeDirty) {
+            if (Paletted(picture)) {
+                ExpandToTrueColor(picture, Composite);
+            } else {
+                AllocateLike(Composite, picture, picture.Width(), picture.RowCount);
+                Composite.CopyBlock(picture, 0, 0, picture.Width(), picture.RowCount, 0, 0);
+            }
+            std::vector<TAnnotation> still = FObjects;
+            if (FDrawState == TDrawState::dsMoving)
+                still.erase(still.begin() + std::ptrdiff_t(*Selected));
+            FlattenInto(Composite, still);
+            CompositeDirty = false;
+        }
+        source = &Composite;
     }
-    // The objects are drawn in picture pixels by the painter that later burns
-    // them in, so the view shows what will be saved.
-    if (source == &OverlayCopy) {
-        FlattenInto(OverlayCopy, FObjects);
+    if (Selecting || Live || Selected) {
+        AllocateLike(OverlayCopy, *source, source->Width(), source->RowCount);
+        OverlayCopy.CopyBlock(*source, 0, 0, source->Width(), source->RowCount, 0, 0);
+        source = &OverlayCopy;
         DrawLiveParts(OverlayCopy);
     }
     if (Selecting) {
@@ -181,6 +191,10 @@ void TCaptureEditor::SetDrawState(TDrawState state) {
     ViewDirty = true;
 }
 
+void TCaptureEditor::ObjectsChanged() {
+    CompositeDirty = ViewDirty = true;
+}
+
 double TCaptureEditor::ViewScale() const {
     if (ViewExtent.Empty() || !HasPicture()) return 1.0;
     return double(PictureSize().width) / ViewExtent.width;
@@ -211,7 +225,7 @@ void TCaptureEditor::AddObject(const TAnnotation& object) {
     step.ObjectAfter = object;
     FObjects.push_back(object);
     History.Record(std::move(step));
-    ViewDirty = true;
+    ObjectsChanged();
 }
 
 void TCaptureEditor::SetTool(TTool tool) {
@@ -239,6 +253,7 @@ bool TCaptureEditor::MouseDown(int32_t mouseX, int32_t mouseY) {
             MoveFrom = at;
             MoveStart = FObjects[*Selected];
             SetDrawState(TDrawState::dsMoving);
+            ObjectsChanged();
             return true;
         }
         if (Resized) return false;
@@ -327,6 +342,7 @@ void TCaptureEditor::MouseUp(int32_t mouseX, int32_t mouseY, bool shift) {
     case TDrawState::dsMoving: {
         MouseMove(mouseX, mouseY, shift);
         SetDrawState(TDrawState::dsIdle);
+        ObjectsChanged();
         if (FObjects[*Selected] == MoveStart) return;
         TEditStep step;
         step.Before = step.After = State();
@@ -411,7 +427,7 @@ bool TCaptureEditor::DeleteSelected() {
     FObjects.erase(FObjects.begin() + std::ptrdiff_t(*Selected));
     Selected.reset();
     History.Record(std::move(step));
-    ViewDirty = true;
+    ObjectsChanged();
     return true;
 }
 
@@ -448,10 +464,12 @@ void TCaptureEditor::ApplyStep(TEditStep& step, bool undo) {
     if (step.OtherObjects) std::swap(FObjects, *step.OtherObjects);
     SetState(undo ? step.Before : step.After);
     Selected.reset();
+    ObjectsChanged();
 }
 
 void TCaptureEditor::DrawLiveParts(TFastDIB& overlay) const {
     std::vector<TAnnotation> parts;
+    if (FDrawState == TDrawState::dsMoving) parts.push_back(FObjects[*Selected]);
     if (Live) parts.push_back(*Live);
     if (FDrawState == TDrawState::dsTyping) {
         const QLine caret = TextCaret(*Live);
@@ -506,7 +524,7 @@ bool TCaptureEditor::ResizeImage(double factor) {
     ImageBuffer = std::move(next);
     Selecting = SelectionDone = false;
     Resized = true;
-    ViewDirty = true;
+    ObjectsChanged();
     step.After = State();
     History.Record(std::move(step));
     return true;
@@ -528,7 +546,7 @@ bool TCaptureEditor::FillBlack() {
         Filled = true;
     }
     Selecting = SelectionDone = false;
-    ViewDirty = true;
+    ObjectsChanged();
     step.After = State();
     if (step.Pixels) History.Record(std::move(step));
     return true;
@@ -565,6 +583,7 @@ void TCaptureEditor::ClearChanges() {
     Selected.reset();
     FDrawState = TDrawState::dsIdle;
     History.Clear();
+    CompositeDirty = true;
 }
 
 } // namespace capture

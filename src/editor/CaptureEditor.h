@@ -138,6 +138,8 @@ private:
     void SetState(const TSelState& state);
     TSelRect CropOf(const TSelState& state) const;
     void SetDrawState(TDrawState state);
+    // The picture or the objects changed: the view's drawn picture is stale.
+    void ObjectsChanged();
     // Picture pixels per window pixel.
     double ViewScale() const;
     int Scaled(int windowPixels) const;
@@ -155,6 +157,10 @@ private:
     // The picture with the frame drawn on it, kept between redraws so that
     // dragging over a big capture does not allocate on every move.
     TFastDIB OverlayCopy;
+    // The picture (in true colour when paletted) with the objects that stay
+    // put drawn on it, rebuilt only when they change.
+    TFastDIB Composite;
+    bool CompositeDirty = true;
     TExtent ViewExtent;
     TExtent BuiltFor;
     TViewResult LastView = TViewResult::vrNoPicture;
