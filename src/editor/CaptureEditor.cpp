@@ -565,7 +565,7 @@ TSaveResult TCaptureEditor::Save(const std::string& path) const {
     };
     // After a shrink or fill the whole picture is kept; a pending selection is
     // not applied.
-    const TSelRect crop = Resized || Filled ? TSelRect{} : Selection();
+    const TSelRect crop = Resized || Filled ? TSelRect{} : CropOf(State());
     if (crop.Empty() && FObjects.empty()) return saved(picture);
     const TSelRect r = crop.Empty() ? TSelRect{0, 0, picture.Width(), picture.RowCount} : crop;
     TFastDIB out;
