@@ -166,16 +166,16 @@ void TfrmModifyCapture::BuildDrawMenu() {
         return group;
     };
     Colour1 = Draw1->addMenu("Colour");
-    QActionGroup* colours =
-        choices(Colour1,
-                {{"Red", int(qRgb(255, 0, 0) & 0xFFFFFF)},
-                 {"Yellow", int(qRgb(255, 221, 0) & 0xFFFFFF)},
-                 {"Green", int(qRgb(0, 170, 0) & 0xFFFFFF)},
-                 {"Blue", int(qRgb(0, 90, 230) & 0xFFFFFF)},
-                 {"Black", 0},
-                 {"White", 0xFFFFFF}},
-                int(editor_.Color & 0xFFFFFF),
-                [this](int rgb) { editor_.Color = qRgb(rgb >> 16, rgb >> 8 & 0xFF, rgb & 0xFF); });
+    QActionGroup* colours = choices(Colour1,
+                                    {{"Red", 0xFF0000},
+                                     {"Yellow", 0xFFDD00},
+                                     {"Green", 0x00AA00},
+                                     {"Blue", 0x005AE6},
+                                     {"Black", 0x000000},
+                                     {"White", 0xFFFFFF}},
+                                    int(editor_.Color & 0xFFFFFF), [this](int rgb) {
+                                        editor_.Color = 0xFF000000u | uint32_t(rgb);
+                                    });
     Colour1->addSeparator();
     CustomColour = Colour1->addAction("Custom colour...");
     CustomColour->setCheckable(true);

@@ -1,6 +1,7 @@
 // TfrmModifyCapture: the modal window that shows the capture, crops it to a
-// rectangle dragged with the mouse, shrinks it and blacks out regions, and on
-// closing offers to write the result back over CaptureFile.
+// rectangle dragged with the mouse, shrinks it, blacks out regions and draws
+// arrows, boxes, text and the like over it, and on closing offers to write the
+// result back over CaptureFile.
 //
 // The owner sets CaptureFile and calls exec(); when it returns the file may
 // have been rewritten. The picture work itself is TCaptureEditor's.

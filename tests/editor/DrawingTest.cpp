@@ -281,6 +281,19 @@ TEST_F(DrawingTest, ShiftKeepsLinesAt45DegreesAndBoxesSquare) {
     EXPECT_EQ(box, QPoint(60, 60));
 }
 
+TEST_F(DrawingTest, ColourAndWidthChosenInTheMenuGoToNewObjects) {
+    Open(Halves());
+    form.LineTool->trigger();
+    Drag({10, 20}, {90, 20});
+    form.Colour1->actions().at(3)->trigger(); // Blue
+    form.Width1->actions().at(2)->trigger();  // Thick
+    Drag({10, 60}, {90, 60});
+    ASSERT_EQ(editor.Objects().size(), 2u);
+    EXPECT_EQ(editor.Objects()[0].color, qRgb(255, 0, 0)) << "red to start with";
+    EXPECT_EQ(editor.Objects()[1].color, qRgb(0, 0x5A, 0xE6));
+    EXPECT_EQ(editor.Objects()[1].width, 2 * editor.Objects()[0].width);
+}
+
 TEST_F(DrawingTest, ObjectsArePickedMovedAndDeletedAndTheCropStillWorksBesideThem) {
     Open(Halves());
     form.RectangleTool->trigger();
