@@ -3,8 +3,11 @@
 #include "Dialogs.h"
 #include "ErrorReport.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QColorDialog>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -49,10 +52,12 @@ protected:
         form_->FormMouseDown(e->position().toPoint().x(), e->position().toPoint().y());
     }
     void mouseMoveEvent(QMouseEvent* e) override {
-        form_->FormMouseMove(e->position().toPoint().x(), e->position().toPoint().y());
+        form_->FormMouseMove(e->position().toPoint().x(), e->position().toPoint().y(),
+                             e->modifiers() & Qt::ShiftModifier);
     }
     void mouseReleaseEvent(QMouseEvent* e) override {
-        form_->FormMouseUp(e->position().toPoint().x(), e->position().toPoint().y());
+        form_->FormMouseUp(e->position().toPoint().x(), e->position().toPoint().y(),
+                           e->modifiers() & Qt::ShiftModifier);
     }
 
 private:
@@ -92,6 +97,8 @@ void TfrmModifyCapture::FormCreate() {
     connect(FillBlack, &QAction::triggered, this,
             [this] { platform::Guarded([this] { FillBlackClick(); }); });
 
+    BuildDrawMenu();
+
     canvas_ = new TCaptureCanvas(this);
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setFixedHeight(19);
@@ -111,6 +118,165 @@ void TfrmModifyCapture::FormCreate() {
     frameTimer_ = new QTimer(this);
     frameTimer_->setInterval(FramePollMs);
     connect(frameTimer_, &QTimer::timeout, this, [this] { FitOnceFramed(); });
+}
+
+void TfrmModifyCapture::BuildDrawMenu() {
+    using capture::TTool;
+    auto guarded = [this](QAction* action, auto handler) {
+        connect(action, &QAction::triggered, this,
+                [this, handler] { platform::Guarded([this, handler] { (this->*handler)(); }); });
+    };
+    Draw1 = MainMenu1->addMenu("Draw");
+    tools_ = new QActionGroup(this);
+    auto tool = [&](const char* caption, TTool which) {
+        QAction* a = Draw1->addAction(caption);
+        a->setCheckable(true);
+        a->setChecked(which == editor_.Tool());
+        tools_->addAction(a);
+        connect(a, &QAction::triggered, this, [this, which] { SelectToolClick(which); });
+        return a;
+    };
+    // The keys after the tab are handled by FormKeyDown, so that they type
+    // into a text object while one is being written.
+    SelectTool = tool("Select and crop\tS", TTool::tkSelect);
+    ArrowTool = tool("Arrow\tA", TTool::tkArrow);
+    RectangleTool = tool("Rectangle\tR", TTool::tkRectangle);
+    EllipseTool = tool("Ellipse\tE", TTool::tkEllipse);
+    LineTool = tool("Line\tL", TTool::tkLine);
+    PenTool = tool("Pen\tP", TTool::tkPen);
+    HighlighterTool = tool("Highlighter\tH", TTool::tkHighlighter);
+    TextTool = tool("Text\tT", TTool::tkText);
+    StepTool = tool("Numbered step\tN", TTool::tkStep);
+    Draw1->addSeparator();
+
+    // A checkable choice of values in a submenu.
+    auto choices = [this](QMenu* menu, const std::vector<std::pair<QString, int>>& values,
+                          int current, auto apply) {
+        auto* group = new QActionGroup(menu);
+        for (const auto& [caption, value] : values) {
+            QAction* a = menu->addAction(caption);
+            a->setCheckable(true);
+            a->setChecked(value == current);
+            group->addAction(a);
+            connect(a, &QAction::triggered, this, [this, apply, value] {
+                apply(value);
+                Redraw();
+            });
+        }
+        return group;
+    };
+    Colour1 = Draw1->addMenu("Colour");
+    QActionGroup* colours = choices(Colour1,
+                                    {{"Red", 0xFF0000},
+                                     {"Yellow", 0xFFDD00},
+                                     {"Green", 0x00AA00},
+                                     {"Blue", 0x005AE6},
+                                     {"Black", 0x000000},
+                                     {"White", 0xFFFFFF}},
+                                    int(editor_.Color & 0xFFFFFF), [this](int rgb) {
+                                        editor_.Color = 0xFF000000u | uint32_t(rgb);
+                                    });
+    Colour1->addSeparator();
+    CustomColour = Colour1->addAction("Custom colour...");
+    CustomColour->setCheckable(true);
+    colours->addAction(CustomColour);
+    guarded(CustomColour, &TfrmModifyCapture::CustomColourClick);
+    Width1 = Draw1->addMenu("Width");
+    choices(Width1, {{"Thin", 2}, {"Medium", 4}, {"Thick", 8}}, editor_.LineWidth,
+            [this](int w) { editor_.LineWidth = w; });
+    TextSize1 = Draw1->addMenu("Text size");
+    choices(TextSize1, {{"Small", 16}, {"Medium", 24}, {"Large", 36}, {"Huge", 48}},
+            editor_.TextSize, [this](int size) { editor_.TextSize = size; });
+    Draw1->addSeparator();
+    Undo1 = Draw1->addAction("Undo\tCtrl+Z");
+    Redo1 = Draw1->addAction("Redo\tCtrl+Shift+Z");
+    DeleteObject1 = Draw1->addAction("Delete object\tDel");
+    guarded(Undo1, &TfrmModifyCapture::Undo1Click);
+    guarded(Redo1, &TfrmModifyCapture::Redo1Click);
+    guarded(DeleteObject1, &TfrmModifyCapture::DeleteObject1Click);
+    connect(Draw1, &QMenu::aboutToShow, this, [this] {
+        Undo1->setEnabled(editor_.CanUndo() || editor_.LiveObject());
+        Redo1->setEnabled(editor_.CanRedo());
+        DeleteObject1->setEnabled(editor_.SelectedObject().has_value());
+    });
+}
+
+void TfrmModifyCapture::SelectToolClick(capture::TTool tool) {
+    editor_.SetTool(tool);
+    const int index = int(editor_.Tool());
+    tools_->actions().at(index)->setChecked(true);
+    using capture::TTool;
+    canvas_->setCursor(editor_.Tool() == TTool::tkSelect ? Qt::ArrowCursor
+                       : editor_.Tool() == TTool::tkText ? Qt::IBeamCursor
+                                                         : Qt::CrossCursor);
+    Redraw();
+}
+
+void TfrmModifyCapture::CustomColourClick() {
+    const QColor chosen =
+        QColorDialog::getColor(QColor::fromRgb(editor_.Color), this, "Custom colour");
+    if (chosen.isValid()) editor_.Color = chosen.rgb();
+}
+
+void TfrmModifyCapture::RefitIfResized(capture::TExtent before) {
+    if (editor_.PictureSize() == before) return;
+    // The window is fitted as for a new picture; a shrunk one keeps its shape.
+    FitToScreen();
+}
+
+void TfrmModifyCapture::Undo1Click() {
+    const capture::TExtent before = editor_.PictureSize();
+    if (!editor_.Undo()) return;
+    refusalShownOnMove_ = false;
+    RefitIfResized(before);
+    Redraw();
+}
+
+void TfrmModifyCapture::Redo1Click() {
+    const capture::TExtent before = editor_.PictureSize();
+    if (!editor_.Redo()) return;
+    RefitIfResized(before);
+    Redraw();
+}
+
+void TfrmModifyCapture::DeleteObject1Click() {
+    if (editor_.DeleteSelected()) Redraw();
+}
+
+void TfrmModifyCapture::FormKeyDown(QKeyEvent* event) {
+    using capture::TTool;
+    const Qt::KeyboardModifiers mods =
+        event->modifiers() &
+        (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const int key = event->key();
+    const bool ctrl = mods == Qt::ControlModifier;
+    const bool ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    if (key == Qt::Key_Z && ctrl) return Undo1Click();
+    if ((key == Qt::Key_Z && ctrlShift) || (key == Qt::Key_Y && ctrl)) return Redo1Click();
+    if (editor_.DrawState() == capture::TDrawState::dsTyping) {
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            editor_.FinishText();
+        else if (key == Qt::Key_Escape)
+            editor_.CancelText();
+        else if (key == Qt::Key_Backspace)
+            editor_.TypeBackspace();
+        else if (!(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
+                 !event->text().isEmpty() && event->text().at(0).isPrint())
+            editor_.TypeText(event->text());
+        Redraw();
+        return;
+    }
+    if (key == Qt::Key_Delete && !mods) return DeleteObject1Click();
+    static const std::pair<int, TTool> letters[] = {
+        {Qt::Key_S, TTool::tkSelect},      {Qt::Key_A, TTool::tkArrow},
+        {Qt::Key_R, TTool::tkRectangle},   {Qt::Key_E, TTool::tkEllipse},
+        {Qt::Key_L, TTool::tkLine},        {Qt::Key_P, TTool::tkPen},
+        {Qt::Key_H, TTool::tkHighlighter}, {Qt::Key_T, TTool::tkText},
+        {Qt::Key_N, TTool::tkStep}};
+    if (!mods)
+        for (const auto& [letter, tool] : letters)
+            if (key == letter) return SelectToolClick(tool);
+    QDialog::keyPressEvent(event);
 }
 
 void TfrmModifyCapture::FormShow() {
@@ -216,21 +382,22 @@ void TfrmModifyCapture::FormMouseDown(int x, int y) {
     Redraw();
 }
 
-void TfrmModifyCapture::FormMouseMove(int x, int y) {
+void TfrmModifyCapture::FormMouseMove(int x, int y, bool shift) {
     // After a shrink the first move over the picture says that cropping is
     // refused, and every press says it again. A box on every move would
-    // leave no way back to the menu.
-    if (editor_.Resized && !refusalShownOnMove_) {
+    // leave no way back to the menu. Drawing tools are not refused.
+    if (editor_.Resized && !refusalShownOnMove_ && editor_.Tool() == capture::TTool::tkSelect &&
+        editor_.DrawState() == capture::TDrawState::dsIdle) {
         refusalShownOnMove_ = true;
         platform::dialogs().MessageBox(CropRefusedText);
         return;
     }
-    editor_.MouseMove(x, y);
+    editor_.MouseMove(x, y, shift);
     Redraw();
 }
 
-void TfrmModifyCapture::FormMouseUp(int x, int y) {
-    editor_.MouseUp(x, y);
+void TfrmModifyCapture::FormMouseUp(int x, int y, bool shift) {
+    editor_.MouseUp(x, y, shift);
     Redraw();
 }
 
@@ -250,6 +417,8 @@ void TfrmModifyCapture::Close1Click() {
 
 void TfrmModifyCapture::FormClose(QCloseEvent* event) {
     event->accept();
+    // A text still being typed is kept like one finished with Enter.
+    if (editor_.FinishText()) Redraw();
     if (editor_.HasChanges() && platform::dialogs().Confirm(SaveQuestion) &&
         editor_.Save(CaptureFile) == TSaveResult::srFailed) {
         // The edits stay on screen so the user can try again or give them up.
@@ -278,6 +447,10 @@ void TfrmModifyCapture::resizeEvent(QResizeEvent* event) {
 void TfrmModifyCapture::closeEvent(QCloseEvent* event) {
     // QDialog's own handling would go through reject() and back here.
     FormClose(event);
+}
+
+void TfrmModifyCapture::keyPressEvent(QKeyEvent* event) {
+    platform::Guarded([this, event] { FormKeyDown(event); });
 }
 
 void TfrmModifyCapture::changeEvent(QEvent* event) {

@@ -1,3 +1,4 @@
+#include "CaptureEditor.h"
 #include "FastDIB.h"
 #include "ProgramUnderTest.h"
 #include "XSession.h"
@@ -8,6 +9,8 @@
 #include <QFile>
 #include <QMargins>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 namespace {
 
@@ -178,4 +181,69 @@ TEST_F(EditorE2E, DragFillAndSaveBlackensTheDraggedRegion) {
         for (int c = black.left() + 2; c < black.right() - 2; c += 5)
             EXPECT_EQ(after.GetColor(after.RowOf(y), c), 0u) << c << "," << y;
     EXPECT_TRUE(WaitUntil([&] { return program.LooksEnabled("Publish"); }, 5000));
+}
+
+// A capture marked up with an arrow, a box, two numbered steps and a line of
+// text, the text undone, and kept: the working capture (what is published)
+// is exactly the picture the editor showed, scaled as the editor scales it.
+TEST_F(EditorE2E, AMarkedUpCaptureIsKeptAsTheEditorShowedIt) {
+    ASSERT_NO_FATAL_FAILURE(OpenEditorOnAScreenCapture());
+    x.Key(editor, "a");
+    Drag({100, 300}, {300, 200});
+    x.Key(editor, "r");
+    Drag({350, 150}, {550, 300});
+    x.Key(editor, "n");
+    x.Click(editor, 600, 200);
+    x.Click(editor, 650, 260);
+    x.Key(editor, "t");
+    x.Click(editor, 150, 420);
+    x.Run("xdotool", {"type", "Note"});
+    x.Key(editor, "Return");
+    x.Key(editor, "ctrl+z");
+    QImage shown, last;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            last = shown;
+            shown = x.Screenshot(editor);
+            return !shown.isNull() && shown == last;
+        },
+        10000));
+    shown.save(QDir::temp().filePath("brwk-editor-marked-up.png"));
+    CloseAndSave();
+
+    TFastDIB after;
+    ASSERT_TRUE(after.LoadBitmapFile(program.WorkingFile()));
+    ASSERT_EQ(after.Width(), 1024);
+    ASSERT_EQ(after.RowCount, 768);
+    auto changedIn = [&](QRect windowArea) {
+        int changed = 0;
+        for (int wy = windowArea.top(); wy <= windowArea.bottom(); ++wy)
+            for (int wx = windowArea.left(); wx <= windowArea.right(); ++wx) {
+                const int px = int(PictureX(wx)), py = int(PictureY(wy - 20));
+                changed +=
+                    after.GetColor(after.RowOf(py), px) != before.GetColor(before.RowOf(py), px);
+            }
+        return changed;
+    };
+    EXPECT_GT(changedIn({100, 200, 200, 100}), 50) << "the arrow";
+    EXPECT_GT(changedIn({340, 140, 220, 170}), 50) << "the box";
+    EXPECT_GT(changedIn({585, 185, 80, 90}), 50) << "the steps";
+    EXPECT_EQ(changedIn({150, 420, 60, 30}), 0) << "the text was undone";
+
+    // The view is the kept picture scaled to the window's view, below the menu.
+    const capture::TExtent view = capture::FitProportionally(
+        {1024, 768}, capture::ViewSizeFor({client.width(), client.height()}));
+    TFastDIB scaled;
+    ASSERT_TRUE(capture::AllocateLike(scaled, after, view.width, view.height));
+    after.ScaleInto(scaled);
+    int best = view.width * view.height;
+    for (int menu = 0; menu < 50; ++menu) {
+        int differing = 0;
+        for (int y = 0; y < view.height && menu + y < shown.height(); ++y)
+            for (int c = 0; c < view.width; ++c)
+                differing +=
+                    (shown.pixel(c, menu + y) & 0xFFFFFF) != scaled.GetColor(scaled.RowOf(y), c);
+        best = std::min(best, differing);
+    }
+    EXPECT_EQ(best, 0);
 }

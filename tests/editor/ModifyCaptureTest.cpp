@@ -83,7 +83,7 @@ TEST_F(ModifyCaptureTest, WindowIsLaidOutAsDesigned) {
                                   "Fill area with black"}));
     QStringList bar;
     for (QAction* a : form.MainMenu1->actions()) bar << a->text();
-    EXPECT_EQ(bar, (QStringList{"Close", "Modify"}));
+    EXPECT_EQ(bar, (QStringList{"Close", "Modify", "Draw"}));
     EXPECT_EQ(form.StatusBar1->height(), 19);
     EXPECT_TRUE(form.StatusBar1->currentMessage().isEmpty());
     EXPECT_TRUE(form.Canvas()->hasMouseTracking());
