@@ -2,14 +2,17 @@
 // logins, byte-identical uploads under the public name only, host keys
 // checked as ssh checks them, refusals that upload nothing, Cancel and a
 // server that goes away mid-upload leaving no temporary file, and the
-// history's delete.
+// history's delete, and the connection test.
+#include "ConnectionTest.h"
 #include "EnvScope.h"
 #include "FileModes.h"
 #include "HistoryStore.h"
 #include "KnownHosts.h"
 #include "NoiseJpeg.h"
+#include "PhpWebServer.h"
 #include "PublishFixture.h"
 #include "RemoteDelete.h"
+#include "ScriptedTcpServer.h"
 #include "SftpPublisher.h"
 #include "SshPeers.h"
 
@@ -301,4 +304,39 @@ TEST_F(SftpFlow, PublishShowsTheUrlAndTheHistoryRowDeletes) {
     EXPECT_EQ(gone.Outcome, TDeleteResult::drDeleted);
     EXPECT_FALSE(fs::exists(server.Root() + "/www/flow.jpg"));
     EXPECT_EQ(deleter->Delete(*row).Outcome, TDeleteResult::drAlreadyGone);
+}
+
+TEST_F(SftpTest, TheConnectionTestFetchesTheProbeAndKnowsAHashedEntry) {
+    if (!PhpWebServer::Available()) GTEST_SKIP() << "php is not installed";
+    const uint16_t webPort = UnusedLoopbackPort();
+    PhpWebServer site(server->Root(), webPort);
+    ASSERT_TRUE(site.Running()) << site.Error();
+    settings.hostPrefix = "http://127.0.0.1:" + std::to_string(webPort) + "/public_html/shots/";
+    // known_hosts as "ssh-keygen -H" leaves it: nothing to ask about.
+    fs::create_directories(home + "/.ssh");
+    WriteFile(KnownHosts(), server->KnownHostsLine() + "\n");
+    ASSERT_EQ(std::system(("ssh-keygen -q -H -f " + KnownHosts() + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(ReadFileText(KnownHosts()).rfind("|1|", 0), 0u);
+
+    TConnectionTest test(settings);
+    test.TimeoutSeconds = 5;
+    std::vector<std::string> lines;
+    test.OnLog = [&lines](const std::string& line) { lines.push_back(line); };
+    test.OnUnknownHostKey = [this](const std::string&, uint16_t, const TSshHostKey& key) {
+        asked.push_back(key);
+        return false;
+    };
+    const bool passed = test.Run();
+    std::string log;
+    for (const std::string& line : lines) log += line + "\n";
+    EXPECT_TRUE(passed) << log;
+    EXPECT_TRUE(asked.empty());
+    for (const std::string& expected :
+         {"is the one " + KnownHosts() + " has (line 1).",
+          std::string("Logged in with the password."),
+          std::string("The test picture is there: the URL prefix is right."),
+          std::string("Deleted the test picture from the server.")})
+        EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
+    EXPECT_EQ(log.find(server->Password()), std::string::npos);
+    EXPECT_TRUE(FilesIn(Remote()).empty());
 }
