@@ -379,6 +379,7 @@ bool TSftpSession::Upload(const std::string& local, const std::string& remote, l
         ::close(fd);
         return SftpError("Cannot create", remote);
     }
+    open_ = handle;
     bool ok = true;
     std::vector<char> buffer(WriteChunk);
     uint64_t sent = 0;
@@ -417,6 +418,7 @@ bool TSftpSession::Upload(const std::string& local, const std::string& remote, l
     if (!ok && !Connected()) return false;
     // The close answers whether the server stored everything.
     const long closed = Retry([&] { return long(libssh2_sftp_close_handle(handle)); });
+    if (closed != LIBSSH2_ERROR_EAGAIN) open_ = nullptr;
     if (ok && closed != 0) ok = SftpError("Cannot finish", remote);
     return ok;
 }
@@ -476,6 +478,9 @@ void TSftpSession::Abort() {
             platform::closeSocket(socket_);
             socket_ = platform::INVALID_SOCKET;
         }
+        // Its close cannot reach the server any more, which frees it.
+        if (open_) libssh2_sftp_close_handle(open_);
+        open_ = nullptr;
         if (sftp_) libssh2_sftp_shutdown(sftp_);
         sftp_ = nullptr;
         libssh2_session_free(session_);

@@ -93,6 +93,8 @@ private:
     platform::SocketHandle socket_ = platform::INVALID_SOCKET;
     _LIBSSH2_SESSION* session_ = nullptr;
     _LIBSSH2_SFTP* sftp_ = nullptr;
+    // A file an upload left open when it was cut short.
+    struct _LIBSSH2_SFTP_HANDLE* open_ = nullptr;
     std::string address_;
     std::string error_;
     bool noSuchFile_ = false;
