@@ -3,6 +3,7 @@
 // checked as ssh checks them, refusals that upload nothing, Cancel and a
 // server that goes away mid-upload leaving no temporary file, and the
 // history's delete, and the connection test.
+#include "CommandLine.h"
 #include "ConnectionTest.h"
 #include "EnvScope.h"
 #include "FileModes.h"
@@ -18,6 +19,9 @@
 
 #include <gtest/gtest.h>
 #include <libssh2.h>
+
+#include <QImage>
+#include <QProcess>
 
 #include <filesystem>
 #include <fstream>
@@ -339,4 +343,32 @@ TEST_F(SftpTest, TheConnectionTestFetchesTheProbeAndKnowsAHashedEntry) {
         EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
     EXPECT_EQ(log.find(server->Password()), std::string::npos);
     EXPECT_TRUE(FilesIn(Remote()).empty());
+}
+
+TEST_F(SftpFlow, CommandLinePublishNeverAcceptsAnUnknownKey) {
+    if (!SshServer::Available()) GTEST_SKIP() << "sshd needs root and openssh-server";
+    SshServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    Settings.transferType = settings::TransferFtp;
+    Settings.ftpEncryption = settings::FtpOverSsh;
+    Settings.hostName = server.Host();
+    Settings.port = std::to_string(server.Port());
+    Settings.userName = server.User();
+    Settings.password = server.Password();
+    Settings.destDirectory = "www";
+    SaveSettings();
+    const std::string picture = tmp.Base() + "shot.png";
+    QImage image(8, 6, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(QString::fromStdString(picture)));
+
+    QProcess program;
+    program.start(BRWK_PROGRAM, {"--publish", QString::fromStdString(picture)});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    const std::string err = program.readAllStandardError().toStdString();
+    EXPECT_EQ(program.exitCode(), ExitFailed) << err;
+    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
+    EXPECT_NE(err.find("was not accepted. Nothing was sent."), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(home + "/.ssh/known_hosts"));
+    EXPECT_TRUE(FilesIn(server.Root() + "/www").empty());
 }
