@@ -44,7 +44,10 @@ TConnectionTest::TConnectionTest(const configRecord& settings) : settings_(setti
 TConnectionTest::~TConnectionTest() = default;
 
 bool TConnectionTest::Run() {
-    const bool ok = settings_.transferType == settings::TransferFtp ? RunFtp() : RunHttp();
+    const bool ftp = settings_.transferType == settings::TransferFtp;
+    const bool ok = !ftp                                              ? RunHttp()
+                    : settings_.ftpEncryption == settings::FtpOverSsh ? RunSftp()
+                                                                      : RunFtp();
     if (cancelled_)
         FireLog("Test cancelled.");
     else if (ok)

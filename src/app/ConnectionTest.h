@@ -6,12 +6,15 @@
 // and directory without storing anything.
 #pragma once
 
+#include "SftpSession.h"
 #include "SslWSocket.h"
+#include "System.h"
 #include "TraceLines.h"
 #include "configUnit.h"
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,11 @@ public:
     // its fingerprint then in trusted.
     std::function<bool(const TSslCertProblem& problem, std::string& trusted)>
         OnUntrustedCertificate;
+    // As TPublisher's: an SSH host key known_hosts does not have, and the
+    // passphrase of a key file.
+    std::function<bool(const std::string& host, uint16_t port, const TSshHostKey& key)>
+        OnUnknownHostKey;
+    std::function<bool(const std::string& keyFile, std::string& passphrase)> OnKeyPassphrase;
 
     // The FTP client's time-out and the HTTP idle time-out, in seconds.
     int TimeoutSeconds = 15;
@@ -66,6 +74,7 @@ private:
     // says so when the probe is found with one.
     void TryPrefixWithSlash(const std::string& prefix, const std::string& name,
                             const std::string& bytes);
+    bool RunSftp();
     bool RunHttp();
     // Sends the request and waits for its end (or Cancel).
     void Request(kwHTTP& http);
@@ -107,3 +116,20 @@ bool RunConnectionTest(configRecord& settings);
 std::string ProbePicture();
 // A name no capture takes: "brwk-test-" + random hex digits + ".jpg".
 std::string ProbeFileName();
+
+// The probe's local copy goes when the test ends, however it ends.
+class TLocalProbe {
+public:
+    TLocalProbe(std::string path, const std::string& bytes) : path_(std::move(path)) {
+        written_ = platform::WritePrivateFile(
+            path_, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    }
+    ~TLocalProbe() { platform::DeleteFileQuietly(path_); }
+    TLocalProbe(const TLocalProbe&) = delete;
+    TLocalProbe& operator=(const TLocalProbe&) = delete;
+    bool Written() const { return written_; }
+
+private:
+    std::string path_;
+    bool written_ = false;
+};

@@ -16,23 +16,6 @@ const char* ModeName(bool passive) {
     return passive ? "Yes" : "No";
 }
 
-// The probe's local copy goes when the test ends, however it ends.
-class TLocalProbe {
-public:
-    TLocalProbe(std::string path, const std::string& bytes) : path_(std::move(path)) {
-        written_ = platform::WritePrivateFile(
-            path_, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-    }
-    ~TLocalProbe() { platform::DeleteFileQuietly(path_); }
-    TLocalProbe(const TLocalProbe&) = delete;
-    TLocalProbe& operator=(const TLocalProbe&) = delete;
-    bool Written() const { return written_; }
-
-private:
-    std::string path_;
-    bool written_ = false;
-};
-
 } // namespace
 
 std::string TConnectionTest::Why(const TFtpClient& ftp) const {

@@ -4,11 +4,14 @@
 #include "CertificateTrust.h"
 #include "ConnectionTest.h"
 #include "Dialogs.h"
+#include "HostKeyTrust.h"
 
 bool RunConnectionTest(configRecord& settings) {
     const bool ftp = settings.transferType == settings::TransferFtp;
-    auto log =
-        platform::dialogs().ShowLog(ftp ? "Test FTP publishing" : "Test HTTP POST publishing");
+    const bool sftp = ftp && settings.ftpEncryption == settings::FtpOverSsh;
+    auto log = platform::dialogs().ShowLog(sftp  ? "Test SFTP publishing"
+                                           : ftp ? "Test FTP publishing"
+                                                 : "Test HTTP POST publishing");
     TConnectionTest test(settings);
     test.OnLog = [&log](const std::string& line) { log->Add(line); };
     log->OnCancel = [&test] { test.Cancel(); };
@@ -19,6 +22,9 @@ bool RunConnectionTest(configRecord& settings) {
         trusted = problem.Fingerprint;
         return true;
     };
+    // A key the user trusts goes into known_hosts at once, as ssh does it.
+    test.OnUnknownHostKey = AskHostKeyTrust;
+    test.OnKeyPassphrase = AskKeyPassphrase;
     const bool passed = test.Run();
     log->OnCancel = nullptr;
     log->Finish();

@@ -2,6 +2,7 @@
 
 #include "CertificateTrust.h"
 #include "Dialogs.h"
+#include "HostKeyTrust.h"
 #include "RemoteDelete.h"
 
 #include <QDateTime>
@@ -21,6 +22,8 @@ bool DeleteWithDialogs(THistoryStore& store, const THistoryEntry& entry, bool re
         progress->SetStep(step);
     };
     deleter->OnUntrustedCertificate = OfferCertificateTrust;
+    deleter->OnUnknownHostKey = AskHostKeyTrust;
+    deleter->OnKeyPassphrase = AskKeyPassphrase;
     const TDeleteResult result = deleter->Delete(entry);
     progress.reset();
 

@@ -3,6 +3,7 @@
 #include "CertificateTrust.h"
 #include "Dialogs.h"
 #include "HistoryRecord.h"
+#include "HostKeyTrust.h"
 #include "JpegExport.h"
 #include "Screen.h"
 #include "WorkingFiles.h"
@@ -39,6 +40,8 @@ TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name
     publisher.OnStep = [&](const std::string& step) { window().SetStep(step); };
     publisher.OnBytes = [&](uint64_t sent, uint64_t total) { window().SetBytes(sent, total); };
     publisher.OnUntrustedCertificate = OfferCertificateTrust;
+    publisher.OnUnknownHostKey = AskHostKeyTrust;
+    publisher.OnKeyPassphrase = AskKeyPassphrase;
     TPublishResult result;
     try {
         result = publisher.Publish(ExportFilePath(name), name);

@@ -61,12 +61,13 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
     lblEncryption = std::make_unique<QLabel>("Encryption :", ftp);
     lblEncryption->setGeometry(232, 214, 137, 17);
     cbEncryption = std::make_unique<QComboBox>(ftp);
-    cbEncryption->addItems({"None", "Explicit TLS", "Implicit TLS"});
+    cbEncryption->addItems({"None", "Explicit TLS", "Implicit TLS", "SFTP (SSH)"});
     cbEncryption->setGeometry(232, 234, 137, 22);
     cbEncryption->setToolTip(
         "Explicit TLS suits most hosts that offer FTP over TLS (FTPS) on the usual port. "
         "Choose Implicit TLS only if your host says so; it uses port 990 when the port is left "
-        "at 21. With None the password and the picture travel unencrypted.");
+        "at 21. With None the password and the picture travel unencrypted. SFTP (SSH) uses the "
+        "same server, account and directory over SSH, usually on port 22.");
     lblEncryption->setToolTip(cbEncryption->toolTip());
 
     QWidget* http = GroupBox1.get();
@@ -130,6 +131,7 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
             [this] { platform::Guarded([this] { btnTestClick(settings::TransferFtp); }); });
     connect(btnTestHTTP.get(), &QPushButton::clicked, this,
             [this] { platform::Guarded([this] { btnTestClick(settings::TransferHttp); }); });
+    connect(cbEncryption.get(), &QComboBox::activated, this, &TfrmConfig::cbEncryptionChange);
     connect(cbUseFTP.get(), &TMouseUpCheckBox::mouseUp, this, &TfrmConfig::cbUseFTPMouseUp);
     connect(cbUseHTTP.get(), &TMouseUpCheckBox::mouseUp, this, &TfrmConfig::cbUseHTTPMouseUp);
 }
@@ -228,6 +230,18 @@ void TfrmConfig::btnCancelClick() {
     reject();
 }
 
+// The port the user has not changed from the other protocol's usual one
+// follows the choice.
+void TfrmConfig::cbEncryptionChange() {
+    const bool ssh = cbEncryption->currentIndex() == settings::FtpOverSsh;
+    const QString port = leServerPort->text().trimmed();
+    if (ssh && (port.isEmpty() || port == settings::DefaultPort))
+        leServerPort->setText(settings::DefaultSshPort);
+    else if (!ssh && port == settings::DefaultSshPort)
+        leServerPort->setText(settings::DefaultPort);
+    deactivatActivateControls();
+}
+
 // Whatever the clicked box's new state, the other box is cleared: clicking
 // the checked box leaves both clear.
 void TfrmConfig::cbUseFTPMouseUp() {
@@ -247,6 +261,8 @@ void TfrmConfig::deactivatActivateControls() {
         e->setEnabled(ftp);
     lblEncryption->setEnabled(ftp);
     cbEncryption->setEnabled(ftp);
+    // SFTP has no data connections to open either way.
+    rgPassive->setEnabled(cbEncryption->currentIndex() != settings::FtpOverSsh);
     btnTestFTP->setEnabled(ftp);
     const bool http = cbUseHTTP->isChecked();
     btnTestHTTP->setEnabled(http);

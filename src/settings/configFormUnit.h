@@ -27,6 +27,8 @@ public:
     void cbUseFTPMouseUp();
     void cbUseHTTPMouseUp();
     void deactivatActivateControls();
+    // A new choice under Encryption: the usual port of SFTP or FTP proposed.
+    void cbEncryptionChange();
     // The settings as the controls show them, on top of the stored ones.
     configRecord ReadControls() const;
     // A Test button: tries its method with the values in the dialog, unsaved.

@@ -112,7 +112,7 @@ void LoadSettings() {
     const std::string key = DefaultSecretKey();
     Settings.secretKey = read.String("httppost", "secretkey", key);
     const int32_t encryption = read.Integer("ftp", "encryption", 0);
-    Settings.ftpEncryption = encryption >= 0 && encryption <= 2 ? encryption : 0;
+    Settings.ftpEncryption = encryption >= 0 && encryption <= settings::FtpOverSsh ? encryption : 0;
     Settings.ftpCertFingerprint = read.String("ftp", "certfingerprint", "");
     Settings.httpCertFingerprint = read.String("httppost", "certfingerprint", "");
 

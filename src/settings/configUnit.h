@@ -20,7 +20,8 @@ struct configRecord {
     std::string postUrl;
     std::string postServer;
     std::string secretKey;
-    // 0 plain FTP, 1 explicit TLS (AUTH TLS), 2 implicit TLS.
+    // 0 plain FTP, 1 explicit TLS (AUTH TLS), 2 implicit TLS, 3 SFTP: the
+    // same server, account and directory over SSH (settings::FtpOverSsh).
     int32_t ftpEncryption = 0;
     // SHA-256 fingerprints of certificates the user chose to trust although
     // they did not verify; empty for none.
@@ -71,6 +72,9 @@ constexpr const char* DefaultPostServer = "www.example.net";
 constexpr int32_t TransferFtp = 1;
 constexpr int32_t TransferHttp = 2;
 constexpr int32_t DefaultTransferType = TransferFtp;
+// The "ftp" section's "encryption" value that publishes over SFTP instead.
+constexpr int32_t FtpOverSsh = 3;
+constexpr const char* DefaultSshPort = "22";
 // Range of the generator draw each load makes.
 constexpr uint32_t SecretKeyRange = 65535;
 // Random bytes in a default secret key (a multiple of 3: no padding).

@@ -13,6 +13,7 @@
 #include "MainWindowFixture.h"
 #include "PublishDialogs.h"
 #include "ScriptedDialogs.h"
+#include "SftpPublisher.h"
 #include "TempDirScope.h"
 #include "WorkingFiles.h"
 
@@ -62,7 +63,10 @@ struct PublishFixture : testing::Test {
             const std::optional<std::string> exported = ExportForPublish(WorkingFilePath());
             ASSERT_EQ(exported, name);
             std::unique_ptr<TPublisher> publisher;
-            if (Settings.transferType == settings::TransferFtp) {
+            if (Settings.transferType == settings::TransferFtp &&
+                Settings.ftpEncryption == settings::FtpOverSsh) {
+                publisher = std::make_unique<TSftpPublisher>(Settings);
+            } else if (Settings.transferType == settings::TransferFtp) {
                 publisher = std::make_unique<TFtpPublisher>(Settings, ftp.get());
             } else {
                 auto http = std::make_unique<THttpPublisher>(Settings);

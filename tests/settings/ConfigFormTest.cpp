@@ -275,8 +275,8 @@ TEST_F(ConfigDialog, TheFormKeepsItsDesignedGeometryAndEveryCaptionFits) {
 }
 
 TEST_F(ConfigDialog, EncryptionIsChosenBesideThePassiveChoiceAndStoredOnOk) {
-    for (const auto& [stored, shown] :
-         std::vector<std::pair<const char*, int>>{{"2", 2}, {"1", 1}, {"7", 0}, {"x", 0}}) {
+    for (const auto& [stored, shown] : std::vector<std::pair<const char*, int>>{
+             {"2", 2}, {"1", 1}, {"3", 3}, {"7", 0}, {"x", 0}}) {
         StoreOnly({{"ftp/encryption", stored}});
         Open();
         EXPECT_EQ(Form->cbEncryption->currentIndex(), shown) << stored;
@@ -298,6 +298,41 @@ TEST_F(ConfigDialog, EncryptionIsChosenBesideThePassiveChoiceAndStoredOnOk) {
     Open();
     Click(*Form->cbUseHTTP);
     EXPECT_FALSE(Form->cbEncryption->isEnabled());
+}
+
+TEST_F(ConfigDialog, ChoosingSftpProposesPort22AndGraysThePassiveChoice) {
+    QComboBox& box = *Form->cbEncryption;
+    auto choose = [&](int index) {
+        box.setCurrentIndex(index);
+        emit box.activated(index);
+    };
+    struct Case {
+        const char* port;
+        int choice;
+        const char* proposed;
+    } cases[] = {
+        {"21", 3, "22"}, {"", 3, "22"}, {"2222", 3, "2222"}, {"22", 0, "21"}, {"990", 2, "990"}};
+    for (const Case& c : cases) {
+        Open();
+        Form->leServerPort->setText(c.port);
+        choose(c.choice);
+        EXPECT_EQ(Form->leServerPort->text(), c.proposed) << c.port << " " << c.choice;
+        EXPECT_EQ(Form->rgPassive->isEnabled(), c.choice != 3);
+        Form->hide();
+    }
+    Open();
+    EXPECT_EQ(box.itemText(3), "SFTP (SSH)");
+    // The caption fits its box.
+    box.setCurrentIndex(3);
+    EXPECT_LE(box.sizeHint().width(), box.width());
+    Form->leServerPort->setText("21");
+    choose(3);
+    Form->btnOKClick();
+    EXPECT_EQ(Stored("ftp/encryption"), QVariant("3"));
+    EXPECT_EQ(Stored("ftp/port"), QVariant("22"));
+    // Opened again with SFTP stored, the passive choice stays gray.
+    Open();
+    EXPECT_FALSE(Form->rgPassive->isEnabled());
 }
 
 } // namespace

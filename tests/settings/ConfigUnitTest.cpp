@@ -139,7 +139,11 @@ TEST_F(Store, EncryptionValuesAreWrittenOnceUsedAndReadBackWithinRange) {
     QSettings ini(IniPath(), QSettings::IniFormat);
     EXPECT_EQ(ini.value("ftp/encryption"), QVariant("0"));
     EXPECT_EQ(ini.value("ftp/certfingerprint"), QVariant(""));
-    for (const char* outside : {"3", "-1", "x"}) {
+    // SFTP is the next value of the same key.
+    StoreOnly({{"ftp/encryption", "3"}});
+    LoadSettings();
+    EXPECT_EQ(Settings.ftpEncryption, settings::FtpOverSsh);
+    for (const char* outside : {"4", "-1", "x"}) {
         StoreOnly({{"ftp/encryption", outside}});
         LoadSettings();
         EXPECT_EQ(Settings.ftpEncryption, 0) << outside;

@@ -72,6 +72,8 @@ FtpPeer::FtpPeer(std::string name) : ServerName(std::move(name)) {}
 
 FtpPeer::~FtpPeer() {
     Stop();
+    // userdel refuses while a session of the user still runs; Stop ended them.
+    if (UserCreated) Quietly("/usr/sbin/userdel " + UserName);
     std::error_code ignored;
     if (!Scratch.empty()) fs::remove_all(Scratch, ignored);
 }
@@ -258,7 +260,7 @@ VsftpdServer::VsftpdServer(FtpTls tls, const std::string& certFile, const std::s
         Failure = "vsftpd needs root and the vsftpd package";
         return;
     }
-    if (!Prepare() || !CreateUser()) return;
+    if (!Prepare() || !CreateUser("brwkftp")) return;
     // vsftpd refuses to start without its empty secure directory (on tmpfs).
     std::error_code ignored;
     fs::create_directories("/var/run/vsftpd/empty", ignored);
@@ -300,15 +302,13 @@ std::string VsftpdServer::Log() const {
 
 VsftpdServer::~VsftpdServer() {
     Stop();
-    // userdel refuses while a session of the user still runs; Stop ended them.
-    if (UserCreated) Quietly("/usr/sbin/userdel " + UserName);
 }
 
-bool VsftpdServer::CreateUser() {
+bool FtpPeer::CreateUser(const std::string& prefix) {
     // One user per object: two test processes never share or delete each
     // other's user. The name stays within useradd's 32 characters.
     static std::atomic<int> serial{0};
-    UserName = "brwkftp" + std::to_string(getpid()) + "x" + std::to_string(serial++);
+    UserName = prefix + std::to_string(getpid()) + "x" + std::to_string(serial++);
     UserPassword = "Secr3t!" + std::to_string(getpid());
     // The home's parent must let the user pass; nobody else may write there.
     chmod(Scratch.c_str(), 0711);

@@ -48,6 +48,9 @@ protected:
     // (with a TLS greeting, only until the port takes connections).
     bool Start(const char* const* argv, bool plainGreeting = true);
     void Stop();
+    // A system user unique to this object (name from prefix) with its home
+    // in Root(); deleted again with the object.
+    bool CreateUser(const std::string& prefix);
 
     std::string ServerName;
     std::string Address = "127.0.0.1";
@@ -61,6 +64,7 @@ protected:
     uint16_t PasvHigh = 0;
     pid_t Pid = -1;
     std::string Failure;
+    bool UserCreated = false;
 };
 
 enum class FtpTls { None, Explicit, Implicit };
@@ -98,10 +102,6 @@ public:
     ~VsftpdServer() override;
     // The server's own record of the session, for checks of what it saw.
     std::string Log() const;
-
-private:
-    bool CreateUser();
-    bool UserCreated = false;
 };
 
 // An explicit-TLS FTP server (Python's ssl module), passive only, that any

@@ -40,6 +40,18 @@ bool ScriptedDialogs::Confirm(const std::string& text) {
     return yes;
 }
 
+bool ScriptedDialogs::SecretQuery(const std::string& caption, const std::string& prompt,
+                                  std::string& value) {
+    Record({"secret", caption, prompt, "", ""});
+    if (queryAnswers.empty() || !queryAnswers.front()) {
+        if (!queryAnswers.empty()) queryAnswers.pop_front();
+        return false;
+    }
+    value = *queryAnswers.front();
+    queryAnswers.pop_front();
+    return true;
+}
+
 void ScriptedDialogs::MessageBoxWithDetails(const std::string& text, const std::string& details) {
     Record({"message", platform::ApplicationTitle(), "", text, details});
 }

@@ -16,7 +16,7 @@
 class ScriptedDialogs : public platform::Dialogs {
 public:
     struct Shown {
-        std::string kind; // "message", "query", "inputbox", "confirm"
+        std::string kind; // "message", "query", "inputbox", "confirm", "secret"
         std::string caption;
         std::string prompt;
         std::string text;    // message text, or the query's default text
@@ -84,6 +84,9 @@ public:
     void InputBox(const std::string& caption, const std::string& prompt,
                   const std::string& text) override;
     bool Confirm(const std::string& text) override;
+    // Recorded without the answer; answered from queryAnswers.
+    bool SecretQuery(const std::string& caption, const std::string& prompt,
+                     std::string& value) override;
     void MessageBoxWithDetails(const std::string& text, const std::string& details) override;
     std::unique_ptr<platform::Progress> ShowProgress(const std::string& caption) override;
     std::unique_ptr<platform::Log> ShowLog(const std::string& caption) override;

@@ -2,6 +2,7 @@
 
 #include "FtpDelete.h"
 #include "HttpDelete.h"
+#include "SftpDelete.h"
 
 TDeleteResult TRemoteDelete::Delete(const THistoryEntry& entry) {
     cancelled_ = false;
@@ -43,6 +44,8 @@ void TRemoteDelete::Fail(const std::string& text, const std::string& details) {
 
 std::unique_ptr<TRemoteDelete> CreateRemoteDelete(const THistoryEntry& entry,
                                                   configRecord& settings) {
+    if (entry.Method == HistoryMethodFtp && entry.Encryption == settings::FtpOverSsh)
+        return std::make_unique<TSftpDelete>(settings);
     if (entry.Method == HistoryMethodFtp) return std::make_unique<TFtpDelete>(settings);
     return std::make_unique<THttpDelete>(settings);
 }

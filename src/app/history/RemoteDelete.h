@@ -37,6 +37,11 @@ public:
     // As TPublisher::OnUntrustedCertificate.
     std::function<bool(const TSslCertProblem& problem, std::string& trusted)>
         OnUntrustedCertificate;
+    // As TPublisher's: an SSH host key known_hosts does not have, and the
+    // passphrase of a key file.
+    std::function<bool(const std::string& host, uint16_t port, const TSshHostKey& key)>
+        OnUnknownHostKey;
+    std::function<bool(const std::string& keyFile, std::string& passphrase)> OnKeyPassphrase;
 
 protected:
     TRemoteDelete() = default;

@@ -2,6 +2,7 @@
 
 #include "FtpPublisher.h"
 #include "HttpPublisher.h"
+#include "SftpPublisher.h"
 
 namespace {
 
@@ -28,6 +29,17 @@ void TPublisher::FireBytes(uint64_t sent, uint64_t total) {
 bool TPublisher::FireUntrustedCertificate(const TSslCertProblem& problem, std::string& trusted) {
     if (cancelled_ || !problem.Refused()) return false;
     return OnUntrustedCertificate && OnUntrustedCertificate(problem, trusted);
+}
+
+bool TPublisher::FireUnknownHostKey(const std::string& host, uint16_t port,
+                                    const TSshHostKey& key) {
+    if (cancelled_) return false;
+    return OnUnknownHostKey && OnUnknownHostKey(host, port, key);
+}
+
+bool TPublisher::FireKeyPassphrase(const std::string& keyFile, std::string& passphrase) {
+    if (cancelled_) return false;
+    return OnKeyPassphrase && OnKeyPassphrase(keyFile, passphrase);
 }
 
 void TPublisher::Fail(const std::string& text, const std::string& details) {
@@ -57,6 +69,9 @@ TPublishResult TPublisher::Finish(bool ok, const std::string& url) {
 }
 
 std::unique_ptr<TPublisher> CreatePublisher(configRecord& settings, TFtpClient* client) {
+    if (settings.transferType == settings::TransferFtp &&
+        settings.ftpEncryption == settings::FtpOverSsh)
+        return std::make_unique<TSftpPublisher>(settings);
     if (settings.transferType == settings::TransferFtp)
         return std::make_unique<TFtpPublisher>(settings, client);
     return std::make_unique<THttpPublisher>(settings);

@@ -4,6 +4,7 @@
 // one result at the end.
 #pragma once
 
+#include "SftpSession.h"
 #include "SslWSocket.h"
 #include "configUnit.h"
 
@@ -60,6 +61,12 @@ public:
     // trusts it, its fingerprint then in trusted (the settings' own field).
     std::function<bool(const TSslCertProblem& problem, std::string& trusted)>
         OnUntrustedCertificate;
+    // An SSH server whose host key known_hosts does not have: true when the
+    // user trusts the key from now on.
+    std::function<bool(const std::string& host, uint16_t port, const TSshHostKey& key)>
+        OnUnknownHostKey;
+    // A key file that needs its passphrase: true with it in passphrase.
+    std::function<bool(const std::string& keyFile, std::string& passphrase)> OnKeyPassphrase;
 
 protected:
     TPublisher() = default;
@@ -70,6 +77,8 @@ protected:
     void FireStep(const std::string& step);
     void FireBytes(uint64_t sent, uint64_t total);
     bool FireUntrustedCertificate(const TSslCertProblem& problem, std::string& trusted);
+    bool FireUnknownHostKey(const std::string& host, uint16_t port, const TSshHostKey& key);
+    bool FireKeyPassphrase(const std::string& keyFile, std::string& passphrase);
 
     // A message for the result; after a cancel there is only that to say.
     void Fail(const std::string& text, const std::string& details = {});
@@ -89,7 +98,8 @@ private:
 
 // The publisher of the method settings choose. It keeps a reference to
 // settings: a certificate the user trusts goes into its fingerprint field.
-// An FTP publisher drives client when given one, else a client of its own.
+// An FTP publisher drives client when given one, else a client of its own;
+// FTP settings with SFTP chosen under encryption publish over SSH.
 std::unique_ptr<TPublisher> CreatePublisher(configRecord& settings, TFtpClient* client = nullptr);
 
 // The line with the password of a "> PASS" command, and any other copy of

@@ -89,6 +89,19 @@ public:
                         QMessageBox::Yes | QMessageBox::No, Owner());
         return box.exec() == QMessageBox::Yes;
     }
+
+    bool SecretQuery(const std::string& caption, const std::string& prompt,
+                     std::string& value) override {
+        QInputDialog dialog(Owner());
+        dialog.setWindowTitle(Q(caption));
+        dialog.setLabelText(Q(prompt));
+        dialog.setTextEchoMode(QLineEdit::Password);
+        dialog.setOkButtonText("OK");
+        dialog.setCancelButtonText("Cancel");
+        if (dialog.exec() != QDialog::Accepted) return false;
+        value = dialog.textValue().toStdString();
+        return true;
+    }
 };
 
 } // namespace

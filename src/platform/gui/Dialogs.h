@@ -59,6 +59,13 @@ public:
                           const std::string& text) = 0;
     // "Confirm" with Yes and No; true for Yes.
     virtual bool Confirm(const std::string& text) = 0;
+    // An input query whose text is not shown (a passphrase): true on OK with
+    // the text in value. Where nobody can answer (the console), false.
+    virtual bool SecretQuery(const std::string& caption, const std::string& prompt,
+                             std::string& value) {
+        (void)caption, (void)prompt, (void)value;
+        return false;
+    }
     // A message box whose details part ("Show Details...") holds details,
     // for what a server said behind a failure; empty details show none.
     virtual void MessageBoxWithDetails(const std::string& text, const std::string& details) = 0;
