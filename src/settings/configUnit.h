@@ -28,6 +28,12 @@ struct configRecord {
     std::string httpCertFingerprint;
     // A published URL also goes on the clipboard.
     bool urlToClipboard = true;
+    // What "Capture screen" takes: settings::ScreensPrimary, ...
+    int32_t captureScreens = 0;
+    // What follows a capture: settings::AfterShowWindow, ...
+    int32_t afterCapture = 0;
+    // Releasing the drag accepts a region (else Enter or a double click).
+    bool regionOnRelease = true;
     // Not stored: the password and the secret key are kept in the desktop
     // keyring rather than the settings file (found at the last load or save;
     // false while the file holds either of them).
@@ -71,6 +77,16 @@ constexpr const char* DefaultPostServer = "www.example.net";
 constexpr int32_t TransferFtp = 1;
 constexpr int32_t TransferHttp = 2;
 constexpr int32_t DefaultTransferType = TransferFtp;
+// "capturescreens": the primary screen, the one under the mouse, all of them.
+constexpr int32_t ScreensPrimary = 0;
+constexpr int32_t ScreensUnderMouse = 1;
+constexpr int32_t ScreensAll = 2;
+// "aftercapture": show the main window, open the editor, publish at once
+// under a generated name, save at once.
+constexpr int32_t AfterShowWindow = 0;
+constexpr int32_t AfterOpenEditor = 1;
+constexpr int32_t AfterPublish = 2;
+constexpr int32_t AfterSave = 3;
 // Range of the generator draw each load makes.
 constexpr uint32_t SecretKeyRange = 65535;
 // Random bytes in a default secret key (a multiple of 3: no padding).

@@ -1,6 +1,7 @@
 #include "ScreenCapture.h"
 
 #include "PortalScreenshot.h"
+#include "RegionOverlay.h"
 #include "Screen.h"
 
 #include <QDBusConnection>
@@ -41,9 +42,13 @@ void ScreenCapture::SetState(TState state) {
 }
 
 bool ScreenCapture::Start() {
+    return Start(DelayMs);
+}
+
+bool ScreenCapture::Start(int delayMs) {
     if (state_ != csIdle) return false;
     SetState(csWaiting);
-    delay_.start(DelayMs);
+    delay_.start(delayMs);
     return true;
 }
 
@@ -57,7 +62,10 @@ void ScreenCapture::DelayOver() {
         Done(CaptureOutcome::Failed(NoScreenText));
         return;
     }
-    QImage shot = GrabPrimaryScreen();
+    QPoint origin;
+    QImage shot = Area == caPrimaryScreen      ? GrabPrimaryScreen()
+                  : Area == caScreenUnderMouse ? ComposeScreens(GrabScreenUnderMouse())
+                                               : ComposeScreens(GrabAllScreens(), &origin);
     const bool empty = shot.isNull() || AllBlack(shot);
     if (empty && qEnvironmentVariable("XDG_SESSION_TYPE") == "wayland") {
         AskPortal();
@@ -67,8 +75,27 @@ void ScreenCapture::DelayOver() {
         Done(CaptureOutcome::Failed(
             NoPictureText, "QScreen::grabWindow returned no picture on the \"" +
                                QGuiApplication::platformName().toStdString() + "\" platform."));
+    else if (Area == caRegion)
+        ChooseRegion(std::move(shot), origin);
     else
         Done(CaptureOutcome::Captured(std::move(shot)));
+}
+
+void ScreenCapture::ChooseRegion(QImage picture, QPoint origin) {
+    SetState(csChoosing);
+    overlay_ = std::make_unique<TRegionOverlay>(std::move(picture), origin);
+    overlay_->AcceptOnRelease = AcceptOnRelease;
+    overlay_->OnDone = [this](TRegionOverlay*, std::optional<QRect> chosen) {
+        // Released after this event: it is the sender.
+        TRegionOverlay* overlay = overlay_.release();
+        overlay->deleteLater();
+        if (chosen)
+            Done(CaptureOutcome::Captured(overlay->Picture().copy(*chosen)));
+        else
+            Done(CaptureOutcome::Cancelled());
+    };
+    overlay_->Show();
+    if (overlay_ && OnRegionShown) OnRegionShown(this);
 }
 
 void ScreenCapture::AskPortal() {
@@ -79,6 +106,7 @@ void ScreenCapture::AskPortal() {
                                     PortalBusAddress, "brindlewick-portal-" + PortalBusAddress);
     portal_ = std::make_unique<PortalScreenshot>(bus);
     portal_->TimeoutMs = PortalTimeoutMs;
+    portal_->Interactive = Area == caRegion;
     portal_->OnAnswered = [this](PortalScreenshot*, const CaptureOutcome& outcome) {
         // Released after this event: it is the sender.
         portal_.release()->deleteLater();

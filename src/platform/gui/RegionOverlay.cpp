@@ -1,0 +1,256 @@
+#include "RegionOverlay.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include <cmath>
+
+namespace platform {
+
+namespace {
+
+// The magnifier shows Span x Span pixels, each Zoom x Zoom large.
+constexpr int Span = 15;
+constexpr int Zoom = 8;
+constexpr int MagnifierGap = 24;
+const QColor Dim(0, 0, 0, 110);
+const QColor Edge(80, 170, 255);
+
+} // namespace
+
+QString RegionSizeText(const QRect& rect) {
+    return QString("%1 \u00d7 %2").arg(rect.width()).arg(rect.height());
+}
+
+TRegionWindow::TRegionWindow(TRegionOverlay& overlay, QScreen* screen, QPoint offset)
+    : overlay_(overlay), offset_(offset), ratio_(screen->devicePixelRatio()) {
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setWindowTitle("Brindlewick region");
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setCursor(Qt::CrossCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    create();
+    windowHandle()->setScreen(screen);
+    setGeometry(screen->geometry());
+}
+
+QRect TRegionWindow::PictureRect() const {
+    return QRect(offset_, (QSizeF(size()) * ratio_).toSize());
+}
+
+QPoint TRegionWindow::PicturePoint(const QPointF& windowPos) const {
+    return offset_ +
+           QPoint(int(std::floor(windowPos.x() * ratio_)), int(std::floor(windowPos.y() * ratio_)));
+}
+
+QRectF TRegionWindow::WindowRect(const QRect& pictureRect) const {
+    return QRectF(QPointF(pictureRect.topLeft() - offset_) / ratio_,
+                  QSizeF(pictureRect.size()) / ratio_);
+}
+
+void TRegionWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    painter.drawImage(QRectF(rect()), overlay_.Picture(), PictureRect());
+
+    const TRegionSelection& selection = overlay_.Selection();
+    QRegion outside(rect());
+    QRectF chosen;
+    if (selection.HasRect()) {
+        chosen = WindowRect(selection.Rect());
+        outside -= chosen.toAlignedRect();
+    }
+    painter.setClipRegion(outside);
+    painter.fillRect(rect(), Dim);
+    painter.setClipping(false);
+
+    if (selection.HasRect()) {
+        painter.setPen(QPen(Edge, 1));
+        // Just outside the chosen pixels, so that every one of them shows.
+        painter.drawRect(chosen.adjusted(-1, -1, 0, 0));
+        const QString text = RegionSizeText(selection.Rect());
+        const QFontMetrics metrics(font());
+        QRect label(0, 0, metrics.horizontalAdvance(text) + 8, metrics.height() + 4);
+        label.moveBottomLeft(chosen.topLeft().toPoint() + QPoint(0, -3));
+        if (label.top() < 0) label.moveTopLeft(chosen.topLeft().toPoint() + QPoint(3, 3));
+        painter.fillRect(label, QColor(0, 0, 0, 190));
+        painter.setPen(Qt::white);
+        painter.drawText(label, Qt::AlignCenter, text);
+    }
+
+    const std::optional<QPoint> pointer = overlay_.Pointer();
+    if (pointer && PictureRect().contains(*pointer)) {
+        const QPointF at = WindowRect(QRect(*pointer, QSize(1, 1))).center();
+        painter.setPen(QPen(QColor(255, 255, 255, 150), 1));
+        painter.drawLine(QPointF(0, at.y()), QPointF(width(), at.y()));
+        painter.drawLine(QPointF(at.x(), 0), QPointF(at.x(), height()));
+        PaintMagnifier(painter, *pointer);
+    }
+}
+
+void TRegionWindow::PaintMagnifier(QPainter& painter, QPoint at) {
+    const int side = Span * Zoom;
+    const QPoint cursor = WindowRect(QRect(at, QSize(1, 1))).topLeft().toPoint();
+    // Below and right of the pointer, or on the other side near an edge.
+    QRect box(cursor + QPoint(MagnifierGap, MagnifierGap), QSize(side, side));
+    if (box.right() >= width()) box.moveRight(cursor.x() - MagnifierGap);
+    if (box.bottom() >= height()) box.moveBottom(cursor.y() - MagnifierGap);
+    painter.fillRect(box, Qt::black);
+    const QRect source(at - QPoint(Span / 2, Span / 2), QSize(Span, Span));
+    const QRect inside = source & overlay_.Picture().rect();
+    if (!inside.isEmpty())
+        painter.drawImage(QRect(box.topLeft() + (inside.topLeft() - source.topLeft()) * Zoom,
+                                inside.size() * Zoom),
+                          overlay_.Picture(), inside);
+    painter.setPen(QPen(Edge, 1));
+    painter.drawRect(box.adjusted(-1, -1, 0, 0));
+    painter.setPen(QPen(Qt::white, 1));
+    painter.drawRect(QRect(box.topLeft() + QPoint(Span / 2, Span / 2) * Zoom, QSize(Zoom, Zoom))
+                         .adjusted(-1, -1, 0, 0));
+}
+
+void TRegionWindow::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) overlay_.Press(PicturePoint(event->position()));
+}
+
+void TRegionWindow::mouseMoveEvent(QMouseEvent* event) {
+    overlay_.Move(PicturePoint(event->position()));
+}
+
+void TRegionWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) overlay_.Release(PicturePoint(event->position()));
+}
+
+void TRegionWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) overlay_.DoubleClick();
+}
+
+void TRegionWindow::keyPressEvent(QKeyEvent* event) {
+    overlay_.Key(event->key());
+}
+
+void TRegionWindow::leaveEvent(QEvent*) {
+    overlay_.Leave();
+}
+
+TRegionOverlay::TRegionOverlay(QImage picture, QPoint origin)
+    : picture_(std::move(picture)), origin_(origin), selection_(picture_.rect()) {}
+
+TRegionOverlay::~TRegionOverlay() = default;
+
+void TRegionOverlay::Show() {
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect g = screen->geometry();
+        const QPoint device = (QPointF(g.topLeft()) * screen->devicePixelRatio()).toPoint();
+        auto window = std::make_unique<TRegionWindow>(*this, screen, device - origin_);
+        if (!picture_.rect().intersects(window->PictureRect())) continue;
+        windows_.push_back(std::move(window));
+    }
+    for (auto& window : windows_) window->showFullScreen();
+    if (windows_.empty()) {
+        Finish(std::nullopt);
+        return;
+    }
+    // The keys go to the chooser wherever the pointer is.
+    TRegionWindow* first = windows_.front().get();
+    first->activateWindow();
+    first->setFocus();
+    QTimer::singleShot(0, first, [first] {
+        first->activateWindow();
+        first->grabKeyboard();
+    });
+}
+
+void TRegionOverlay::Repaint() {
+    for (auto& window : windows_) window->update();
+}
+
+void TRegionOverlay::Press(QPoint at) {
+    if (finished_) return;
+    pointer_ = at;
+    selection_.Press(at);
+    Repaint();
+}
+
+void TRegionOverlay::Move(QPoint at) {
+    if (finished_) return;
+    pointer_ = at;
+    selection_.Move(at);
+    Repaint();
+}
+
+void TRegionOverlay::Release(QPoint at) {
+    if (finished_ || !selection_.Dragging()) return;
+    pointer_ = at;
+    selection_.Release(at);
+    if (AcceptOnRelease && selection_.HasRect())
+        Accept();
+    else
+        Repaint();
+}
+
+void TRegionOverlay::Leave() {
+    // Another of the windows takes the pointer at once, or nothing does.
+    if (finished_ || selection_.Dragging()) return;
+    pointer_.reset();
+    Repaint();
+}
+
+void TRegionOverlay::DoubleClick() {
+    if (!finished_ && selection_.HasRect()) Accept();
+}
+
+void TRegionOverlay::Key(int key) {
+    if (finished_) return;
+    switch (key) {
+    case Qt::Key_Escape:
+        Finish(std::nullopt);
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (selection_.HasRect()) Accept();
+        return;
+    case Qt::Key_Left:
+        selection_.Nudge(-1, 0);
+        break;
+    case Qt::Key_Right:
+        selection_.Nudge(1, 0);
+        break;
+    case Qt::Key_Up:
+        selection_.Nudge(0, -1);
+        break;
+    case Qt::Key_Down:
+        selection_.Nudge(0, 1);
+        break;
+    default:
+        return;
+    }
+    pointer_ = selection_.Corner();
+    Repaint();
+}
+
+void TRegionOverlay::Accept() {
+    Finish(selection_.Rect());
+}
+
+void TRegionOverlay::Finish(std::optional<QRect> chosen) {
+    finished_ = true;
+    for (auto& window : windows_) {
+        window->releaseKeyboard();
+        window->hide();
+    }
+    QMetaObject::invokeMethod(
+        this, [this, chosen] { FireDone(chosen); }, Qt::QueuedConnection);
+}
+
+void TRegionOverlay::FireDone(std::optional<QRect> chosen) {
+    if (OnDone) OnDone(this, chosen);
+}
+
+} // namespace platform

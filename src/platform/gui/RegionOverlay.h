@@ -1,0 +1,99 @@
+// The region chooser: the frozen picture of every screen shown undecorated
+// over each screen, on which the user drags a rectangle. A crosshair follows
+// the pointer, the rectangle shows its size in pixels, and a magnifier near
+// the pointer shows the pixels under it. The arrow keys move the dragged
+// corner by one pixel; Enter, a double click or (where asked for) releasing
+// the drag accepts; Esc cancels.
+#pragma once
+
+#include "RegionSelection.h"
+
+#include <QImage>
+#include <QObject>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QScreen;
+
+namespace platform {
+
+class TRegionOverlay;
+
+// The overlay's window over one screen.
+class TRegionWindow : public QWidget {
+public:
+    TRegionWindow(TRegionOverlay& overlay, QScreen* screen, QPoint offset);
+    // The part of the picture this window shows, in its pixels.
+    QRect PictureRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    QPoint PicturePoint(const QPointF& windowPos) const;
+    QRectF WindowRect(const QRect& pictureRect) const;
+    void PaintMagnifier(QPainter& painter, QPoint at);
+
+    TRegionOverlay& overlay_;
+    QPoint offset_; // where this screen's top left is in the picture
+    qreal ratio_ = 1;
+};
+
+class TRegionOverlay : public QObject {
+    Q_OBJECT
+public:
+    // picture: the screens as one picture; origin: the desktop's device
+    // point at the picture's top left.
+    TRegionOverlay(QImage picture, QPoint origin);
+    ~TRegionOverlay() override;
+    TRegionOverlay(const TRegionOverlay&) = delete;
+    TRegionOverlay& operator=(const TRegionOverlay&) = delete;
+
+    bool AcceptOnRelease = true;
+    // Fired once, after the windows are gone and never from inside an event
+    // of theirs: the chosen pixels of the picture, or nothing when cancelled.
+    std::function<void(TRegionOverlay* Sender, std::optional<QRect> Chosen)> OnDone;
+
+    // One window on every screen that lies on the picture.
+    void Show();
+    const QImage& Picture() const { return picture_; }
+    const TRegionSelection& Selection() const { return selection_; }
+    const std::vector<std::unique_ptr<TRegionWindow>>& Windows() const { return windows_; }
+    // Where the pointer is, in the picture; none while it is off the windows.
+    std::optional<QPoint> Pointer() const { return pointer_; }
+
+private:
+    friend class TRegionWindow;
+    void Press(QPoint at);
+    void Move(QPoint at);
+    void Release(QPoint at);
+    void Leave();
+    void Key(int key);
+    void DoubleClick();
+    void Accept();
+    void Finish(std::optional<QRect> chosen);
+    void FireDone(std::optional<QRect> chosen);
+    void Repaint();
+
+    QImage picture_;
+    QPoint origin_;
+    TRegionSelection selection_;
+    std::optional<QPoint> pointer_;
+    std::vector<std::unique_ptr<TRegionWindow>> windows_;
+    bool finished_ = false;
+};
+
+// The text beside the rectangle: its size in pixels.
+QString RegionSizeText(const QRect& rect);
+
+} // namespace platform
