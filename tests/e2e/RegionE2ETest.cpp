@@ -70,6 +70,19 @@ protected:
         QSettings settings(ini, QSettings::IniFormat);
         values(settings);
     }
+    const QString prefix = "http://127.0.0.1/~tester/shots/";
+    void UseServer(const FtpPeer& server) {
+        Set([&](QSettings& s) {
+            s.setValue("ftp/hostname", "127.0.0.1");
+            s.setValue("ftp/port", QString::number(server.Port()));
+            s.setValue("ftp/username", QString::fromStdString(server.User()));
+            s.setValue("ftp/password", QString::fromStdString(server.Password()));
+            s.setValue("ftp/destdirectory", "shots");
+            s.setValue("ftp/passive", "1");
+            s.setValue("ftp/hostprefix", prefix);
+            s.setValue("General/transfertype", "1");
+        });
+    }
     // The chooser's window, once it covers the screen.
     unsigned long Overlay() {
         const unsigned long w = x.WaitForWindow("^Brindlewick region$", 10000);
@@ -151,18 +164,8 @@ TEST_F(RegionE2E, ARegionPublishedAtOncePutsItsUrlOnTheClipboard) {
     ASSERT_TRUE(bus.Ok()) << bus.Error();
     QProcess* notifications = bus.StartScript("fake_notifications.py");
     ASSERT_TRUE(notifications) << bus.Error();
-    const QString prefix = "http://127.0.0.1/~tester/shots/";
-    Set([&](QSettings& s) {
-        s.setValue("ftp/hostname", "127.0.0.1");
-        s.setValue("ftp/port", QString::number(server.Port()));
-        s.setValue("ftp/username", QString::fromStdString(server.User()));
-        s.setValue("ftp/password", QString::fromStdString(server.Password()));
-        s.setValue("ftp/destdirectory", "shots");
-        s.setValue("ftp/passive", "1");
-        s.setValue("ftp/hostprefix", prefix);
-        s.setValue("General/transfertype", "1");
-        s.setValue("General/aftercapture", "2");
-    });
+    UseServer(server);
+    Set([&](QSettings& s) { s.setValue("General/aftercapture", "2"); });
     program.SetEnvironment("DBUS_SESSION_BUS_ADDRESS", bus.Address());
     ASSERT_TRUE(program.Start());
     const std::vector<unsigned long> windows = x.ClientList();
@@ -190,4 +193,34 @@ TEST_F(RegionE2E, ARegionPublishedAtOncePutsItsUrlOnTheClipboard) {
     EXPECT_EQ(published.size(), QSize(100, 50));
     EXPECT_EQ(x.ClientList(), windows) << "no box, and the window back where it was";
     EXPECT_FALSE(before.isNull());
+}
+
+// The key binding's command: no window of its own, the URL printed; Esc
+// publishes nothing and fails. (Its standard error goes to the test's.)
+TEST_F(RegionE2E, FromTheCommandLineARegionIsPublishedAndItsUrlPrinted) {
+    if (!PyFtpdServer::Available()) GTEST_SKIP() << "python3-pyftpdlib is not installed";
+    PyFtpdServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    UseServer(server);
+    const QDir stored(QString::fromStdString(server.Root() + "/shots"));
+    for (const bool cancel : {false, true}) {
+        QProcess* run = program.Launch({"--capture", "region", "--publish"});
+        ASSERT_NE(Overlay(), 0u);
+        if (cancel)
+            x.Run("xdotool", {"key", "Escape"});
+        else
+            Drag(x, {500, 500}, {509, 519});
+        ASSERT_TRUE(run->waitForFinished(20000));
+        const QString out = QString::fromUtf8(run->readAllStandardOutput());
+        const QStringList files = stored.entryList({"*.jpg"}, QDir::Files);
+        ASSERT_EQ(files.size(), 1) << cancel;
+        if (cancel) {
+            EXPECT_EQ(run->exitCode(), 1);
+            EXPECT_EQ(out, "");
+        } else {
+            EXPECT_EQ(run->exitCode(), 0);
+            EXPECT_EQ(out, prefix + files[0] + "\n");
+            EXPECT_EQ(QImage(stored.filePath(files[0])).size(), QSize(10, 20));
+        }
+    }
 }
