@@ -13,6 +13,7 @@
 #include "RatioReporter.h"
 #include "RegionOverlay.h"
 #include "RunTool.h"
+#include "Screen.h"
 #include "ScreenCapture.h"
 #include "ScriptedDialogs.h"
 #include "WorkingFiles.h"
@@ -80,6 +81,14 @@ void BM_KeyToRegionChooser(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_KeyToRegionChooser)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+// Of which the grab of every screen.
+void BM_GrabAllScreens(benchmark::State& state) {
+    for (auto _ : state)
+        if (platform::ComposeScreens(platform::GrabAllScreens()).isNull())
+            return state.SkipWithError("no picture");
+}
+BENCHMARK(BM_GrabAllScreens)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 void BM_ImportRoot(benchmark::State& state) {
     for (auto _ : state)

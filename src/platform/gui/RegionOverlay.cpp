@@ -18,7 +18,8 @@ namespace {
 constexpr int Span = 15;
 constexpr int Zoom = 8;
 constexpr int MagnifierGap = 24;
-const QColor Dim(0, 0, 0, 110);
+// What is left of each colour outside the rectangle, in 256ths.
+constexpr uint32_t Kept = 145;
 const QColor Edge(80, 170, 255);
 
 } // namespace
@@ -54,31 +55,30 @@ QRectF TRegionWindow::WindowRect(const QRect& pictureRect) const {
                   QSizeF(pictureRect.size()) / ratio_);
 }
 
-void TRegionWindow::paintEvent(QPaintEvent*) {
+void TRegionWindow::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    painter.drawImage(QRectF(rect()), overlay_.Picture(), PictureRect());
-
+    // Plain copies of the picture, dimmed outside the rectangle: no blending
+    // over a whole 4K screen at every move of the pointer.
+    const QRect dirty = event->rect();
+    auto picturePart = [this](const QRect& r) {
+        return QRectF(QPointF(offset_) + QPointF(r.topLeft()) * ratio_, QSizeF(r.size()) * ratio_);
+    };
+    painter.drawImage(QRectF(dirty), overlay_.Dimmed(), picturePart(dirty));
     const TRegionSelection& selection = overlay_.Selection();
-    QRegion outside(rect());
     QRectF chosen;
     if (selection.HasRect()) {
         chosen = WindowRect(selection.Rect());
-        outside -= chosen.toAlignedRect();
+        const QRect bright = chosen.toAlignedRect() & dirty;
+        if (!bright.isEmpty())
+            painter.drawImage(QRectF(bright), overlay_.Picture(), picturePart(bright));
     }
-    painter.setClipRegion(outside);
-    painter.fillRect(rect(), Dim);
-    painter.setClipping(false);
 
     if (selection.HasRect()) {
         painter.setPen(QPen(Edge, 1));
         // Just outside the chosen pixels, so that every one of them shows.
         painter.drawRect(chosen.adjusted(-1, -1, 0, 0));
         const QString text = RegionSizeText(selection.Rect());
-        const QFontMetrics metrics(font());
-        QRect label(0, 0, metrics.horizontalAdvance(text) + 8, metrics.height() + 4);
-        label.moveBottomLeft(chosen.topLeft().toPoint() + QPoint(0, -3));
-        if (label.top() < 0) label.moveTopLeft(chosen.topLeft().toPoint() + QPoint(3, 3));
+        const QRect label = LabelRect(chosen, text);
         painter.fillRect(label, QColor(0, 0, 0, 190));
         painter.setPen(Qt::white);
         painter.drawText(label, Qt::AlignCenter, text);
@@ -94,13 +94,51 @@ void TRegionWindow::paintEvent(QPaintEvent*) {
     }
 }
 
-void TRegionWindow::PaintMagnifier(QPainter& painter, QPoint at) {
+QRect TRegionWindow::LabelRect(const QRectF& chosen, const QString& text) const {
+    const QFontMetrics metrics(font());
+    QRect label(0, 0, metrics.horizontalAdvance(text) + 8, metrics.height() + 4);
+    label.moveBottomLeft(chosen.topLeft().toPoint() + QPoint(0, -3));
+    if (label.top() < 0) label.moveTopLeft(chosen.topLeft().toPoint() + QPoint(3, 3));
+    return label;
+}
+
+QRect TRegionWindow::MagnifierBox(QPoint at) const {
     const int side = Span * Zoom;
     const QPoint cursor = WindowRect(QRect(at, QSize(1, 1))).topLeft().toPoint();
     // Below and right of the pointer, or on the other side near an edge.
     QRect box(cursor + QPoint(MagnifierGap, MagnifierGap), QSize(side, side));
     if (box.right() >= width()) box.moveRight(cursor.x() - MagnifierGap);
     if (box.bottom() >= height()) box.moveBottom(cursor.y() - MagnifierGap);
+    return box;
+}
+
+QRegion TRegionWindow::Decorations() const {
+    QRegion region;
+    const TRegionSelection& selection = overlay_.Selection();
+    if (selection.HasRect()) {
+        const QRectF chosen = WindowRect(selection.Rect());
+        region += chosen.toAlignedRect().adjusted(-2, -2, 2, 2);
+        region += LabelRect(chosen, RegionSizeText(selection.Rect()));
+    }
+    const std::optional<QPoint> pointer = overlay_.Pointer();
+    if (pointer && PictureRect().contains(*pointer)) {
+        const QPoint at = WindowRect(QRect(*pointer, QSize(1, 1))).center().toPoint();
+        region += QRect(0, at.y() - 2, width(), 5);
+        region += QRect(at.x() - 2, 0, 5, height());
+        region += MagnifierBox(*pointer).adjusted(-2, -2, 2, 2);
+    }
+    return region;
+}
+
+void TRegionWindow::UpdateDecorations() {
+    // What was drawn over the picture before and what is drawn now.
+    const QRegion now = Decorations();
+    update(now | shownDecorations_);
+    shownDecorations_ = now;
+}
+
+void TRegionWindow::PaintMagnifier(QPainter& painter, QPoint at) {
+    const QRect box = MagnifierBox(at);
     painter.fillRect(box, Qt::black);
     const QRect source(at - QPoint(Span / 2, Span / 2), QSize(Span, Span));
     const QRect inside = source & overlay_.Picture().rect();
@@ -144,6 +182,25 @@ TRegionOverlay::TRegionOverlay(QImage picture, QPoint origin)
 
 TRegionOverlay::~TRegionOverlay() = default;
 
+const QImage& TRegionOverlay::Dimmed() {
+    if (!dimmed_.isNull()) return dimmed_;
+    const QImage rgb =
+        picture_.format() == QImage::Format_RGB32 || picture_.format() == QImage::Format_ARGB32
+            ? picture_
+            : picture_.convertToFormat(QImage::Format_RGB32);
+    dimmed_ = QImage(rgb.size(), QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); ++y) {
+        const QRgb* from = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        QRgb* to = reinterpret_cast<QRgb*>(dimmed_.scanLine(y));
+        for (int x = 0; x < rgb.width(); ++x) {
+            const uint32_t c = from[x];
+            to[x] = 0xFF000000u | (((c & 0xFF00FFu) * Kept >> 8) & 0xFF00FFu) |
+                    (((c & 0x00FF00u) * Kept >> 8) & 0x00FF00u);
+        }
+    }
+    return dimmed_;
+}
+
 void TRegionOverlay::Show() {
     for (QScreen* screen : QGuiApplication::screens()) {
         const QRect g = screen->geometry();
@@ -168,7 +225,7 @@ void TRegionOverlay::Show() {
 }
 
 void TRegionOverlay::Repaint() {
-    for (auto& window : windows_) window->update();
+    for (auto& window : windows_) window->UpdateDecorations();
 }
 
 void TRegionOverlay::Press(QPoint at) {

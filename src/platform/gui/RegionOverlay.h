@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QObject>
+#include <QRegion>
 #include <QWidget>
 
 #include <functional>
@@ -29,6 +30,9 @@ public:
     TRegionWindow(TRegionOverlay& overlay, QScreen* screen, QPoint offset);
     // The part of the picture this window shows, in its pixels.
     QRect PictureRect() const;
+    // Asks for a repaint of what is drawn over the picture, where it was
+    // and where it is now.
+    void UpdateDecorations();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -43,10 +47,14 @@ private:
     QPoint PicturePoint(const QPointF& windowPos) const;
     QRectF WindowRect(const QRect& pictureRect) const;
     void PaintMagnifier(QPainter& painter, QPoint at);
+    QRect MagnifierBox(QPoint at) const;
+    QRect LabelRect(const QRectF& chosen, const QString& text) const;
+    QRegion Decorations() const;
 
     TRegionOverlay& overlay_;
     QPoint offset_; // where this screen's top left is in the picture
     qreal ratio_ = 1;
+    QRegion shownDecorations_;
 };
 
 class TRegionOverlay : public QObject {
@@ -67,6 +75,8 @@ public:
     // One window on every screen that lies on the picture.
     void Show();
     const QImage& Picture() const { return picture_; }
+    // The picture darkened, as shown outside the rectangle; made once.
+    const QImage& Dimmed();
     const TRegionSelection& Selection() const { return selection_; }
     const std::vector<std::unique_ptr<TRegionWindow>>& Windows() const { return windows_; }
     // Where the pointer is, in the picture; none while it is off the windows.
@@ -86,6 +96,7 @@ private:
     void Repaint();
 
     QImage picture_;
+    QImage dimmed_;
     QPoint origin_;
     TRegionSelection selection_;
     std::optional<QPoint> pointer_;
