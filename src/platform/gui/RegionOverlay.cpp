@@ -29,7 +29,7 @@ QString RegionSizeText(const QRect& rect) {
 }
 
 TRegionWindow::TRegionWindow(TRegionOverlay& overlay, QScreen* screen, QPoint offset)
-    : overlay_(overlay), offset_(offset), ratio_(screen->devicePixelRatio()) {
+    : overlay_(overlay), offset_(offset), ratio_(screen->devicePixelRatio()), screen_(screen) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setWindowTitle("Brindlewick region");
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -39,6 +39,11 @@ TRegionWindow::TRegionWindow(TRegionOverlay& overlay, QScreen* screen, QPoint of
     create();
     windowHandle()->setScreen(screen);
     setGeometry(screen->geometry());
+}
+
+bool TRegionWindow::Covers(QScreen* screen, QPoint offset) const {
+    return screen == screen_ && offset == offset_ && geometry() == screen->geometry() &&
+           ratio_ == screen->devicePixelRatio();
 }
 
 QRect TRegionWindow::PictureRect() const {
@@ -182,13 +187,24 @@ TRegionOverlay::TRegionOverlay(QImage picture, QPoint origin)
 
 TRegionOverlay::~TRegionOverlay() = default;
 
+void TRegionOverlay::Restart(QImage picture, QPoint origin) {
+    picture_ = std::move(picture);
+    origin_ = origin;
+    selection_ = TRegionSelection(picture_.rect());
+    pointer_.reset();
+    dimmedValid_ = false;
+    finished_ = false;
+    for (auto& window : windows_) window->shownDecorations_ = QRegion();
+}
+
 const QImage& TRegionOverlay::Dimmed() {
-    if (!dimmed_.isNull()) return dimmed_;
+    if (dimmedValid_) return dimmed_;
+    dimmedValid_ = true;
     const QImage rgb =
         picture_.format() == QImage::Format_RGB32 || picture_.format() == QImage::Format_ARGB32
             ? picture_
             : picture_.convertToFormat(QImage::Format_RGB32);
-    dimmed_ = QImage(rgb.size(), QImage::Format_RGB32);
+    if (dimmed_.size() != rgb.size()) dimmed_ = QImage(rgb.size(), QImage::Format_RGB32);
     for (int y = 0; y < rgb.height(); ++y) {
         const QRgb* from = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
         QRgb* to = reinterpret_cast<QRgb*>(dimmed_.scanLine(y));
@@ -202,13 +218,23 @@ const QImage& TRegionOverlay::Dimmed() {
 }
 
 void TRegionOverlay::Show() {
+    std::vector<std::pair<QScreen*, QPoint>> wanted;
     for (QScreen* screen : QGuiApplication::screens()) {
         const QRect g = screen->geometry();
         const QPoint device = (QPointF(g.topLeft()) * screen->devicePixelRatio()).toPoint();
-        auto window = std::make_unique<TRegionWindow>(*this, screen, device - origin_);
-        if (!picture_.rect().intersects(window->PictureRect())) continue;
-        windows_.push_back(std::move(window));
+        const QRect part(device - origin_,
+                         (QSizeF(g.size()) * screen->devicePixelRatio()).toSize());
+        if (picture_.rect().intersects(part)) wanted.emplace_back(screen, device - origin_);
     }
+    bool same = wanted.size() == windows_.size();
+    for (size_t i = 0; same && i < wanted.size(); ++i)
+        same = windows_[i]->Covers(wanted[i].first, wanted[i].second);
+    if (!same) {
+        windows_.clear();
+        for (const auto& [screen, offset] : wanted)
+            windows_.push_back(std::make_unique<TRegionWindow>(*this, screen, offset));
+    }
+    for (auto& window : windows_) window->update();
     for (auto& window : windows_) window->showFullScreen();
     if (windows_.empty()) {
         Finish(std::nullopt);

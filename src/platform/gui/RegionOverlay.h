@@ -28,6 +28,8 @@ class TRegionOverlay;
 class TRegionWindow : public QWidget {
 public:
     TRegionWindow(TRegionOverlay& overlay, QScreen* screen, QPoint offset);
+    // Whether this window stands over that screen at that place in the picture.
+    bool Covers(QScreen* screen, QPoint offset) const;
     // The part of the picture this window shows, in its pixels.
     QRect PictureRect() const;
     // Asks for a repaint of what is drawn over the picture, where it was
@@ -55,6 +57,9 @@ private:
     QPoint offset_; // where this screen's top left is in the picture
     qreal ratio_ = 1;
     QRegion shownDecorations_;
+    QScreen* screen_;
+
+    friend class TRegionOverlay;
 };
 
 class TRegionOverlay : public QObject {
@@ -72,8 +77,15 @@ public:
     // of theirs: the chosen pixels of the picture, or nothing when cancelled.
     std::function<void(TRegionOverlay* Sender, std::optional<QRect> Chosen)> OnDone;
 
-    // One window on every screen that lies on the picture.
+    // One window on every screen that lies on the picture; the windows of
+    // the last showing where the screens are still the same.
     void Show();
+    // Ready for another showing, with another picture: the windows and the
+    // dimmed picture's memory are kept, so that a 4K screen's worth of fresh
+    // memory is not touched again at every capture.
+    void Restart(QImage picture, QPoint origin);
+    // Lets go of the picture while no showing needs it.
+    void ReleasePicture() { picture_ = QImage(); }
     const QImage& Picture() const { return picture_; }
     // The picture darkened, as shown outside the rectangle; made once.
     const QImage& Dimmed();
@@ -97,6 +109,7 @@ private:
 
     QImage picture_;
     QImage dimmed_;
+    bool dimmedValid_ = false;
     QPoint origin_;
     TRegionSelection selection_;
     std::optional<QPoint> pointer_;

@@ -83,19 +83,21 @@ void ScreenCapture::DelayOver() {
 
 void ScreenCapture::ChooseRegion(QImage picture, QPoint origin) {
     SetState(csChoosing);
-    overlay_ = std::make_unique<TRegionOverlay>(std::move(picture), origin);
+    // The chooser stays for the next capture, with its memory.
+    if (overlay_)
+        overlay_->Restart(std::move(picture), origin);
+    else
+        overlay_ = std::make_unique<TRegionOverlay>(std::move(picture), origin);
     overlay_->AcceptOnRelease = AcceptOnRelease;
-    overlay_->OnDone = [this](TRegionOverlay*, std::optional<QRect> chosen) {
-        // Released after this event: it is the sender.
-        TRegionOverlay* overlay = overlay_.release();
-        overlay->deleteLater();
-        if (chosen)
-            Done(CaptureOutcome::Captured(overlay->Picture().copy(*chosen)));
-        else
-            Done(CaptureOutcome::Cancelled());
+    overlay_->OnDone = [this](TRegionOverlay* overlay, std::optional<QRect> chosen) {
+        const CaptureOutcome outcome =
+            chosen ? CaptureOutcome::Captured(overlay->Picture().copy(*chosen))
+                   : CaptureOutcome::Cancelled();
+        overlay->ReleasePicture();
+        Done(outcome);
     };
     overlay_->Show();
-    if (overlay_ && OnRegionShown) OnRegionShown(this);
+    if (state_ == csChoosing && OnRegionShown) OnRegionShown(this);
 }
 
 void ScreenCapture::AskPortal() {

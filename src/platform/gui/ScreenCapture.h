@@ -56,7 +56,7 @@ public:
     bool Start(int delayMs);
     bool Busy() const { return state_ != csIdle; }
     // The region chooser while it is shown; null otherwise.
-    TRegionOverlay* Overlay() const { return overlay_.get(); }
+    TRegionOverlay* Overlay() const { return state_ == csChoosing ? overlay_.get() : nullptr; }
 
 private:
     enum TState { csIdle, csWaiting, csPortal, csChoosing };
