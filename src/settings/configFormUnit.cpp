@@ -23,7 +23,7 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
     setObjectName("frmConfig");
     setWindowTitle("Config");
     // Single border: the dialog cannot be resized.
-    setFixedSize(614, 461);
+    setFixedSize(640, 461);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
     grpFTPSettings = std::make_unique<QGroupBox>(" FTP Settings ", this);
@@ -110,24 +110,25 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
     lblSecrets->setWordWrap(true);
     lblSecrets->setAlignment(Qt::AlignCenter);
     grpCapture = std::make_unique<QGroupBox>(" Capture ", this);
-    grpCapture->setGeometry(408, 0, 198, 401);
+    grpCapture->setGeometry(408, 0, 224, 401);
     QWidget* capture = grpCapture.get();
     lblCaptureScreens = std::make_unique<QLabel>("\"Capture screen\" takes", capture);
-    lblCaptureScreens->setGeometry(8, 20, 182, 17);
+    lblCaptureScreens->setGeometry(8, 20, 208, 17);
     cbCaptureScreens = std::make_unique<QComboBox>(capture);
     cbCaptureScreens->addItems({"The primary screen", "The screen under the mouse", "All screens"});
-    cbCaptureScreens->setGeometry(8, 40, 182, 22);
+    cbCaptureScreens->setGeometry(8, 40, 208, 22);
     lblAfterCapture = std::make_unique<QLabel>("After a capture", capture);
-    lblAfterCapture->setGeometry(8, 76, 182, 17);
+    lblAfterCapture->setGeometry(8, 76, 208, 17);
     cbAfterCapture = std::make_unique<QComboBox>(capture);
     cbAfterCapture->addItems(
         {"Show the main window", "Open the editor", "Publish at once", "Save at once"});
-    cbAfterCapture->setGeometry(8, 96, 182, 22);
+    cbAfterCapture->setGeometry(8, 96, 208, 22);
     cbAfterCapture->setToolTip("Publish at once uses a generated name and puts the URL on the "
                                "clipboard; a box appears only when something fails.");
-    cbRegionOnRelease = std::make_unique<QCheckBox>("Releasing the mouse takes a region", capture);
-    cbRegionOnRelease->setGeometry(8, 132, 186, 20);
-    cbRegionOnRelease->setToolTip("Otherwise Enter or a double click takes the region.");
+    cbRegionOnRelease = std::make_unique<QCheckBox>("Take a region on release", capture);
+    cbRegionOnRelease->setGeometry(8, 132, 208, 20);
+    cbRegionOnRelease->setToolTip("Releasing the mouse after the drag takes the region; "
+                                  "otherwise Enter or a double click takes it.");
 
     // Neither button is the default one: Return in an edit box stores nothing.
     for (QPushButton* b : {btnOK.get(), btnCancel.get(), btnTestFTP.get(), btnTestHTTP.get()}) {
