@@ -116,8 +116,9 @@ TfrmMain::TfrmMain() {
     FitCaptions({btnConfig, btnCaptureScreen, btnCaptureRegion, btnTakeFromClip, btnCrop,
                  btnSaveLocal, btnPublish, btnCopyToClip, btnAbout});
 
-    QWidget* order[] = {btnCaptureScreen, btnCaptureRegion, btnCrop,       btnSaveLocal, btnPublish,
-                        btnConfig,        btnTakeFromClip,  btnCopyToClip, btnAbout};
+    // The designed order, then the new button: keyboard users keep their way.
+    QWidget* order[] = {btnCaptureScreen, btnCrop,       btnSaveLocal, btnPublish,      btnConfig,
+                        btnTakeFromClip,  btnCopyToClip, btnAbout,     btnCaptureRegion};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
     btnCaptureScreen->setFocus();
     FtpClient1 = CreatePublishFtpClient();

@@ -67,9 +67,9 @@ TEST_F(MainWindowTest, LayoutCaptionsAndTabOrder) {
     EXPECT_EQ(w.Bevel1->geometry(), QRect(0, 64, 153, 129));
     EXPECT_EQ(w.Bevel2->geometry(), QRect(0, 200, 153, 169));
 
-    QWidget* order[] = {w.btnCaptureScreen, w.btnCaptureRegion, w.btnCrop,
-                        w.btnSaveLocal,     w.btnPublish,       w.btnConfig,
-                        w.btnTakeFromClip,  w.btnCopyToClip,    w.btnAbout};
+    QWidget* order[] = {w.btnCaptureScreen, w.btnCrop,   w.btnSaveLocal,
+                        w.btnPublish,       w.btnConfig, w.btnTakeFromClip,
+                        w.btnCopyToClip,    w.btnAbout,  w.btnCaptureRegion};
     auto nextTabStop = [](QWidget* from) {
         QWidget* next = from->nextInFocusChain();
         while (next != from && !(next->focusPolicy() & Qt::TabFocus))
