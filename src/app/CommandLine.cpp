@@ -22,6 +22,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         line.Command = cmdTest;
     } else if (option == "--capture") {
         line.Command = cmdCapture;
+        if (used < args.size() && (args[used] == "screen" || args[used] == "region"))
+            line.Region = args[used++] == "region";
+        if (used < args.size() && args[used] == "--publish") {
+            line.PublishCapture = true;
+            ++used;
+        }
     } else if (option == "--publish" || option.rfind("--publish=", 0) == 0) {
         line.Command = cmdPublish;
         if (option == "--publish") {
@@ -57,8 +63,12 @@ std::string HelpText(const std::string& program) {
            "Captures the screen, crops it and puts the picture on the web.\n"
            "Without an option the main window opens.\n"
            "\n"
-           "  --capture        capture the screen in the running copy, starting one\n"
-           "                   if none runs (for a key binding)\n"
+           "  --capture [screen|region] [--publish]\n"
+           "                   capture the screen (or a region of it that you choose)\n"
+           "                   in the running copy, starting one if none runs (for a\n"
+           "                   key binding); with --publish, publish the capture at\n"
+           "                   once under a generated name, print its public URL and\n"
+           "                   exit, without the main window\n"
            "  --publish FILE   publish a PNG, JPEG or BMP file (- reads standard input)\n"
            "                   as a JPEG by the configured method, without a window,\n"
            "                   and print its public URL\n"
@@ -71,8 +81,8 @@ std::string HelpText(const std::string& program) {
            "  -h, --help       show this help and exit\n"
            "  --version        show the version and exit\n"
            "\n"
-           "Exit status: 0 done, 1 publishing, deleting or the test failed (the reasons are on\n"
-           "standard error, or in the test's steps), 2 wrong arguments.\n";
+           "Exit status: 0 done, 1 capturing, publishing, deleting or the test failed\n"
+           "(the reasons are on standard error, or in the test's steps), 2 wrong arguments.\n";
 }
 
 std::string VersionLine() {

@@ -23,6 +23,11 @@ struct TCommandLine {
     std::string File;
     // The published picture's URL of --delete.
     std::string Url;
+    // --capture region: a region the user chooses, not what "Capture screen" takes.
+    bool Region = false;
+    // --capture ... --publish: publishes the capture at once, prints its URL
+    // and exits, without the window.
+    bool PublishCapture = false;
     // What is wrong with the arguments, for cmdUsageError.
     std::string Error;
 };

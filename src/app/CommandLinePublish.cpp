@@ -1,5 +1,6 @@
 #include "CommandLinePublish.h"
 
+#include "CaptureImage.h"
 #include "CommandLine.h"
 #include "ConnectionTest.h"
 #include "ConsoleDialogs.h"
@@ -7,8 +8,11 @@
 #include "FastDIB.h"
 #include "HistoryDialogs.h"
 #include "PublishDialogs.h"
+#include "Screen.h"
+#include "ScreenCapture.h"
 #include "WorkingFiles.h"
 
+#include <QEventLoop>
 #include <QImage>
 
 #include <cerrno>
@@ -149,6 +153,47 @@ int PublishFromCommandLine(const std::string& file) {
         const TPublishResult result = PublishWithDialogs(*publisher, *name);
         // A URL with a warning beside it (a size difference, say) is no success.
         return result.Clean() ? ExitOk : ExitFailed;
+    });
+}
+
+int CaptureAndPublishFromCommandLine(bool region) {
+    return RunOnConsole([&] {
+        using platform::ScreenCapture;
+        LoadSettings();
+        ScreenCapture capture;
+        const ScreenCapture::TArea screens[] = {ScreenCapture::caPrimaryScreen,
+                                                ScreenCapture::caScreenUnderMouse,
+                                                ScreenCapture::caAllScreens};
+        capture.Area = region ? ScreenCapture::caRegion : screens[Settings.captureScreens];
+        capture.AcceptOnRelease = Settings.regionOnRelease;
+        // No window of ours is on the screen to wait for.
+        capture.DelayMs = 0;
+        QEventLoop loop;
+        platform::CaptureOutcome outcome;
+        capture.OnCaptured = [&](ScreenCapture*, const platform::CaptureOutcome& o) {
+            outcome = o;
+            loop.quit();
+        };
+        capture.Start();
+        loop.exec();
+        if (outcome.Result == platform::crCancelled) {
+            platform::dialogs().MessageBox("Capture cancelled.");
+            return ExitFailed;
+        }
+        if (outcome.Result == platform::crFailed) {
+            platform::dialogs().MessageBoxWithDetails(outcome.Message, outcome.Details);
+            return ExitFailed;
+        }
+        TFastDIB bitmap;
+        if (!bitmap.AssignImage(outcome.Picture, CaptureDepth(platform::PrimaryScreenDepth())))
+            throw std::runtime_error(
+                "The screen could not be captured: there is not enough memory for its picture.");
+        outcome.Picture = QImage();
+        const TPictureFile picture(bitmap);
+        bitmap.Release();
+        const std::string name = ExportUnderGeneratedName(picture.Path);
+        auto publisher = CreatePublisher(Settings);
+        return PublishWithDialogs(*publisher, name).Clean() ? ExitOk : ExitFailed;
     });
 }
 

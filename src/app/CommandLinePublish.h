@@ -10,6 +10,12 @@
 // else ExitFailed with the reasons on standard error.
 int PublishFromCommandLine(const std::string& file);
 
+// Captures the screen as "Capture screen" does (region: a region the user
+// chooses), publishes the picture under a generated name and prints its URL;
+// ExitOk once it is printed, ExitFailed when the capture was cancelled or
+// failed, or the publish failed.
+int CaptureAndPublishFromCommandLine(bool region);
+
 // Tries the saved publishing settings, each step on standard output;
 // ExitOk when publishing works, else ExitFailed.
 int TestFromCommandLine();

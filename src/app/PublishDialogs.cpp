@@ -5,6 +5,7 @@
 #include "HistoryRecord.h"
 #include "HostKeyTrust.h"
 #include "JpegExport.h"
+#include "Notifications.h"
 #include "Screen.h"
 #include "WorkingFiles.h"
 
@@ -22,12 +23,27 @@ std::optional<std::string> ExportForPublish(const std::string& source) {
     return name;
 }
 
+std::string ExportUnderGeneratedName(const std::string& source) {
+    LoadSettings();
+    const std::string name = GenerateFileName() + ".jpg";
+    ConvertBmpToJpeg(source, ExportFilePath(name));
+    return name;
+}
+
+std::string PublishedNoticeText(const std::string& url) {
+    return "Published: " + url + " (copied)";
+}
+
 void ShowPublishedUrl(const std::string& url) {
     if (Settings.urlToClipboard) platform::SetClipboardText(url);
     platform::dialogs().InputBox(PublishedUrlCaption, "URL for capture", url);
 }
 
-TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name) {
+namespace {
+
+// The publisher's run with its progress window; the history written.
+TPublishResult RunPublisher(TPublisher& publisher, const std::string& name,
+                            std::optional<std::string>& historyFailure) {
     auto& dialogs = platform::dialogs();
     std::unique_ptr<platform::Progress> progress;
     auto window = [&]() -> platform::Progress& {
@@ -53,20 +69,59 @@ TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name
     publisher.OnStep = nullptr;
     publisher.OnBytes = nullptr;
     progress.reset();
-
-    if (result.Outcome == TPublishResult::prCancelled) {
-        dialogs.MessageBoxWithDetails("Publishing cancelled.", result.CancelDetails);
-        return result;
-    }
     // Written before anything is shown: the exported file goes with the publisher.
-    std::optional<std::string> historyFailure;
     if (result.Outcome == TPublishResult::prPublished)
         historyFailure = RecordPublish(Settings, name, result.Url, ExportFilePath(name));
+    return result;
+}
+
+// Each message with its details, and the URL at its place among them.
+void ShowResult(const TPublishResult& result, const std::optional<std::string>& historyFailure) {
+    auto& dialogs = platform::dialogs();
     for (size_t i = 0; i <= result.Messages.size(); ++i) {
         if (i == result.MessagesBeforeUrl && !result.Url.empty()) ShowPublishedUrl(result.Url);
         if (i < result.Messages.size())
             dialogs.MessageBoxWithDetails(result.Messages[i].Text, result.Messages[i].Details);
     }
     if (historyFailure) dialogs.MessageBox(HistoryNotWrittenText(*historyFailure));
+}
+
+} // namespace
+
+TPublishResult PublishWithDialogs(TPublisher& publisher, const std::string& name) {
+    std::optional<std::string> historyFailure;
+    const TPublishResult result = RunPublisher(publisher, name, historyFailure);
+    if (result.Outcome == TPublishResult::prCancelled)
+        platform::dialogs().MessageBoxWithDetails("Publishing cancelled.", result.CancelDetails);
+    else
+        ShowResult(result, historyFailure);
+    return result;
+}
+
+TPublishResult PublishQuietly(TPublisher& publisher, const std::string& name) {
+    std::optional<std::string> historyFailure;
+    const TPublishResult result = RunPublisher(publisher, name, historyFailure);
+    // The user's own Cancel needs no word about it.
+    if (result.Outcome == TPublishResult::prCancelled) return result;
+    auto& notifier = platform::notifier();
+    if (result.Clean() && !historyFailure) {
+        platform::SetClipboardText(result.Url);
+        if (!notifier.Notify(PublishedNoticeText(result.Url), name, result.Url))
+            ShowPublishedUrl(result.Url);
+        return result;
+    }
+    // The first thing that went wrong is the title; the rest goes below it.
+    std::string title = historyFailure ? HistoryNotWrittenText(*historyFailure) : std::string();
+    std::string body;
+    for (const TPublishMessage& m : result.Messages) {
+        const std::string text = m.Details.empty() ? m.Text : m.Text + "\n" + m.Details;
+        if (title.empty())
+            title = m.Text, body = m.Details;
+        else
+            body += (body.empty() ? "" : "\n") + text;
+    }
+    if (title.empty()) title = "Publishing failed.";
+    if (!result.Url.empty() && Settings.urlToClipboard) platform::SetClipboardText(result.Url);
+    if (!notifier.Notify(title, body, result.Url)) ShowResult(result, historyFailure);
     return result;
 }

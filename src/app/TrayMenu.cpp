@@ -20,6 +20,7 @@ void TfrmMain::CreateTrayMenu() {
         return a;
     };
     CaptureScreen1 = entry("Capture screen", btnCaptureScreen, &TfrmMain::btnCaptureScreenClick);
+    CaptureRegion1 = entry("Capture region", btnCaptureRegion, &TfrmMain::btnCaptureRegionClick);
     TakeFromClip1 =
         entry("Take image from clipboard", btnTakeFromClip, &TfrmMain::btnTakeFromClipClick);
     Publish1 = entry("Publish", btnPublish, &TfrmMain::btnPublishClick);
@@ -49,9 +50,14 @@ void TfrmMain::RequestCapture() {
     RunIfEnabled(btnCaptureScreen, &TfrmMain::btnCaptureScreenClick);
 }
 
+void TfrmMain::RequestCaptureRegion() {
+    RunIfEnabled(btnCaptureRegion, &TfrmMain::btnCaptureRegionClick);
+}
+
 void TfrmMain::UpdateTrayMenu() {
     if (!PopupMenu1) return;
     CaptureScreen1->setEnabled(btnCaptureScreen->isEnabled());
+    CaptureRegion1->setEnabled(btnCaptureRegion->isEnabled());
     TakeFromClip1->setEnabled(btnTakeFromClip->isEnabled());
     Publish1->setEnabled(btnPublish->isEnabled());
     Configure1->setEnabled(btnConfig->isEnabled());

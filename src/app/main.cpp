@@ -62,8 +62,14 @@ int main(int argc, char** argv) {
         TApplication app(argc, argv);
         return DeleteFromCommandLine(line.Url);
     }
-    case cmdStart:
     case cmdCapture:
+        if (line.PublishCapture) {
+            // A picture of the real screen, but no window of ours.
+            TApplication app(argc, argv);
+            return CaptureAndPublishFromCommandLine(line.Region);
+        }
+        break;
+    case cmdStart:
         break;
     }
 
@@ -80,7 +86,10 @@ int main(int argc, char** argv) {
         // working capture file.
         if (!instance->Acquire()) {
             const bool capture = line.Command == cmdCapture;
-            if (instance->HandOver(capture ? platform::horCapture : platform::horShow)) return 0;
+            const platform::THandOverRequest request = !capture      ? platform::horShow
+                                                       : line.Region ? platform::horCaptureRegion
+                                                                     : platform::horCapture;
+            if (instance->HandOver(request)) return 0;
             platform::dialogs().MessageBox("Brindlewick is already running.");
             // A key binding's capture that did not happen is no success.
             return capture ? ExitFailed : 0;
@@ -104,11 +113,20 @@ int main(int argc, char** argv) {
     instance->OnCaptureRequested = [&mainWindow](platform::TInstanceLock*) {
         mainWindow->RequestCapture();
     };
+    instance->OnRegionRequested = [&mainWindow](platform::TInstanceLock*) {
+        mainWindow->RequestCaptureRegion();
+    };
     mainWindow->show();
     if (line.Command == cmdCapture)
-        QTimer::singleShot(0, mainWindow.get(), [&mainWindow] { mainWindow->RequestCapture(); });
+        QTimer::singleShot(0, mainWindow.get(), [&mainWindow, region = line.Region] {
+            if (region)
+                mainWindow->RequestCaptureRegion();
+            else
+                mainWindow->RequestCapture();
+        });
     const int result = app.exec();
     instance->OnCaptureRequested = nullptr;
+    instance->OnRegionRequested = nullptr;
     instance->OnShowRequested = nullptr;
     frmConfig = nullptr;
     frmModifyCapture = nullptr;

@@ -11,6 +11,7 @@
 #include "HistoryWindow.h"
 #include "HttpPublisher.h"
 #include "JpegExport.h"
+#include "Notifications.h"
 #include "PublishDialogs.h"
 #include "Screen.h"
 #include "ScreenCapture.h"
@@ -28,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QUrl>
 
 #include <stdexcept>
 
@@ -70,7 +72,7 @@ TfrmMain::TfrmMain() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(159, 354);
+    setFixedSize(159, 394);
     // The layout is in pixels and made for a font 11 pixels high.
     QFont f = font();
     f.setPixelSize(11);
@@ -92,24 +94,31 @@ TfrmMain::TfrmMain() {
     };
     Bevel3 = bevel(0, 8, 153, 49);
     btnConfig = button("Configure", 8, 16, 137, 33, &TfrmMain::btnConfigClick);
-    Bevel1 = bevel(0, 64, 153, 89);
+    // "Capture region" sits under "Capture screen"; everything below it is
+    // one button lower than the designed column.
+    constexpr int below = 40;
+    Bevel1 = bevel(0, 64, 153, 89 + below);
     btnCaptureScreen = button("Capture screen", 8, 72, 137, 33, &TfrmMain::btnCaptureScreenClick);
-    btnTakeFromClip =
-        button("Take image from clipboard", 8, 112, 137, 33, &TfrmMain::btnTakeFromClipClick);
-    Bevel2 = bevel(0, 160, 153, 169);
-    btnCrop = button("Crop && adjust", 8, 168, 137, 33, &TfrmMain::btnCropClick);
-    btnSaveLocal = button("Save on this computer", 8, 208, 137, 33, &TfrmMain::btnSaveLocalClick);
-    btnPublish = button("Publish", 8, 248, 137, 33, &TfrmMain::btnPublishClick);
-    btnCopyToClip = button("Copy to clipboard", 8, 288, 137, 33, &TfrmMain::btnCopyToClipClick);
+    btnCaptureRegion = button("Capture region", 8, 112, 137, 33, &TfrmMain::btnCaptureRegionClick);
+    btnTakeFromClip = button("Take image from clipboard", 8, 112 + below, 137, 33,
+                             &TfrmMain::btnTakeFromClipClick);
+    Bevel2 = bevel(0, 160 + below, 153, 169);
+    btnCrop = button("Crop && adjust", 8, 168 + below, 137, 33, &TfrmMain::btnCropClick);
+    btnSaveLocal =
+        button("Save on this computer", 8, 208 + below, 137, 33, &TfrmMain::btnSaveLocalClick);
+    btnPublish = button("Publish", 8, 248 + below, 137, 33, &TfrmMain::btnPublishClick);
+    btnCopyToClip =
+        button("Copy to clipboard", 8, 288 + below, 137, 33, &TfrmMain::btnCopyToClipClick);
     lblVer = new QLabel("lblVer", this);
-    lblVer->setGeometry(8, 336, 26, 13);
-    btnAbout = button("About", 96, 336, 57, 17, &TfrmMain::btnAboutClick);
+    lblVer->setGeometry(8, 336 + below, 26, 13);
+    btnAbout = button("About", 96, 336 + below, 57, 17, &TfrmMain::btnAboutClick);
 
-    FitCaptions({btnConfig, btnCaptureScreen, btnTakeFromClip, btnCrop, btnSaveLocal, btnPublish,
-                 btnCopyToClip, btnAbout});
+    FitCaptions({btnConfig, btnCaptureScreen, btnCaptureRegion, btnTakeFromClip, btnCrop,
+                 btnSaveLocal, btnPublish, btnCopyToClip, btnAbout});
 
-    QWidget* order[] = {btnCaptureScreen, btnCrop,         btnSaveLocal,  btnPublish,
-                        btnConfig,        btnTakeFromClip, btnCopyToClip, btnAbout};
+    // The designed order, then the new button: keyboard users keep their way.
+    QWidget* order[] = {btnCaptureScreen, btnCrop,       btnSaveLocal, btnPublish,      btnConfig,
+                        btnTakeFromClip,  btnCopyToClip, btnAbout,     btnCaptureRegion};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
     btnCaptureScreen->setFocus();
     FtpClient1 = CreatePublishFtpClient();
@@ -184,11 +193,12 @@ void TfrmMain::UpdateButtons() {
     btnConfig->setEnabled(true);
     btnTakeFromClip->setEnabled(true);
     btnCaptureScreen->setEnabled(true);
+    btnCaptureRegion->setEnabled(true);
     for (QPushButton* b : {btnCrop, btnSaveLocal, btnPublish, btnCopyToClip})
         b->setEnabled(WorkingFileExists());
     if (isBusy || Capture1->Busy())
-        for (QPushButton* b : {btnCrop, btnSaveLocal, btnPublish, btnCaptureScreen, btnConfig,
-                               btnCopyToClip, btnTakeFromClip})
+        for (QPushButton* b : {btnCrop, btnSaveLocal, btnPublish, btnCaptureScreen,
+                               btnCaptureRegion, btnConfig, btnCopyToClip, btnTakeFromClip})
             b->setEnabled(false);
     UpdateTrayMenu();
 }
@@ -212,7 +222,30 @@ void TfrmMain::btnCaptureScreenClick() {
 }
 
 void TfrmMain::CaptureScreen() {
-    if (!Capture1->Start()) return;
+    StartCapture(false);
+}
+
+void TfrmMain::btnCaptureRegionClick() {
+    CaptureRegion();
+}
+
+void TfrmMain::CaptureRegion() {
+    StartCapture(true);
+}
+
+void TfrmMain::StartCapture(bool region) {
+    using platform::ScreenCapture;
+    if (Capture1->Busy()) return;
+    LoadSettings();
+    const ScreenCapture::TArea screens[] = {ScreenCapture::caPrimaryScreen,
+                                            ScreenCapture::caScreenUnderMouse,
+                                            ScreenCapture::caAllScreens};
+    Capture1->Area = region ? ScreenCapture::caRegion : screens[Settings.captureScreens];
+    Capture1->AcceptOnRelease = Settings.regionOnRelease;
+    shownAtCapture_ = isVisible() && !isMinimized();
+    // With the window already off the screen a region is chosen at once:
+    // the key of a shortcut should bring the chooser up without a wait.
+    if (!Capture1->Start(region && !shownAtCapture_ ? 0 : Capture1->DelayMs)) return;
     // Disabling the buttons takes the keyboard focus off them.
     focusBeforeCapture_ = focusWidget();
     UpdateButtons();
@@ -222,13 +255,33 @@ void TfrmMain::CaptureScreen() {
 }
 
 void TfrmMain::Capture1Captured(platform::ScreenCapture*, const platform::CaptureOutcome& outcome) {
-    show();
-    platform::Guarded([&] { StoreCapture(outcome); });
+    bool stored = false;
+    platform::Guarded([&] { stored = StoreCapture(outcome); });
+    // Only the designed way shows the window after every capture; the
+    // others bring it back where it was on the screen before.
+    if (Settings.afterCapture == settings::AfterShowWindow || shownAtCapture_) show();
     UpdateButtons();
     if (focusBeforeCapture_ && focusBeforeCapture_->isEnabled()) focusBeforeCapture_->setFocus();
+    if (stored) FollowCapture();
 }
 
-void TfrmMain::StoreCapture(const platform::CaptureOutcome& outcome) {
+void TfrmMain::FollowCapture() {
+    switch (Settings.afterCapture) {
+    case settings::AfterOpenEditor:
+        RunIfEnabled(btnCrop, &TfrmMain::btnCropClick);
+        return;
+    case settings::AfterPublish:
+        RunIfEnabled(btnPublish, &TfrmMain::PublishAtOnce);
+        return;
+    case settings::AfterSave:
+        RunIfEnabled(btnSaveLocal, &TfrmMain::SaveAtOnce);
+        return;
+    default:
+        return;
+    }
+}
+
+bool TfrmMain::StoreCapture(const platform::CaptureOutcome& outcome) {
     // Whatever does not give a picture leaves the previous capture as it was.
     switch (outcome.Result) {
     case platform::crCaptured: {
@@ -240,17 +293,18 @@ void TfrmMain::StoreCapture(const platform::CaptureOutcome& outcome) {
                     .arg(outcome.Picture.width())
                     .arg(outcome.Picture.height())
                     .toStdString());
-            return;
+            return false;
         }
         WriteWorkingFile(bitmap);
-        return;
+        return true;
     }
     case platform::crCancelled:
-        return;
+        return false;
     case platform::crFailed:
         platform::dialogs().MessageBoxWithDetails(outcome.Message, outcome.Details);
-        return;
+        return false;
     }
+    return false;
 }
 
 void TfrmMain::btnTakeFromClipClick() {
@@ -307,21 +361,42 @@ void TfrmMain::PublishCapture(const std::string& source) {
     UpdateButtons();
 }
 
-void TfrmMain::PublishFtp(const std::string& name) {
+void TfrmMain::PublishAtOnce() {
+    const std::string name = ExportUnderGeneratedName(WorkingFilePath());
+    if (Settings.transferType == settings::TransferFtp)
+        PublishFtp(name, PublishQuietly);
+    else
+        PublishHttp(name, PublishQuietly);
+    if (HistoryWindow1 && HistoryWindow1->isVisible()) HistoryWindow1->Reload();
+    UpdateButtons();
+}
+
+void TfrmMain::SaveAtOnce() {
+    TBusyScope busy(*this);
+    LoadSettings();
+    const std::string path = ExportFilePath(GenerateFileName() + ".jpg");
+    ConvertBmpToJpeg(WorkingFilePath(), path);
+    const std::string url =
+        QUrl::fromLocalFile(QString::fromStdString(path)).toString().toStdString();
+    if (!platform::notifier().Notify("Saved: " + path, "", url))
+        platform::dialogs().InputBox("Local save", "Filename", path);
+}
+
+void TfrmMain::PublishFtp(const std::string& name, TPublishRun run) {
     TBusyScope busy(*this);
     TFtpPublisher publisher(Settings, FtpClient1.get());
-    PublishWithDialogs(publisher, name);
+    (run ? run : PublishWithDialogs)(publisher, name);
     // The publish took the client's handlers for its own.
     FtpClient1->OnError = [this](TCustomFtpCli* sender, std::string& msg) {
         ftpError(sender, msg);
     };
 }
 
-void TfrmMain::PublishHttp(const std::string& name) {
+void TfrmMain::PublishHttp(const std::string& name, TPublishRun run) {
     TBusyScope busy(*this);
     THttpPublisher publisher(Settings);
     publisher.IdleTimeoutMs = httpIdleTimeoutMs;
-    PublishWithDialogs(publisher, name);
+    (run ? run : PublishWithDialogs)(publisher, name);
 }
 
 void TfrmMain::ftpError(TCustomFtpCli*, std::string& Msg) {

@@ -14,6 +14,8 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class TCoolTrayIcon;
+class TPublisher;
+struct TPublishResult;
 class TCustomFtpCli;
 class TFtpClient;
 class THistoryWindow;
@@ -39,14 +41,24 @@ public:
     // is over the window comes back and the picture replaces the working
     // capture file. The buttons stay disabled meanwhile.
     void CaptureScreen();
+    // "Capture region": as CaptureScreen, but the user chooses a rectangle
+    // of the frozen screens (on Wayland, the desktop's picker does).
+    void CaptureRegion();
     // A capture asked for from outside the window (the command line of
-    // another start, the tray): what "Capture screen" does, and nothing
-    // while a save or publish keeps the button disabled.
+    // another start, the tray): what "Capture screen" (or "Capture region")
+    // does, and nothing while a save or publish keeps the button disabled.
     void RequestCapture();
+    void RequestCaptureRegion();
+    // What follows a capture where the settings ask for it: a publish under
+    // a generated name with no box unless something fails, or a save.
+    void PublishAtOnce();
+    void SaveAtOnce();
     // The publishing methods, after the export of the file name: the
     // publisher of the method, its progress and its result in the boxes.
-    void PublishFtp(const std::string& name);
-    void PublishHttp(const std::string& name);
+    // run shows the progress and the result (PublishWithDialogs, PublishQuietly).
+    using TPublishRun = TPublishResult (*)(TPublisher&, const std::string&);
+    void PublishFtp(const std::string& name, TPublishRun run = nullptr);
+    void PublishHttp(const std::string& name, TPublishRun run = nullptr);
     // "Publish" for the capture in the BMP file source: the name prompt, the
     // export, then the configured publishing method.
     void PublishCapture(const std::string& source);
@@ -62,6 +74,7 @@ public:
     QFrame* Bevel3;
     QPushButton* btnConfig;
     QPushButton* btnCaptureScreen;
+    QPushButton* btnCaptureRegion;
     QPushButton* btnTakeFromClip;
     QPushButton* btnCrop;
     QPushButton* btnSaveLocal;
@@ -79,6 +92,7 @@ public:
     // window is hidden. Each entry is enabled as its button is.
     std::unique_ptr<QMenu> PopupMenu1;
     QAction* CaptureScreen1 = nullptr;
+    QAction* CaptureRegion1 = nullptr;
     QAction* TakeFromClip1 = nullptr;
     QAction* Publish1 = nullptr;
     QAction* Configure1 = nullptr;
@@ -92,6 +106,7 @@ public:
     void FormActivate();
     void btnConfigClick();
     void btnCaptureScreenClick();
+    void btnCaptureRegionClick();
     void btnTakeFromClipClick();
     void btnCropClick();
     void btnSaveLocalClick();
@@ -118,9 +133,13 @@ private:
     void CreateTrayMenu();
     void RunIfEnabled(QPushButton* button, void (TfrmMain::*handler)());
     void UpdateTrayMenu();
-    void StoreCapture(const platform::CaptureOutcome& outcome);
+    void StartCapture(bool region);
+    bool StoreCapture(const platform::CaptureOutcome& outcome);
+    void FollowCapture();
 
     bool shownBefore_ = false;
+    // Whether the window was on the screen when the running capture began.
+    bool shownAtCapture_ = true;
     QPointer<QWidget> focusBeforeCapture_;
 };
 

@@ -21,6 +21,7 @@ namespace {
 
 constexpr char ShowRequest[] = "show\n";
 constexpr char CaptureRequest[] = "capture\n";
+constexpr char RegionRequest[] = "region\n";
 constexpr char ShowAnswer[] = "ok\n";
 // The longest request line.
 constexpr size_t RequestMax = sizeof CaptureRequest - 1;
@@ -102,10 +103,12 @@ void TInstanceLock::Accept() {
     const std::string request = ReadSome(fd, RequestMax, RequestWaitMs);
     const bool show = request == ShowRequest;
     const bool capture = request == CaptureRequest;
-    if (show || capture) ::send(fd, ShowAnswer, std::strlen(ShowAnswer), MSG_NOSIGNAL);
+    const bool region = request == RegionRequest;
+    if (show || capture || region) ::send(fd, ShowAnswer, std::strlen(ShowAnswer), MSG_NOSIGNAL);
     ::close(fd);
     if (show) FireShowRequested();
     if (capture) FireCaptureRequested();
+    if (region) FireRegionRequested();
 }
 
 void TInstanceLock::FireShowRequested() {
@@ -116,8 +119,14 @@ void TInstanceLock::FireCaptureRequested() {
     if (OnCaptureRequested) OnCaptureRequested(this);
 }
 
+void TInstanceLock::FireRegionRequested() {
+    if (OnRegionRequested) OnRegionRequested(this);
+}
+
 bool TInstanceLock::HandOver(THandOverRequest request, unsigned timeoutMs) const {
-    const char* line = request == horCapture ? CaptureRequest : ShowRequest;
+    const char* line = request == horCapture         ? CaptureRequest
+                       : request == horCaptureRegion ? RegionRequest
+                                                     : ShowRequest;
     sockaddr_un addr;
     if (!SocketAddress(SocketPath(), addr)) return false;
     const uint32_t start = TickCount();

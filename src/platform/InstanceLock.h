@@ -2,7 +2,7 @@
 // copy holds a lock file there (flock, so a copy that crashed holds nothing)
 // and listens on a local socket beside it; a later copy finds the lock taken
 // and asks the first one, through the socket, to show itself or to capture
-// the screen.
+// the screen or a region of it.
 #pragma once
 
 #include <functional>
@@ -14,7 +14,7 @@ class QSocketNotifier;
 namespace platform {
 
 // What a later copy asks of the running one: one line on the socket each.
-enum THandOverRequest { horShow, horCapture };
+enum THandOverRequest { horShow, horCapture, horCaptureRegion };
 
 class TInstanceLock {
 public:
@@ -36,10 +36,12 @@ public:
     // Fired in the holder, from the event loop, for every hand-over.
     std::function<void(TInstanceLock* Sender)> OnShowRequested;
     std::function<void(TInstanceLock* Sender)> OnCaptureRequested;
+    std::function<void(TInstanceLock* Sender)> OnRegionRequested;
 
 private:
     void FireShowRequested();
     void FireCaptureRequested();
+    void FireRegionRequested();
     void Accept();
     std::string LockPath() const { return Directory + "brindlewick.lock"; }
     std::string SocketPath() const { return Directory + "brindlewick.sock"; }

@@ -23,7 +23,7 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
     setObjectName("frmConfig");
     setWindowTitle("Config");
     // Single border: the dialog cannot be resized.
-    setFixedSize(406, 461);
+    setFixedSize(640, 461);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
     grpFTPSettings = std::make_unique<QGroupBox>(" FTP Settings ", this);
@@ -110,18 +110,40 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QDialog(parent) {
     lblSecrets->setGeometry(128, 412, 145, 42);
     lblSecrets->setWordWrap(true);
     lblSecrets->setAlignment(Qt::AlignCenter);
+    grpCapture = std::make_unique<QGroupBox>(" Capture ", this);
+    grpCapture->setGeometry(408, 0, 224, 401);
+    QWidget* capture = grpCapture.get();
+    lblCaptureScreens = std::make_unique<QLabel>("\"Capture screen\" takes", capture);
+    lblCaptureScreens->setGeometry(8, 20, 208, 17);
+    cbCaptureScreens = std::make_unique<QComboBox>(capture);
+    cbCaptureScreens->addItems({"The primary screen", "The screen under the mouse", "All screens"});
+    cbCaptureScreens->setGeometry(8, 40, 208, 22);
+    lblAfterCapture = std::make_unique<QLabel>("After a capture", capture);
+    lblAfterCapture->setGeometry(8, 76, 208, 17);
+    cbAfterCapture = std::make_unique<QComboBox>(capture);
+    cbAfterCapture->addItems(
+        {"Show the main window", "Open the editor", "Publish at once", "Save at once"});
+    cbAfterCapture->setGeometry(8, 96, 208, 22);
+    cbAfterCapture->setToolTip("Publish at once uses a generated name and puts the URL on the "
+                               "clipboard; a box appears only when something fails.");
+    cbRegionOnRelease = std::make_unique<QCheckBox>("Take a region on release", capture);
+    cbRegionOnRelease->setGeometry(8, 132, 208, 20);
+    cbRegionOnRelease->setToolTip("Releasing the mouse after the drag takes the region; "
+                                  "otherwise Enter or a double click takes it.");
+
     // Neither button is the default one: Return in an edit box stores nothing.
     for (QPushButton* b : {btnOK.get(), btnCancel.get(), btnTestFTP.get(), btnTestHTTP.get()}) {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
 
-    QWidget* order[] = {leServerName.get(), leUsername.get(),   lePassword.get(),
-                        leServerPort.get(), leDestDir.get(),    leURLPrefix.get(),
-                        rgPassive->Item(0), rgPassive->Item(1), cbUseFTP.get(),
-                        btnOK.get(),        btnCancel.get(),    leHTTPTarget.get(),
-                        cbUseHTTP.get(),    leHTTPServer.get(), leSecretKey.get(),
-                        cbEncryption.get(), btnTestFTP.get(),   btnTestHTTP.get()};
+    QWidget* order[] = {
+        leServerName.get(),     leUsername.get(),   lePassword.get(),       leServerPort.get(),
+        leDestDir.get(),        leURLPrefix.get(),  rgPassive->Item(0),     rgPassive->Item(1),
+        cbUseFTP.get(),         btnOK.get(),        btnCancel.get(),        leHTTPTarget.get(),
+        cbUseHTTP.get(),        leHTTPServer.get(), leSecretKey.get(),      cbEncryption.get(),
+        btnTestFTP.get(),       btnTestHTTP.get(),  cbCaptureScreens.get(), cbAfterCapture.get(),
+        cbRegionOnRelease.get()};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(btnOK.get(), &QPushButton::clicked, this,
@@ -176,6 +198,9 @@ void TfrmConfig::FormActivate() {
     leSecretKey->setText(Q(Settings.secretKey));
     ftpCertFingerprint_ = Settings.ftpCertFingerprint;
     httpCertFingerprint_ = Settings.httpCertFingerprint;
+    cbCaptureScreens->setCurrentIndex(Settings.captureScreens);
+    cbAfterCapture->setCurrentIndex(Settings.afterCapture);
+    cbRegionOnRelease->setChecked(Settings.regionOnRelease);
     lblSecrets->setText(Settings.secretsInKeyring ? "Passwords are kept in the desktop keyring."
                                                   : "Passwords are kept in the settings file.");
     deactivatActivateControls();
@@ -197,6 +222,9 @@ configRecord TfrmConfig::ReadControls() const {
     r.secretKey = S(leSecretKey->text());
     r.ftpCertFingerprint = ftpCertFingerprint_;
     r.httpCertFingerprint = httpCertFingerprint_;
+    r.captureScreens = std::max(0, cbCaptureScreens->currentIndex());
+    r.afterCapture = std::max(0, cbAfterCapture->currentIndex());
+    r.regionOnRelease = cbRegionOnRelease->isChecked();
     return r;
 }
 

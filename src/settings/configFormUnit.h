@@ -6,6 +6,7 @@
 #include "Controls.h"
 #include "configUnit.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
@@ -65,6 +66,13 @@ public:
     std::unique_ptr<QPushButton> btnCancel;
     // Where the password and the secret key are kept.
     std::unique_ptr<QLabel> lblSecrets;
+    // Beside the publishing groups: what a capture takes and what follows it.
+    std::unique_ptr<QGroupBox> grpCapture;
+    std::unique_ptr<QLabel> lblCaptureScreens;
+    std::unique_ptr<QComboBox> cbCaptureScreens;
+    std::unique_ptr<QLabel> lblAfterCapture;
+    std::unique_ptr<QComboBox> cbAfterCapture;
+    std::unique_ptr<QCheckBox> cbRegionOnRelease;
 
 protected:
     void FireTestConnection(configRecord& settings);

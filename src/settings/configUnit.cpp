@@ -114,6 +114,13 @@ void LoadSettings() {
     const int32_t encryption = read.Integer("ftp", "encryption", 0);
     Settings.ftpEncryption = encryption >= 0 && encryption <= settings::FtpOverSsh ? encryption : 0;
     Settings.ftpCertFingerprint = read.String("ftp", "certfingerprint", "");
+    const int32_t screens = read.Integer("general", "capturescreens", settings::ScreensPrimary);
+    Settings.captureScreens =
+        screens >= 0 && screens <= settings::ScreensAll ? screens : settings::ScreensPrimary;
+    const int32_t after = read.Integer("general", "aftercapture", settings::AfterShowWindow);
+    Settings.afterCapture =
+        after >= 0 && after <= settings::AfterSave ? after : settings::AfterShowWindow;
+    Settings.regionOnRelease = read.Boolean("general", "regionrelease", true);
     Settings.httpCertFingerprint = read.String("httppost", "certfingerprint", "");
 
     // A value still in the file counts until the next save moves it: it is
@@ -153,14 +160,17 @@ void SaveSettings() {
         {"httppost", "posturl", Settings.postUrl},
         {"httppost", "postserver", Settings.postServer},
     };
-    // Values of the encryption settings appear once they were used, so the
-    // file of a user who never chose them stays as it always was.
+    // Values of the encryption and capture settings appear once they were
+    // used, so the file of a user who never chose them stays as it always was.
     const Value used[] = {
         {"ftp", "encryption", std::to_string(Settings.ftpEncryption)},
         {"ftp", "certfingerprint", Settings.ftpCertFingerprint},
         {"httppost", "certfingerprint", Settings.httpCertFingerprint},
+        {"general", "capturescreens", std::to_string(Settings.captureScreens)},
+        {"general", "aftercapture", std::to_string(Settings.afterCapture)},
+        {"general", "regionrelease", Settings.regionOnRelease ? "1" : "0"},
     };
-    const char* const defaults[] = {"0", "", ""};
+    const char* const defaults[] = {"0", "", "", "0", "0", "1"};
     for (size_t i = 0; i < std::size(used); ++i)
         if (used[i].value != defaults[i] ||
             (reg.SubKeyExists(used[i].section) && reg.ValueExists(used[i].section, used[i].name)))

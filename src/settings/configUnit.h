@@ -29,6 +29,12 @@ struct configRecord {
     std::string httpCertFingerprint;
     // A published URL also goes on the clipboard.
     bool urlToClipboard = true;
+    // What "Capture screen" takes: settings::ScreensPrimary, ...
+    int32_t captureScreens = 0;
+    // What follows a capture: settings::AfterShowWindow, ...
+    int32_t afterCapture = 0;
+    // Releasing the drag accepts a region (else Enter or a double click).
+    bool regionOnRelease = true;
     // Not stored: the password and the secret key are kept in the desktop
     // keyring rather than the settings file (found at the last load or save;
     // false while the file holds either of them).
@@ -75,6 +81,16 @@ constexpr int32_t DefaultTransferType = TransferFtp;
 // The "ftp" section's "encryption" value that publishes over SFTP instead.
 constexpr int32_t FtpOverSsh = 3;
 constexpr const char* DefaultSshPort = "22";
+// "capturescreens": the primary screen, the one under the mouse, all of them.
+constexpr int32_t ScreensPrimary = 0;
+constexpr int32_t ScreensUnderMouse = 1;
+constexpr int32_t ScreensAll = 2;
+// "aftercapture": show the main window, open the editor, publish at once
+// under a generated name, save at once.
+constexpr int32_t AfterShowWindow = 0;
+constexpr int32_t AfterOpenEditor = 1;
+constexpr int32_t AfterPublish = 2;
+constexpr int32_t AfterSave = 3;
 // Range of the generator draw each load makes.
 constexpr uint32_t SecretKeyRange = 65535;
 // Random bytes in a default secret key (a multiple of 3: no padding).

@@ -1,5 +1,6 @@
-// "Capture screen" where the screen cannot be grabbed, on Wayland or under
-// XWayland: through a scripted screenshot portal on a private bus.
+// "Capture screen" and "Capture region" where the screen cannot be grabbed,
+// on Wayland or under XWayland: through a scripted screenshot portal on a
+// private bus. For a region the desktop's own picker chooses.
 #include "CaptureOutcome.h"
 #include "FakePortal.h"
 #include "FastDIB.h"
@@ -26,6 +27,7 @@ struct Case {
     bool captured;
     const char* message; // nullptr: no message
     const char* detail;  // part of the message's details
+    bool region = false; // "Capture region": the portal is asked to be interactive
 };
 
 class CaptureScreenTest : public testing::TestWithParam<Case> {
@@ -44,6 +46,8 @@ const Case Cases[] = {
     {"CallRefused", "error", false, platform::PortalRefusedText,
      "org.freedesktop.portal.Error.NotAllowed: Screenshot is not allowed"},
     {"NoPortal", "", false, platform::NoPortalText, "org.freedesktop.DBus.Error.ServiceUnknown"},
+    {"RegionPicture", "png", true, nullptr, nullptr, true},
+    {"RegionCancelled", "cancel", false, nullptr, nullptr, true},
 };
 
 } // namespace
@@ -62,10 +66,11 @@ TEST_P(CaptureScreenTest, OutcomeReachesTheCaptureTheMessageAndTheButtons) {
     WriteCapture(WorkingFilePath());
     const std::vector<uint8_t> previous = ReadFileBytes(WorkingFilePath());
 
-    w.btnCaptureScreen->click();
+    QPushButton* button = c.region ? w.btnCaptureRegion : w.btnCaptureScreen;
+    button->click();
     EXPECT_FALSE(w.isVisible()) << "not in the picture";
     EXPECT_EQ(Buttons(w), ExpectedButtons(false, false));
-    w.btnCaptureScreen->click(); // disabled: no second capture
+    button->click(); // disabled: no second capture
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.isVisible(); }, 5000));
     EXPECT_EQ(Buttons(w), ExpectedButtons(true, true));
 
@@ -98,7 +103,9 @@ TEST_P(CaptureScreenTest, OutcomeReachesTheCaptureTheMessageAndTheButtons) {
     if (*c.portal) {
         const QStringList calls = portal.Calls();
         ASSERT_FALSE(calls.isEmpty());
-        EXPECT_TRUE(calls[0].contains("\"interactive\": false")) << calls[0].toStdString();
+        EXPECT_TRUE(
+            calls[0].contains(c.region ? "\"interactive\": true" : "\"interactive\": false"))
+            << calls[0].toStdString();
         if (std::string(c.portal) == "never") {
             EXPECT_TRUE(QTest::qWaitFor([&] { return portal.Calls().size() == 2; }, 2000))
                 << "the request is closed when the wait ends";

@@ -315,7 +315,12 @@ INSTANTIATE_TEST_SUITE_P(Failures, CommandLineFailure, testing::Values(
     FailureCase{"DeleteOfAnUnknownUrl", Peer::None, "", {"--delete=http://x.example/a.jpg"},
                 Nothing, 1, {"No picture published at http://x.example/a.jpg is in the history."}},
     FailureCase{"UnknownOption", Peer::None, "", {"--shoot"}, Nothing, 2, {}},
-    FailureCase{"TwoOptions", Peer::None, "", {"--version", "--capture"}, Nothing, 2, {}}),
+    FailureCase{"TwoOptions", Peer::None, "", {"--version", "--capture"}, Nothing, 2, {}},
+    FailureCase{"CaptureOfAnUnknownPart", Peer::None, "", {"--capture", "window"}, Nothing, 2,
+                {"unexpected argument window"}},
+    FailureCase{"CapturePublishWithAFile", Peer::None, "",
+                {"--capture", "region", "--publish", "@a.png"}, Nothing, 2,
+                {"unexpected argument "}}),
     [](const auto& info) { return std::string(info.param.title); });
 // clang-format on
 

@@ -33,6 +33,7 @@ using ButtonStates = std::map<std::string, bool>;
 inline ButtonStates Buttons(const TfrmMain& w) {
     return {{"Configure", w.btnConfig->isEnabled()},
             {"Capture screen", w.btnCaptureScreen->isEnabled()},
+            {"Capture region", w.btnCaptureRegion->isEnabled()},
             {"Take image from clipboard", w.btnTakeFromClip->isEnabled()},
             {"Crop", w.btnCrop->isEnabled()},
             {"Save", w.btnSaveLocal->isEnabled()},
@@ -46,6 +47,7 @@ inline ButtonStates Buttons(const TfrmMain& w) {
 inline ButtonStates ExpectedButtons(bool sources, bool outputs) {
     return {{"Configure", sources},
             {"Capture screen", sources},
+            {"Capture region", sources},
             {"Take image from clipboard", sources},
             {"Crop", outputs},
             {"Save", outputs},

@@ -33,7 +33,8 @@ struct MainWindowTest : testing::Test {
 TEST_F(MainWindowTest, LayoutCaptionsAndTabOrder) {
     TfrmMain w;
     EXPECT_EQ(w.windowTitle(), "Brindlewick!");
-    EXPECT_EQ(w.size(), QSize(159, 354));
+    // The designed column with "Capture region" under "Capture screen".
+    EXPECT_EQ(w.size(), QSize(159, 394));
     EXPECT_EQ(w.minimumSize(), w.maximumSize()) << "not resizable";
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -46,12 +47,13 @@ TEST_F(MainWindowTest, LayoutCaptionsAndTabOrder) {
     const Expected buttons[] = {
         {w.btnConfig, "Configure", {8, 16, 137, 33}},
         {w.btnCaptureScreen, "Capture screen", {8, 72, 137, 33}},
-        {w.btnTakeFromClip, "Take image from clipboard", {8, 112, 137, 33}},
-        {w.btnCrop, "Crop && adjust", {8, 168, 137, 33}},
-        {w.btnSaveLocal, "Save on this computer", {8, 208, 137, 33}},
-        {w.btnPublish, "Publish", {8, 248, 137, 33}},
-        {w.btnCopyToClip, "Copy to clipboard", {8, 288, 137, 33}},
-        {w.btnAbout, "About", {96, 336, 57, 17}},
+        {w.btnCaptureRegion, "Capture region", {8, 112, 137, 33}},
+        {w.btnTakeFromClip, "Take image from clipboard", {8, 152, 137, 33}},
+        {w.btnCrop, "Crop && adjust", {8, 208, 137, 33}},
+        {w.btnSaveLocal, "Save on this computer", {8, 248, 137, 33}},
+        {w.btnPublish, "Publish", {8, 288, 137, 33}},
+        {w.btnCopyToClip, "Copy to clipboard", {8, 328, 137, 33}},
+        {w.btnAbout, "About", {96, 376, 57, 17}},
     };
     for (const Expected& e : buttons) {
         EXPECT_EQ(e.button->text().toStdString(), e.caption);
@@ -62,11 +64,12 @@ TEST_F(MainWindowTest, LayoutCaptionsAndTabOrder) {
             << e.caption;
     }
     EXPECT_EQ(w.Bevel3->geometry(), QRect(0, 8, 153, 49));
-    EXPECT_EQ(w.Bevel1->geometry(), QRect(0, 64, 153, 89));
-    EXPECT_EQ(w.Bevel2->geometry(), QRect(0, 160, 153, 169));
+    EXPECT_EQ(w.Bevel1->geometry(), QRect(0, 64, 153, 129));
+    EXPECT_EQ(w.Bevel2->geometry(), QRect(0, 200, 153, 169));
 
-    QWidget* order[] = {w.btnCaptureScreen, w.btnCrop,         w.btnSaveLocal,  w.btnPublish,
-                        w.btnConfig,        w.btnTakeFromClip, w.btnCopyToClip, w.btnAbout};
+    QWidget* order[] = {w.btnCaptureScreen, w.btnCrop,   w.btnSaveLocal,
+                        w.btnPublish,       w.btnConfig, w.btnTakeFromClip,
+                        w.btnCopyToClip,    w.btnAbout,  w.btnCaptureRegion};
     auto nextTabStop = [](QWidget* from) {
         QWidget* next = from->nextInFocusChain();
         while (next != from && !(next->focusPolicy() & Qt::TabFocus))
@@ -225,11 +228,12 @@ TEST_F(MainWindowTest, TrayMenuEntriesAreEnabledAsTheirButtons) {
     QStringList entries;
     for (QAction* a : w.PopupMenu1->actions())
         if (!a->isSeparator()) entries << a->text();
-    EXPECT_EQ(entries, (QStringList{"Capture screen", "Take image from clipboard", "Publish",
-                                    "Configure", "History...", "Show", "Quit"}));
+    EXPECT_EQ(entries, (QStringList{"Capture screen", "Capture region", "Take image from clipboard",
+                                    "Publish", "Configure", "History...", "Show", "Quit"}));
     EXPECT_EQ(w.CoolTrayIcon1->PopupMenu, w.PopupMenu1.get());
 
     const std::pair<QAction*, QPushButton*> follows[] = {{w.CaptureScreen1, w.btnCaptureScreen},
+                                                         {w.CaptureRegion1, w.btnCaptureRegion},
                                                          {w.TakeFromClip1, w.btnTakeFromClip},
                                                          {w.Publish1, w.btnPublish},
                                                          {w.Configure1, w.btnConfig}};

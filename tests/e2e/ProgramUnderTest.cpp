@@ -8,12 +8,13 @@ const std::map<std::string, QRect>& ProgramUnderTest::Buttons() {
     static const std::map<std::string, QRect> buttons = {
         {"Configure", {8, 16, 137, 33}},
         {"Capture screen", {8, 72, 137, 33}},
-        {"Take image from clipboard", {8, 112, 137, 33}},
-        {"Crop && adjust", {8, 168, 137, 33}},
-        {"Save on this computer", {8, 208, 137, 33}},
-        {"Publish", {8, 248, 137, 33}},
-        {"Copy to clipboard", {8, 288, 137, 33}},
-        {"About", {96, 336, 57, 17}},
+        {"Capture region", {8, 112, 137, 33}},
+        {"Take image from clipboard", {8, 152, 137, 33}},
+        {"Crop && adjust", {8, 208, 137, 33}},
+        {"Save on this computer", {8, 248, 137, 33}},
+        {"Publish", {8, 288, 137, 33}},
+        {"Copy to clipboard", {8, 328, 137, 33}},
+        {"About", {96, 376, 57, 17}},
     };
     return buttons;
 }

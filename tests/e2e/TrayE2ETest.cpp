@@ -169,7 +169,7 @@ TEST_F(TrayE2E, MinimisingLeavesOnlyTheIconAndADoubleClickBringsTheWindowBack) {
         },
         20000));
     ASSERT_TRUE(WaitUntil([&] { return program.ButtonStates() == Expected(true); }, 5000));
-    const QRect label = QRect(8, 336, 80, 13);
+    const QRect label = QRect(8, 376, 80, 13);
     const QImage before = x.Screenshot(window).copy(label);
 
     MinimiseToTray();

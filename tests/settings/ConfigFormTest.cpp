@@ -246,7 +246,8 @@ TEST_F(ConfigDialog, TabGoesThroughTheControlsInTheDesignedOrder) {
 
 TEST_F(ConfigDialog, TheFormKeepsItsDesignedGeometryAndEveryCaptionFits) {
     EXPECT_EQ(Form->windowTitle(), "Config");
-    EXPECT_EQ(Form->size(), QSize(406, 461));
+    // The designed dialog with the capture group on its right.
+    EXPECT_EQ(Form->size(), QSize(640, 461));
     EXPECT_EQ(Form->minimumSize(), Form->maximumSize());
     EXPECT_EQ(Form->leDestDir->geometry(), QRect(112, 132, 257, 21));
     EXPECT_EQ(Form->btnCancel->geometry(), QRect(280, 416, 105, 33));
@@ -333,6 +334,44 @@ TEST_F(ConfigDialog, ChoosingSftpProposesPort22AndGraysThePassiveChoice) {
     // Opened again with SFTP stored, the passive choice stays gray.
     Open();
     EXPECT_FALSE(Form->rgPassive->isEnabled());
+}
+
+// Unstored, the capture settings are today's ways and stay out of the file.
+TEST_F(ConfigDialog, CaptureSettingsStandBesideThePublishingGroupsAndAreStoredOnOk) {
+    for (const auto& [stored, screens, after] :
+         std::vector<std::tuple<const char*, int, int>>{{"2", 2, 2}, {"9", 0, 0}, {"x", 0, 0}}) {
+        StoreOnly({{"General/capturescreens", stored}, {"General/aftercapture", stored}});
+        Open();
+        EXPECT_EQ(Form->cbCaptureScreens->currentIndex(), screens) << stored;
+        EXPECT_EQ(Form->cbAfterCapture->currentIndex(), after) << stored;
+        EXPECT_TRUE(Form->cbRegionOnRelease->isChecked());
+        Form->hide();
+    }
+    StoreOnly({});
+    Open();
+    Form->btnOKClick();
+    EXPECT_FALSE(Stored("General/aftercapture").isValid()) << "the file stays as it was";
+    const QRect group = Form->grpCapture->geometry();
+    EXPECT_FALSE(group.intersects(Form->grpFTPSettings->geometry()));
+    EXPECT_FALSE(group.intersects(Form->GroupBox1->geometry()));
+    EXPECT_TRUE(Form->rect().contains(group));
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Form->lblCaptureScreens.get(), Form->lblAfterCapture.get(),
+                                         Form->cbRegionOnRelease.get(),
+                                         Form->cbCaptureScreens.get(), Form->cbAfterCapture.get()})
+        EXPECT_LE(w->sizeHint().width(), w->width()) << w->metaObject()->className();
+
+    Open();
+    Form->cbCaptureScreens->setCurrentIndex(1);
+    Form->cbAfterCapture->setCurrentIndex(3);
+    Form->cbRegionOnRelease->setChecked(false);
+    Form->btnOKClick();
+    EXPECT_EQ(Settings.captureScreens, settings::ScreensUnderMouse);
+    EXPECT_EQ(Settings.afterCapture, settings::AfterSave);
+    EXPECT_FALSE(Settings.regionOnRelease);
+    EXPECT_EQ(Stored("General/capturescreens"), QVariant("1"));
+    EXPECT_EQ(Stored("General/aftercapture"), QVariant("3"));
+    EXPECT_EQ(Stored("General/regionrelease"), QVariant("0"));
 }
 
 } // namespace

@@ -19,7 +19,7 @@ class MinimizeToTray : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(trayAreaAvailable()) << "these cases need a desktop without one";
-        form->resize(159, 354);
+        form->resize(159, 394);
         tray->MinimizeToTray = true;
         form->show();
         pumpMessages();

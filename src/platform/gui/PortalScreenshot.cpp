@@ -101,9 +101,9 @@ void PortalScreenshot::Ask() {
     Listen(PortalRequestPath(bus_.baseService(), token));
     QDBusMessage call = QDBusMessage::createMethodCall(PortalService, PortalPath,
                                                        ScreenshotInterface, "Screenshot");
-    // Not interactive first: where the desktop wants the user's say, its own
-    // dialog appears anyway, and the user's answer decides.
-    const QVariantMap options{{"handle_token", token}, {"interactive", false}};
+    // Not interactive for the whole screen: where the desktop wants the
+    // user's say, its own dialog appears anyway, and the user's answer decides.
+    const QVariantMap options{{"handle_token", token}, {"interactive", Interactive}};
     call << QString() << options;
     call_ = std::make_unique<QDBusPendingCallWatcher>(bus_.asyncCall(call, -1));
     connect(call_.get(), &QDBusPendingCallWatcher::finished, this, &PortalScreenshot::CallFinished);

@@ -28,6 +28,9 @@ public:
     PortalScreenshot& operator=(const PortalScreenshot&) = delete;
 
     int TimeoutMs = 60000;
+    // Lets the desktop's own picker choose what is captured (a region, a
+    // window), rather than the whole screen.
+    bool Interactive = false;
     // Fired once per Ask, never from inside Ask.
     std::function<void(PortalScreenshot* Sender, const CaptureOutcome& Outcome)> OnAnswered;
 

@@ -1,4 +1,4 @@
-// The primary screen and the clipboard's bitmap. Pictures cross this
+// The screens and the clipboard's bitmap. Pictures cross this
 // boundary as QImages in the screen's or the clipboard's own format; turning
 // them into BMP layouts is the raster buffer's job.
 #pragma once
@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -15,6 +16,21 @@ QSize PrimaryScreenSize();
 int PrimaryScreenDepth();
 // The whole primary screen as it is shown now; a null image on failure.
 QImage GrabPrimaryScreen();
+
+// One screen's picture and where the desktop places it, in device pixels.
+struct TScreenShot {
+    QRect DeviceRect;
+    QImage Picture;
+};
+// Every screen of the desktop, or only the one under the mouse pointer (the
+// primary one when the pointer is on none). A screen that gives no picture
+// is left out.
+std::vector<TScreenShot> GrabAllScreens();
+std::vector<TScreenShot> GrabScreenUnderMouse();
+// The shots in one picture as the desktop places them, its top left corner
+// at the top left of the bounding rectangle (*origin gets that point);
+// what no screen covers is black. A null image when no shot has a picture.
+QImage ComposeScreens(const std::vector<TScreenShot>& shots, QPoint* origin = nullptr);
 
 bool ClipboardHasBitmap();
 // A null image when the clipboard holds no picture.

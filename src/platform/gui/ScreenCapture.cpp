@@ -1,6 +1,7 @@
 #include "ScreenCapture.h"
 
 #include "PortalScreenshot.h"
+#include "RegionOverlay.h"
 #include "Screen.h"
 
 #include <QDBusConnection>
@@ -41,9 +42,13 @@ void ScreenCapture::SetState(TState state) {
 }
 
 bool ScreenCapture::Start() {
+    return Start(DelayMs);
+}
+
+bool ScreenCapture::Start(int delayMs) {
     if (state_ != csIdle) return false;
     SetState(csWaiting);
-    delay_.start(DelayMs);
+    delay_.start(delayMs);
     return true;
 }
 
@@ -57,7 +62,10 @@ void ScreenCapture::DelayOver() {
         Done(CaptureOutcome::Failed(NoScreenText));
         return;
     }
-    QImage shot = GrabPrimaryScreen();
+    QPoint origin;
+    QImage shot = Area == caPrimaryScreen      ? GrabPrimaryScreen()
+                  : Area == caScreenUnderMouse ? ComposeScreens(GrabScreenUnderMouse())
+                                               : ComposeScreens(GrabAllScreens(), &origin);
     const bool empty = shot.isNull() || AllBlack(shot);
     if (empty && qEnvironmentVariable("XDG_SESSION_TYPE") == "wayland") {
         AskPortal();
@@ -67,8 +75,29 @@ void ScreenCapture::DelayOver() {
         Done(CaptureOutcome::Failed(
             NoPictureText, "QScreen::grabWindow returned no picture on the \"" +
                                QGuiApplication::platformName().toStdString() + "\" platform."));
+    else if (Area == caRegion)
+        ChooseRegion(std::move(shot), origin);
     else
         Done(CaptureOutcome::Captured(std::move(shot)));
+}
+
+void ScreenCapture::ChooseRegion(QImage picture, QPoint origin) {
+    SetState(csChoosing);
+    // The chooser stays for the next capture, with its memory.
+    if (overlay_)
+        overlay_->Restart(std::move(picture), origin);
+    else
+        overlay_ = std::make_unique<TRegionOverlay>(std::move(picture), origin);
+    overlay_->AcceptOnRelease = AcceptOnRelease;
+    overlay_->OnDone = [this](TRegionOverlay* overlay, std::optional<QRect> chosen) {
+        const CaptureOutcome outcome =
+            chosen ? CaptureOutcome::Captured(overlay->Picture().copy(*chosen))
+                   : CaptureOutcome::Cancelled();
+        overlay->ReleasePicture();
+        Done(outcome);
+    };
+    overlay_->Show();
+    if (state_ == csChoosing && OnRegionShown) OnRegionShown(this);
 }
 
 void ScreenCapture::AskPortal() {
@@ -79,6 +108,7 @@ void ScreenCapture::AskPortal() {
                                     PortalBusAddress, "brindlewick-portal-" + PortalBusAddress);
     portal_ = std::make_unique<PortalScreenshot>(bus);
     portal_->TimeoutMs = PortalTimeoutMs;
+    portal_->Interactive = Area == caRegion;
     portal_->OnAnswered = [this](PortalScreenshot*, const CaptureOutcome& outcome) {
         // Released after this event: it is the sender.
         portal_.release()->deleteLater();
