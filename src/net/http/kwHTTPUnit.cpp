@@ -142,10 +142,17 @@ void kwHTTP::SendPost() {
 }
 
 void kwHTTP::SendLine(const std::string& Text) {
-    Log("sendLine", ">>> " + Text);
+    // The body is megabytes: traced and sent as it stands, not copied first.
+    const bool large = Text.size() >= 4096;
+    Log("sendLine", large ? ">>> (" + std::to_string(Text.size()) + " bytes)" : ">>> " + Text);
     try {
         BytesQueued += Text.size() + CRLF.size();
-        Socket->SendStr(Text + CRLF);
+        if (large) {
+            Socket->Send(Text.data(), int(Text.size()));
+            Socket->SendStr(CRLF);
+        } else {
+            Socket->SendStr(Text + CRLF);
+        }
         Socket->Send(nullptr, 0);
     } catch (...) {
         Log("connect",
