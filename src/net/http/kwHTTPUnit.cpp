@@ -142,17 +142,12 @@ void kwHTTP::SendPost() {
 }
 
 void kwHTTP::SendLine(const std::string& Text) {
-    // The body is megabytes: traced and sent as it stands, not copied first.
-    const bool large = Text.size() >= 4096;
-    Log("sendLine", large ? ">>> (" + std::to_string(Text.size()) + " bytes)" : ">>> " + Text);
+    // The body is megabytes: the trace names its size instead of copying it.
+    Log("sendLine",
+        Text.size() < 4096 ? ">>> " + Text : ">>> (" + std::to_string(Text.size()) + " bytes)");
     try {
         BytesQueued += Text.size() + CRLF.size();
-        if (large) {
-            Socket->Send(Text.data(), int(Text.size()));
-            Socket->SendStr(CRLF);
-        } else {
-            Socket->SendStr(Text + CRLF);
-        }
+        Socket->SendStr(Text + CRLF);
         Socket->Send(nullptr, 0);
     } catch (...) {
         Log("connect",
