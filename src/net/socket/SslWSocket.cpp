@@ -474,6 +474,11 @@ void TCustomSslWSocket::FireSessionClosed(uint16_t error) {
 
 void TCustomSslWSocket::DoClose(bool shutdownFirst, int error) {
     if (FEngine && FSslState == sslEstablished && shutdownFirst && HSocket() != INVALID_SOCKET) {
+        // Records nobody asked for (TLS 1.3 session tickets) may still wait
+        // unread: a close over unread bytes is a reset, and a reset makes
+        // the peer drop what it has received and not yet read, the end of
+        // an upload. Taken in here, the close is an orderly one.
+        ReadCipher();
         // The TLS close tells the peer the data is complete.
         SetSslState(sslClosing);
         ERR_clear_error();
