@@ -8,6 +8,7 @@
 #include "RatioReporter.h"
 #include "RunTool.h"
 #include "ScriptedDialogs.h"
+#include "ThreadCpu.h"
 #include "WorkingFiles.h"
 #include "configUnit.h"
 #include "mainFormUnit.h"
@@ -74,6 +75,7 @@ BENCHMARK(BM_OurPublish)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(
 
 void BM_CjpegCurl(benchmark::State& state) {
     const std::string jpeg = setup.tmp.path().toStdString() + "/curl.jpg";
+    ToolCpu cpu(state);
     for (auto _ : state) {
         if (!RunTool({"cjpeg", "-quality", "90", "-baseline", "-outfile", jpeg, WorkingFilePath()}))
             return state.SkipWithError("cjpeg failed (package libjpeg-turbo-progs)");

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <random>
 
 extern char** environ;
@@ -112,6 +113,8 @@ int main(int argc, char** argv) {
                     benchmark::RegisterBenchmark(
                         Name(*p, passive, file, ours).c_str(),
                         [p, passive, file, ours](benchmark::State& state) {
+                            std::optional<ToolCpu> cpu;
+                            if (!ours) cpu.emplace(state);
                             for (auto _ : state)
                                 if (!(ours ? OurUpload(*p, passive, file)
                                            : CurlUpload(*p, passive, file)))

@@ -92,6 +92,7 @@ void BM_Curl(benchmark::State& state) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    ToolCpu cpu(state);
     for (auto _ : state) {
         pid_t pid;
         int status = 0;

@@ -8,6 +8,7 @@
 
 #include "RatioReporter.h"
 #include "RunTool.h"
+#include "ThreadCpu.h"
 
 #include <benchmark/benchmark.h>
 
@@ -42,6 +43,7 @@ BENCHMARK(BM_ConvertBmpToJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_Cjpeg(benchmark::State& state) {
     const std::string out = Dir() + "brwk_bench_cjpeg.jpg";
     std::vector<std::string> args = {"cjpeg", "-quality", "90", "-baseline", "-outfile", out, Bmp};
+    ToolCpu cpu(state);
     for (auto _ : state) {
         if (!RunTool(args)) {
             state.SkipWithError("cjpeg failed (package libjpeg-turbo-progs)");

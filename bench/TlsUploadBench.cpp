@@ -14,6 +14,7 @@
 
 #include "RatioReporter.h"
 #include "RunTool.h"
+#include "ThreadCpu.h"
 
 #include <benchmark/benchmark.h>
 
@@ -85,6 +86,7 @@ void BM_OursFtps(benchmark::State& state) {
 // curl stays at TLS 1.2 here: over TLS 1.3 this vsftpd answers its uploads
 // "426 Failure reading network stream" (ours pass over TLS 1.3).
 void BM_CurlFtps(benchmark::State& state) {
+    ToolCpu cpu(state);
     for (auto _ : state)
         if (!RunTool({"curl", "-s", "-S", "--ssl-reqd", "--tls-max", "1.2", "--cacert",
                       TestCertificates::Get().Ca, "-T", jpegPath, ftps->Url() + "curl.jpg"}))
@@ -110,6 +112,7 @@ void BM_OursHttps(benchmark::State& state) {
 }
 
 void BM_CurlHttps(benchmark::State& state) {
+    ToolCpu cpu(state);
     for (auto _ : state)
         if (!RunTool({"curl", "-0", "-s", "-f", "-o", "/dev/null", "--cacert",
                       TestCertificates::Get().Ca, "--data-binary", "@" + bodyPath, postUrl}))

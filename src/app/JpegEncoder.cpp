@@ -7,7 +7,9 @@
 
 namespace {
 constexpr size_t FirstOutputSize = 1u << 20;
-}
+// Lines handed to the codec per call: one band of its 16-line blocks.
+constexpr int StripLines = 16;
+} // namespace
 
 TJpegEncoder::TJpegEncoder() = default;
 TJpegEncoder::~TJpegEncoder() = default;
@@ -56,15 +58,24 @@ bool TJpegEncoder::GrowOutput() {
 
 std::span<const uint8_t> TJpegEncoder::Encode(int width, int height, RowSource source,
                                               const void* context) {
-    if (width > 0) Row.resize(size_t(width) * 3);
+    if (width > 0) Strip.resize(size_t(width) * 3 * StripLines);
+    return Run(width, height, {source, nullptr, Pixels::Bgr, context});
+}
+
+std::span<const uint8_t> TJpegEncoder::Encode(int width, int height, Pixels layout, RowAddress row,
+                                              const void* context) {
+    return Run(width, height, {nullptr, row, layout, context});
+}
+
+std::span<const uint8_t> TJpegEncoder::Run(int width, int height, const Lines& lines) {
     if (Output.empty() && !GrowOutput()) throw std::bad_alloc();
-    if (!Compress(width, height, source, context)) throw EJpegError(Error.message);
+    if (!Compress(width, height, lines)) throw EJpegError(Error.message);
     return {Output.data(), Used};
 }
 
 // Only trivially destructible objects live in this frame, so a longjmp out of
 // libjpeg skips no destructor.
-bool TJpegEncoder::Compress(int width, int height, RowSource source, const void* context) {
+bool TJpegEncoder::Compress(int width, int height, const Lines& lines) {
     std::memset(&Info, 0, sizeof Info);
     Info.err = jpeg_std_error(&Error.pub);
     Error.pub.error_exit = ErrorExit;
@@ -83,15 +94,37 @@ bool TJpegEncoder::Compress(int width, int height, RowSource source, const void*
 
     Info.image_width = JDIMENSION(std::max(width, 0));
     Info.image_height = JDIMENSION(std::max(height, 0));
-    Info.input_components = 3;
-    Info.in_color_space = JCS_RGB;
+    // The codec's colour conversion reads B, G, R (and X) as it reads R, G,
+    // B, with the same arithmetic, so each layout gives the same bytes.
+    if (lines.source) {
+        Info.input_components = 3;
+        Info.in_color_space = JCS_RGB;
+    } else if (lines.layout == Pixels::Bgrx) {
+        Info.input_components = 4;
+        Info.in_color_space = JCS_EXT_BGRX;
+    } else {
+        Info.input_components = 3;
+        Info.in_color_space = JCS_EXT_BGR;
+    }
     jpeg_set_defaults(&Info);
     jpeg_set_quality(&Info, Quality, TRUE);
     jpeg_start_compress(&Info, TRUE);
-    JSAMPROW line = Row.data();
-    for (int y = 0; y < height; ++y) {
-        source(context, y, line);
-        jpeg_write_scanlines(&Info, &line, 1);
+    JSAMPROW strip[StripLines];
+    const size_t lineBytes = size_t(std::max(width, 0)) * 3;
+    for (int y = 0; y < height;) {
+        const int n = std::min(StripLines, height - y);
+        for (int i = 0; i < n; ++i) {
+            if (lines.source) {
+                strip[i] = Strip.data() + size_t(i) * lineBytes;
+                lines.source(lines.context, y + i, strip[i]);
+            } else {
+                // libjpeg only reads its input lines.
+                strip[i] = const_cast<JSAMPROW>(lines.address(lines.context, y + i));
+            }
+        }
+        const int taken = int(jpeg_write_scanlines(&Info, strip, JDIMENSION(n)));
+        if (taken == 0) break; // the finish then reports the missing lines
+        y += taken;
     }
     jpeg_finish_compress(&Info);
     jpeg_destroy_compress(&Info);

@@ -25,6 +25,11 @@ public:
     // Fills line y of the picture (0 is the top) as width RGB triplets. It is
     // called between libjpeg calls and must not throw.
     using RowSource = void (*)(const void* context, int y, uint8_t* rgb) noexcept;
+    // How the lines of a picture the codec reads in place are laid out.
+    enum class Pixels { Bgr, Bgrx };
+    // The address of line y (0 is the top), which the codec reads where it
+    // lies, width pixels of the given layout. It must not throw.
+    using RowAddress = const uint8_t* (*)(const void* context, int y) noexcept;
 
     static constexpr int Quality = 90;
 
@@ -36,6 +41,10 @@ public:
     // The compressed picture, valid until the next call. A codec error
     // (a picture too big for JPEG, say) raises EJpegError with libjpeg's text.
     std::span<const uint8_t> Encode(int width, int height, RowSource source, const void* context);
+    // The same picture from lines in memory, with no copy of them: the same
+    // bytes come out as from Encode given the lines converted to RGB.
+    std::span<const uint8_t> Encode(int width, int height, Pixels layout, RowAddress row,
+                                    const void* context);
 
 private:
     struct ErrorManager {
@@ -48,7 +57,17 @@ private:
         TJpegEncoder* owner;
     };
 
-    bool Compress(int width, int height, RowSource source, const void* context);
+    // Where the lines come from: converted by source into Strip, or read
+    // where they lie through address.
+    struct Lines {
+        RowSource source;
+        RowAddress address;
+        Pixels layout;
+        const void* context;
+    };
+
+    std::span<const uint8_t> Run(int width, int height, const Lines& lines);
+    bool Compress(int width, int height, const Lines& lines);
     bool GrowOutput();
 
     static void ErrorExit(j_common_ptr cinfo);
@@ -64,5 +83,5 @@ private:
     Destination Dest{};
     std::vector<uint8_t> Output; // sized to its capacity; Used bytes are the picture
     size_t Used = 0;
-    std::vector<uint8_t> Row;
+    std::vector<uint8_t> Strip; // converted lines, StripLines of them at a time
 };

@@ -26,6 +26,10 @@ void ReadLine(const void* context, int y, uint8_t* rgb) noexcept {
     static_cast<const TRgbRows*>(context)->Line(y, rgb);
 }
 
+const uint8_t* LineAddress(const void* context, int y) noexcept {
+    return static_cast<const TRgbRows*>(context)->NativeLine(y);
+}
+
 void WriteWhole(const std::string& path, std::span<const uint8_t> bytes) {
     // A private file beside the destination, renamed over it: a failed write
     // leaves no half picture, and a link at the name is replaced, not followed.
@@ -43,7 +47,22 @@ bool ConvertBmpToJpeg(const std::string& source, const std::string& destination)
         throw EExportError("Cannot read a picture from the file " + source + ". " +
                            picture.LoadError);
     const TRgbRows rows(picture);
-    auto bytes = buffers.Encoder.Encode(rows.Width(), rows.Lines(), ReadLine, &rows);
+    // A capture's lines go to the codec from where the file was read into,
+    // with no converted copy; rarer layouts are converted a band at a time.
+    using Pixels = TJpegEncoder::Pixels;
+    TJpegEncoder& encoder = buffers.Encoder;
+    std::span<const uint8_t> bytes;
+    switch (rows.NativeLayout()) {
+    case TRgbRows::Native::Bgrx:
+        bytes = encoder.Encode(rows.Width(), rows.Lines(), Pixels::Bgrx, LineAddress, &rows);
+        break;
+    case TRgbRows::Native::Bgr:
+        bytes = encoder.Encode(rows.Width(), rows.Lines(), Pixels::Bgr, LineAddress, &rows);
+        break;
+    case TRgbRows::Native::None:
+        bytes = encoder.Encode(rows.Width(), rows.Lines(), ReadLine, &rows);
+        break;
+    }
     WriteWhole(destination, bytes);
     return true;
 }

@@ -78,6 +78,12 @@ TRgbRows::TRgbRows(const TFastDIB& dib) : Dib(dib) {
     }
 }
 
+TRgbRows::Native TRgbRows::NativeLayout() const {
+    if (Kind == Layout::Bgrx) return Native::Bgrx;
+    if (Kind == Layout::Bgr) return Native::Bgr;
+    return Native::None;
+}
+
 void TRgbRows::Line(int y, uint8_t* rgb) const noexcept {
     const int row = Dib.RowOf(y);
     const int width = Dib.Width();

@@ -15,6 +15,11 @@ public:
     void Line(int y, uint8_t* rgb) const noexcept;
     int Width() const { return Dib.Width(); }
     int Lines() const { return Dib.RowCount; }
+    // Lines a reader can take where they lie, in the buffer's own memory:
+    // B, G, R bytes, with an unused fourth byte per pixel for BGRX.
+    enum class Native { None, Bgr, Bgrx };
+    Native NativeLayout() const;
+    const uint8_t* NativeLine(int y) const noexcept { return Dib.RowTable[size_t(Dib.RowOf(y))]; }
 
 private:
     enum class Layout { Bgrx, Bgr, Indexed, Word16, Other };

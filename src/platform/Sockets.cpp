@@ -9,8 +9,11 @@
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace platform {
@@ -262,6 +265,27 @@ int sendBytes(SocketHandle s, const void* data, int len, int flags) {
     // caller stops there and waits for the write notice.
     if (n >= 0 && n < len) notices::sendBlocked(s);
     if (n >= 0) return int(n);
+    const int code = FailErrno();
+    if (lastError() == WSAEWOULDBLOCK) notices::sendBlocked(s);
+    return code;
+}
+
+int sendPieces(SocketHandle s, const SendPiece* pieces, int count, int flags) {
+    constexpr int MaxPieces = 256;
+    iovec iov[MaxPieces];
+    count = std::clamp(count, 0, MaxPieces);
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        iov[i].iov_base = const_cast<void*>(pieces[i].data);
+        iov[i].iov_len = size_t(std::max(pieces[i].len, 0));
+        total += iov[i].iov_len;
+    }
+    msghdr m{};
+    m.msg_iov = iov;
+    m.msg_iovlen = size_t(count);
+    const ssize_t n = ::sendmsg(Fd(s), &m, SendFlagsOf(flags));
+    if (n >= 0 && size_t(n) < total) notices::sendBlocked(s);
+    if (n >= 0) return int(std::min<ssize_t>(n, INT_MAX));
     const int code = FailErrno();
     if (lastError() == WSAEWOULDBLOCK) notices::sendBlocked(s);
     return code;

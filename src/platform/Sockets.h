@@ -109,6 +109,14 @@ int listenSocket(SocketHandle s, int backlog);
 SocketHandle acceptSocket(SocketHandle s, SockAddrIn* peer);
 int sendBytes(SocketHandle s, const void* data, int len, int flags);
 int sendBytesTo(SocketHandle s, const void* data, int len, int flags, const SockAddrIn& to);
+// One piece of a gathered send.
+struct SendPiece {
+    const void* data;
+    int len;
+};
+// Hands the pieces to a stream socket in one system call, in order; the
+// count taken (which may end inside any piece) or SOCKET_ERROR, as sendBytes.
+int sendPieces(SocketHandle s, const SendPiece* pieces, int count, int flags);
 int receiveBytes(SocketHandle s, void* buffer, int size, int flags);
 int receiveBytesFrom(SocketHandle s, void* buffer, int size, int flags, SockAddrIn* from);
 // Bytes waiting to be read (the FIONREAD query).

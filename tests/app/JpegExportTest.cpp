@@ -285,6 +285,49 @@ TEST_F(JpegExport, SizesThatAreNoMultipleOfTheBlocksKeepTheirSizeAndEdges) {
         }
 }
 
+// What the codec makes of the picture's colours handed over as RGB lines.
+std::vector<uint8_t> EncodedAsRgb(const std::string& bmpPath) {
+    TFastDIB dib;
+    if (!dib.LoadBitmapFile(bmpPath)) return {};
+    auto line = [](const void* context, int y, uint8_t* rgb) noexcept {
+        const auto& d = *static_cast<const TFastDIB*>(context);
+        for (int x = 0; x < d.Width(); ++x, rgb += 3) {
+            const uint32_t c = d.GetColor(d.RowOf(y), x);
+            rgb[0] = uint8_t(c >> 16);
+            rgb[1] = uint8_t(c >> 8);
+            rgb[2] = uint8_t(c);
+        }
+    };
+    TJpegEncoder encoder;
+    const auto bytes = encoder.Encode(dib.Width(), dib.RowCount, line, &dib);
+    return {bytes.begin(), bytes.end()};
+}
+
+TEST_F(JpegExport, EveryLayoutGivesTheCodecsBytesForItsColours) {
+    // Some layouts are read by the codec where they lie, the rest converted:
+    // either way the file holds exactly the bytes of the colours as RGB.
+    std::vector<Layout> all = Layouts();
+    uint32_t seed = 1;
+    auto noise = [&seed](int, int) { return seed = seed * 1103515245u + 12345u; };
+    for (uint16_t bits : {24, 32})
+        for (bool bottomUp : {true, false}) {
+            BmpBuilder b;
+            b.width = 301; // SIMD lanes and blocks both end part-way
+            b.height = bottomUp ? 77 : -77;
+            b.bits = bits;
+            b.pixels = PackPixels(301, 77, bits, bottomUp, noise);
+            all.push_back({"noise", b, {}});
+        }
+    for (const Layout& layout : all) {
+        SCOPED_TRACE(layout.name + std::string(" ") + std::to_string(layout.bmp.bits));
+        layout.bmp.WriteTo(Path("in.bmp"));
+        ASSERT_TRUE(ConvertBmpToJpeg(Path("in.bmp"), Path("out.jpg")));
+        const std::vector<uint8_t> want = EncodedAsRgb(Path("in.bmp"));
+        ASSERT_FALSE(want.empty());
+        EXPECT_TRUE(ReadFileBytes(Path("out.jpg")) == want);
+    }
+}
+
 TEST_F(JpegExport, AnExportReplacesTheFileWhole) {
     Picture(24, true, [](int) { return Red; }).WriteTo(Path("a.bmp"));
     Picture(24, true, [](int) { return Blue; }).WriteTo(Path("b.bmp"));

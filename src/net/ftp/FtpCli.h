@@ -319,7 +319,6 @@ protected:
     std::string FGetCommand;
     bool FControlConnected = false;
     bool FControlReached = false;
-    char FSendBuffer[1460] = {};
     int FByteCount = 0;
     TFtpDirection FDirection = ftpDownload;
     uint64_t FAckedCount = 0;

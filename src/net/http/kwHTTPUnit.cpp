@@ -142,7 +142,9 @@ void kwHTTP::SendPost() {
 }
 
 void kwHTTP::SendLine(const std::string& Text) {
-    Log("sendLine", ">>> " + Text);
+    // The body is megabytes: the trace names its size instead of copying it.
+    Log("sendLine",
+        Text.size() < 4096 ? ">>> " + Text : ">>> (" + std::to_string(Text.size()) + " bytes)");
     try {
         BytesQueued += Text.size() + CRLF.size();
         Socket->SendStr(Text + CRLF);

@@ -108,6 +108,12 @@ public:
     virtual int Send(const void* data, int len);
     virtual int SendTo(const platform::SockAddrIn& dest, const void* data, int len);
     virtual int SendStr(const std::string& text);
+    // For a sender that makes its bytes in place (a file read straight into
+    // the queue, so nothing is copied on the way to the system): room for up
+    // to len bytes at the end of the send queue, then SendSpaceFilled with
+    // the count written there, which goes on as Send of those bytes would.
+    char* SendSpace(int len);
+    int SendSpaceFilled(int len);
     // IPv4 only: a host with nothing but IPv6 addresses fails with 11004.
     virtual void DnsLookup(const std::string& hostName);
     virtual void ReverseDnsLookup(const std::string& hostAddr);
@@ -137,6 +143,9 @@ protected:
     virtual int GetRcvdCount();
     virtual void BindLocal();
     virtual int SendRaw(const void* data, int len);
+    // Hands the system the pieces in order, in as few calls as it takes;
+    // the count taken, or -1 with the error set, as SendRaw.
+    virtual int SendPieces(const platform::SendPiece* pieces, int count);
     // Hands the system bytes a layer below the send queue still holds (TLS
     // records); 0 when none are left, otherwise -1 with the error set.
     virtual int FlushRaw() { return 0; }
@@ -192,6 +201,8 @@ private:
     void AddrLookupDone(uintptr_t wParam, intptr_t lParam);
     void StartLookup(bool byName, const std::string& text, uint32_t addr);
     void QueueSendData(const void* data, int len);
+    int SendQueued(int len);
+    bool CanSendInPlace() const;
     void WaitBriefly();
     void BeginSession();
     void WatchAcknowledgements();

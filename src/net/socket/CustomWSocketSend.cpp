@@ -1,10 +1,22 @@
 // The send queue: Send copies into 1460-byte blocks and hands the system as
-// much as it takes; write notices carry on with the rest.
+// much as it takes, many blocks per call; write notices carry on with the
+// rest. Large sends and in-place writers skip the copy.
 #include "CustomWSocket.h"
 
 #include <algorithm>
 
 namespace ps = platform;
+
+namespace {
+
+// Sends at least this long go to the system from the caller's memory; only
+// what it does not take at once is copied into the queue.
+constexpr int InPlaceSend = 64 * 1024;
+// Blocks gathered into one system call, and the bytes they may add up to.
+constexpr int MaxPieces = 256;
+constexpr int64_t MaxGather = 64 << 20;
+
+} // namespace
 
 void TCustomWSocket::ClearSendQueue() {
     FSendQueue.clear();
@@ -23,6 +35,16 @@ void TCustomWSocket::QueueSendData(const void* data, int len) {
     }
 }
 
+bool TCustomWSocket::CanSendInPlace() const {
+    if (FSocketType != ps::SOCK_STREAM_TYPE) return false;
+    for (const auto& block : FSendQueue) {
+        int unsent = 0;
+        block->Peek(unsent);
+        if (unsent > 0) return false;
+    }
+    return true;
+}
+
 int TCustomWSocket::Send(const void* data, int len) {
     if (FState != wsConnected) {
         ps::setLastError(ps::WSAENOTCONN);
@@ -30,11 +52,63 @@ int TCustomWSocket::Send(const void* data, int len) {
         return -1;
     }
     FAllSent = false;
-    int result = 0;
-    if (len > 0) {
+    if (len <= 0) return SendQueued(0);
+    if (len < InPlaceSend || !CanSendInPlace()) {
         QueueSendData(data, len);
-        result = len;
+        return SendQueued(len);
     }
+    // The caller's bytes stand in the queue as a block of their own while
+    // the system takes what it can; the rest is copied before we return.
+    auto borrowed = std::make_unique<TBuffer>(static_cast<const char*>(data), len);
+    const TBuffer* mine = borrowed.get();
+    FSendQueue.push_back(std::move(borrowed));
+    const std::weak_ptr<void> life = Life();
+    auto keepTheRest = [&] {
+        if (life.expired()) return;
+        auto it = std::find_if(FSendQueue.begin(), FSendQueue.end(),
+                               [&](const auto& b) { return b.get() == mine; });
+        if (it == FSendQueue.end()) return;
+        int unsent = 0;
+        (*it)->Peek(unsent);
+        if (unsent == 0)
+            FSendQueue.erase(it);
+        else
+            (*it)->Adopt();
+    };
+    try {
+        const int result = SendQueued(len);
+        keepTheRest();
+        return result;
+    } catch (...) {
+        keepTheRest();
+        throw;
+    }
+}
+
+char* TCustomWSocket::SendSpace(int len) {
+    if (len <= 0) return nullptr;
+    int room = 0;
+    if (!FSendQueue.empty()) {
+        char* at = FSendQueue.back()->Room(room);
+        if (room >= len) return at;
+    }
+    FSendQueue.push_back(std::make_unique<TBuffer>(std::max(len, FSendBlockSize)));
+    return FSendQueue.back()->Room(room);
+}
+
+int TCustomWSocket::SendSpaceFilled(int len) {
+    if (FState != wsConnected) {
+        ps::setLastError(ps::WSAENOTCONN);
+        RaiseWinsockError("Send");
+        return -1;
+    }
+    FAllSent = false;
+    if (len <= 0 || FSendQueue.empty()) return SendQueued(0);
+    FSendQueue.back()->Commit(len);
+    return SendQueued(len);
+}
+
+int TCustomWSocket::SendQueued(int result) {
     const std::weak_ptr<void> life = Life();
     TryToSend();
     if (life.expired()) return result;
@@ -80,29 +154,48 @@ void TCustomWSocket::TryToSend() {
     // An empty queue has nothing left to send: report it as all sent, or a
     // Send of nothing on a fresh socket would leave Flush waiting forever.
     if (FSendQueue.empty()) return allSent();
+    // A datagram is one block; a stream takes many blocks per call.
+    const int limit = FSocketType == ps::SOCK_STREAM_TYPE ? MaxPieces : 1;
+    ps::SendPiece pieces[MaxPieces];
+    int parts[MaxPieces];
     for (;;) {
-        TBuffer& block = *FSendQueue.front(); // fetched each round: handlers change the queue
-        int unsent = 0;
-        const char* bytes = block.Peek(unsent);
-        if (unsent == 0) {
-            if (FSendQueue.size() == 1) return allSent();
-            FSendQueue.pop_front();
-            continue;
+        // Handlers change the queue: it is read afresh each round.
+        while (FSendQueue.size() > 1 && FSendQueue.front()->WritePos() == 0) FSendQueue.pop_front();
+        int count = 0;
+        int64_t total = 0;
+        for (const auto& block : FSendQueue) {
+            int unsent = 0;
+            const char* bytes = block->Peek(unsent);
+            if (unsent == 0) continue;
+            if (count == limit || (count > 0 && total + unsent > MaxGather)) break;
+            pieces[count++] = {bytes, unsent};
+            total += unsent;
         }
-        const int count = SendRaw(bytes, unsent);
+        if (count == 0) return allSent();
+        const int sent =
+            limit == 1 ? SendRaw(pieces[0].data, pieces[0].len) : SendPieces(pieces, count);
         if (life.expired()) return;
-        if (count == 0) return;
-        if (count < 0) return failed();
-        // Taken off the block before OnSendData runs, so that a handler that
+        if (sent == 0) return;
+        if (sent < 0) return failed();
+        // Taken off the blocks before OnSendData runs, so that a handler that
         // sends again cannot hand the same bytes to the system twice.
-        block.Remove(count);
-        FBytesHanded += uint64_t(count);
+        int nparts = 0;
+        int left = sent;
+        for (const auto& block : FSendQueue) {
+            if (left == 0) break;
+            int unsent = 0;
+            block->Peek(unsent);
+            if (unsent == 0) continue;
+            parts[nparts] = block->Remove(std::min(unsent, left));
+            left -= parts[nparts++];
+        }
+        FBytesHanded += uint64_t(sent);
         WatchAcknowledgements();
-        if (OnSendData) {
-            OnSendData(this, count);
+        for (int i = 0; i < nparts && OnSendData; ++i) {
+            OnSendData(this, parts[i]);
             if (life.expired() || FHSocket == INVALID_SOCKET || FSendQueue.empty()) return;
         }
-        if (count < unsent) return;
+        if (sent < total) return;
     }
 }
 
@@ -111,6 +204,11 @@ int TCustomWSocket::SendRaw(const void* data, int len) {
     return FSocketType == ps::SOCK_DGRAM_TYPE
                ? ps::sendBytesTo(FHSocket, data, len, FSendFlags, FSockAddr)
                : ps::sendBytes(FHSocket, data, len, FSendFlags);
+}
+
+int TCustomWSocket::SendPieces(const ps::SendPiece* pieces, int count) {
+    if (count == 1) return SendRaw(pieces[0].data, pieces[0].len);
+    return ps::sendPieces(FHSocket, pieces, count, FSendFlags);
 }
 
 void TCustomWSocket::Flush() {

@@ -11,6 +11,7 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace ps = platform;
 
@@ -91,8 +92,6 @@ struct TCustomSslWSocket::Engine {
     BIO* wbio = nullptr;
     std::string plain; // decrypted, not yet received
     size_t plainAt = 0;
-    std::string cipher; // encrypted, not yet taken by the system
-    size_t cipherAt = 0;
     std::vector<int> verifyErrors;
 };
 
@@ -291,24 +290,24 @@ void TCustomSslWSocket::Decrypt() {
 }
 
 int TCustomSslWSocket::FlushCipher() {
-    Engine& e = *FEngine;
-    char chunk[ChunkSize];
-    for (int n; (n = BIO_read(e.wbio, chunk, sizeof chunk)) > 0;) e.cipher.append(chunk, size_t(n));
-    while (e.cipherAt < e.cipher.size()) {
+    // The records go to the system straight from OpenSSL's buffer; only the
+    // count it took is then read out of it, into a scratch block.
+    BIO* out = FEngine->wbio;
+    char* pending = nullptr;
+    for (long left; (left = BIO_get_mem_data(out, &pending)) > 0;) {
         if (HSocket() == INVALID_SOCKET) {
             ps::setLastError(ps::WSAENOTCONN);
             return -1;
         }
-        const int left = int(std::min<size_t>(e.cipher.size() - e.cipherAt, 65536));
-        const int sent = ps::sendBytes(HSocket(), e.cipher.data() + e.cipherAt, left, 0);
+        const int sent = ps::sendBytes(HSocket(), pending, int(std::min<long>(left, 1 << 20)), 0);
         if (sent <= 0) {
             if (sent == 0) ps::setLastError(ps::WSAEWOULDBLOCK);
             return -1;
         }
-        e.cipherAt += size_t(sent);
+        char scratch[ChunkSize];
+        for (int done = 0; done < sent;)
+            done += BIO_read(out, scratch, std::min<int>(sent - done, sizeof scratch));
     }
-    e.cipher.clear();
-    e.cipherAt = 0;
     return 0;
 }
 
@@ -319,22 +318,57 @@ int TCustomSslWSocket::FlushRaw() {
 
 int TCustomSslWSocket::SendRaw(const void* data, int len) {
     if (!FEngine) return TCustomSocksWSocket::SendRaw(data, len);
+    const ps::SendPiece piece{data, len};
+    return SendPieces(&piece, 1);
+}
+
+int TCustomSslWSocket::SendPieces(const ps::SendPiece* pieces, int count) {
+    if (!FEngine) return TCustomSocksWSocket::SendPieces(pieces, count);
     if (FSslState != sslEstablished) {
         // Held in the queue until the peer is trusted.
         ps::setLastError(FSslState == sslHandshaking ? ps::WSAEWOULDBLOCK : ps::WSAENOTCONN);
         return -1;
     }
     if (FlushCipher() != 0) return -1;
-    ERR_clear_error();
-    const int n = SSL_write(FEngine->ssl, data, len);
-    if (n <= 0) {
-        FSslErrorText = OpenSslErrorText();
-        ps::setLastError(ps::WSAECONNABORTED);
-        return -1;
+    // Small blocks are gathered into full records; a large one goes to
+    // OpenSSL as it stands and comes out as full records too.
+    char record[ChunkSize];
+    int taken = 0;
+    for (int i = 0, at = 0; i < count;) {
+        const char* plain = record;
+        int len = 0;
+        if (at == 0 && pieces[i].len >= ChunkSize) {
+            plain = static_cast<const char*>(pieces[i].data);
+            len = pieces[i].len;
+            ++i;
+        } else {
+            while (i < count && len < ChunkSize) {
+                const int n = std::min(pieces[i].len - at, ChunkSize - len);
+                std::memcpy(record + len, static_cast<const char*>(pieces[i].data) + at, size_t(n));
+                len += n;
+                at += n;
+                if (at == pieces[i].len) {
+                    ++i;
+                    at = 0;
+                }
+            }
+        }
+        ERR_clear_error();
+        const int n = SSL_write(FEngine->ssl, plain, len);
+        if (n <= 0) {
+            if (taken > 0) return taken; // the error comes again with the next call
+            FSslErrorText = OpenSslErrorText();
+            ps::setLastError(ps::WSAECONNABORTED);
+            return -1;
+        }
+        taken += n;
+        // What the system did not take yet goes out with the next write notice.
+        if (FlushCipher() != 0) {
+            if (ps::lastError() != ps::WSAEWOULDBLOCK) return taken > 0 ? taken : -1;
+            return taken;
+        }
     }
-    // What the system did not take yet goes out with the next write notice.
-    if (FlushCipher() != 0 && ps::lastError() != ps::WSAEWOULDBLOCK) return -1;
-    return n;
+    return taken;
 }
 
 int TCustomSslWSocket::GetRcvdCount() {
@@ -440,6 +474,11 @@ void TCustomSslWSocket::FireSessionClosed(uint16_t error) {
 
 void TCustomSslWSocket::DoClose(bool shutdownFirst, int error) {
     if (FEngine && FSslState == sslEstablished && shutdownFirst && HSocket() != INVALID_SOCKET) {
+        // Records nobody asked for (TLS 1.3 session tickets) may still wait
+        // unread: a close over unread bytes is a reset, and a reset makes
+        // the peer drop what it has received and not yet read, the end of
+        // an upload. Taken in here, the close is an orderly one.
+        ReadCipher();
         // The TLS close tells the peer the data is complete.
         SetSslState(sslClosing);
         ERR_clear_error();

@@ -102,6 +102,7 @@ protected:
     int GetRcvdCount() override;
     int RecvRaw(void* buffer, int size, int flags) override;
     int SendRaw(const void* data, int len) override;
+    int SendPieces(const platform::SendPiece* pieces, int count) override;
     int FlushRaw() override;
     bool FireDataAvailable(uint16_t error) override;
     void FireDataSent(uint16_t error) override;

@@ -37,6 +37,9 @@ struct Transfer {
     }
 };
 
+// The client reads the file in blocks of this size, one at a time.
+constexpr size_t UploadBlock = 256 * 1024;
+
 TEST(FtpUpload, ArrivesWholeInBothModesAndAllOrders) {
     struct Case {
         const char* name;
@@ -50,6 +53,8 @@ TEST(FtpUpload, ArrivesWholeInBothModesAndAllOrders) {
         {"passive, final 250", true, 10000, false, false, "250 Stored\r\n"},
         {"passive, empty file", true, 0, false, false, "226 Transfer complete\r\n"},
         {"passive, one block exactly", true, 1460, false, false, "226 Transfer complete\r\n"},
+        {"passive, several read blocks", true, 5 * UploadBlock + 7, false, false,
+         "226 Transfer complete\r\n"},
         {"active, 150 first", false, 10000, false, false, "226 Transfer complete\r\n"},
         {"active, server connects first", false, 10000, true, false, "226 Transfer complete\r\n"},
         {"active, server connects on PORT", false, 10000, false, true, "226 Transfer complete\r\n"},
@@ -89,7 +94,7 @@ TEST(FtpUpload, ArrivesWholeInBothModesAndAllOrders) {
         // see several blocks acknowledged between two reports.
         ASSERT_FALSE(progress.empty());
         for (size_t i = 1; i < progress.size(); ++i) EXPECT_GE(progress[i], progress[i - 1]);
-        if (c.size > 3 * 1460) {
+        if (c.size > 3 * UploadBlock) {
             EXPECT_GT(progress.size(), 2u);
         }
         EXPECT_EQ(progress.back(), int(c.size));

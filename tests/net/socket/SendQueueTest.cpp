@@ -175,3 +175,33 @@ TEST(SendQueue, AbortResetsTheConnection) {
     ASSERT_TRUE(peer.WaitDone(20000));
     EXPECT_LT(peer.Received().size(), data.size()) << "queued bytes are dropped";
 }
+
+TEST(SendQueue, APeerClosingPartWayEndsTheSessionOnceAtEveryOffset) {
+    // One large send (handed over from the caller's memory, the rest queued)
+    // and a small one behind it, to a peer that takes 2^k bytes and leaves.
+    const std::string data = Pattern(4 << 20);
+    const std::string tail = Pattern(3000);
+    for (size_t offset = 1; offset <= data.size() / 2; offset *= 2) {
+        SCOPED_TRACE("peer leaves after " + std::to_string(offset) + " bytes");
+        Server peer({Server::Read(offset), Server::Close()}, 4096);
+        TWSocket s;
+        EventLog log;
+        Connected(s, log, peer);
+        std::vector<std::string> raised;
+        s.OnBgException = [&](TCustomWSocket*, const std::exception& e, bool&) {
+            raised.push_back(e.what());
+        };
+        std::string during;
+        during += RaisedText([&] { s.Send(data.data(), int(data.size())); });
+        if (s.State() == wsConnected) during += RaisedText([&] { s.SendStr(tail); });
+        EXPECT_EQ(during, "");
+        ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }, 20000));
+        PumpBriefly(50);
+        EXPECT_TRUE(raised.empty()) << raised.front();
+        int closes = 0;
+        for (const auto& e : log.events) closes += e.rfind("closed ", 0) == 0;
+        EXPECT_EQ(closes, 1);
+        ASSERT_TRUE(peer.WaitDone(5000));
+        EXPECT_TRUE(peer.Received() == data.substr(0, offset));
+    }
+}

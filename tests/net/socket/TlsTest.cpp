@@ -273,3 +273,38 @@ TEST(TlsSocketSettings, OffByDefaultAndFixedWhileOpen) {
     EXPECT_EQ(RaisedText([&] { s.SetSslEnable(true); }), "Cannot change SslEnable if not closed");
     EXPECT_FALSE(s.SslActive());
 }
+
+TEST_F(TlsSocket, LargeAndSmallSendsArriveWholeAndInOrder) {
+    // Lines, a body of megabytes handed over at once, more lines: the peer
+    // reads exactly those bytes, whichever way each went into records.
+    Server backend({Server::ReadUntilClose()});
+    TlsFront front(backend.Port(), Certs().Server.Cert, Certs().Server.Key);
+    ASSERT_TRUE(front.Running()) << front.Error();
+    std::string body(1400000, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = char('a' + (i * 7 + i / 251) % 26);
+    TWSocket s;
+    s.SetSslEnable(true);
+    s.SetSslHostName("localhost");
+    std::string sent;
+    auto send = [&](const std::string& bytes) {
+        sent += bytes;
+        s.Send(bytes.data(), int(bytes.size()));
+    };
+    bool closed = false;
+    s.OnSessionConnected = [&](TCustomWSocket*, uint16_t e) {
+        ASSERT_EQ(e, 0);
+        send("POST /x HTTP/1.0\r\n");
+        send(std::string(3000, 'h') + "\r\n\r\n");
+        send(body);
+        send("\r\n");
+        s.OnDataSent = [](TCustomWSocket* x, uint16_t) { x->CloseLater(); };
+    };
+    s.OnSessionClosed = [&](TCustomWSocket*, uint16_t) { closed = true; };
+    s.SetAddr("127.0.0.1");
+    s.SetPort(std::to_string(front.Port()));
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return closed; }, 20000));
+    ASSERT_TRUE(backend.WaitDone(10000));
+    EXPECT_EQ(backend.Received().size(), sent.size());
+    EXPECT_TRUE(backend.Received() == sent);
+}
