@@ -40,10 +40,11 @@ struct SlowLinePublish : PublishFixture {
         };
     }
 
-    // The progress moved with the wire: many steps, still short of the
-    // whole a tenth of the time in, and the whole only at the end.
+    // The progress moved with the wire: in steps (a server that reads in
+    // bursts opens its window a burst at a time), still short of the whole a
+    // tenth of the time in, and the whole only at the end.
     void ExpectHonestProgress(uint64_t size) {
-        ASSERT_GT(samples.size(), 20u);
+        ASSERT_GT(samples.size(), 10u);
         const Sample& last = samples.back();
         EXPECT_GE(last.sent, size);
         ASSERT_GT(last.ms, 15000) << "the line is slow";

@@ -149,6 +149,9 @@ protected:
     // Hands the system bytes a layer below the send queue still holds (TLS
     // records); 0 when none are left, otherwise -1 with the error set.
     virtual int FlushRaw() { return 0; }
+    // Bytes of those counted as handed that a layer below the queue holds
+    // yet (TLS records waiting for the system), none of them acknowledged.
+    virtual uint64_t HeldBelowQueue() const { return 0; }
     virtual void RaiseSocketException(const std::string& text);
     void RaiseWinsockError(const std::string& name);
     // For a handle opened but not yet in any state: Close would not release

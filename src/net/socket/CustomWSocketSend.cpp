@@ -248,7 +248,7 @@ uint64_t TCustomWSocket::BytesAcknowledged() {
         return FBytesAckedReported;
     // Under TLS the system holds record bytes, a little more than the plain
     // ones counted here; the difference vanishes as the queue drains.
-    const uint64_t held = std::min<uint64_t>(unacked, FBytesHanded);
+    const uint64_t held = std::min<uint64_t>(unacked + HeldBelowQueue(), FBytesHanded);
     return std::max(FBytesAckedReported, FBytesHanded - held);
 }
 

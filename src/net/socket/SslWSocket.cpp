@@ -316,6 +316,10 @@ int TCustomSslWSocket::FlushRaw() {
     return FlushCipher();
 }
 
+uint64_t TCustomSslWSocket::HeldBelowQueue() const {
+    return FEngine ? uint64_t(BIO_ctrl_pending(FEngine->wbio)) : 0;
+}
+
 int TCustomSslWSocket::SendRaw(const void* data, int len) {
     if (!FEngine) return TCustomSocksWSocket::SendRaw(data, len);
     const ps::SendPiece piece{data, len};

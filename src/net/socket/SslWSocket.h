@@ -104,6 +104,7 @@ protected:
     int SendRaw(const void* data, int len) override;
     int SendPieces(const platform::SendPiece* pieces, int count) override;
     int FlushRaw() override;
+    uint64_t HeldBelowQueue() const override;
     bool FireDataAvailable(uint16_t error) override;
     void FireDataSent(uint16_t error) override;
     void FireSessionConnected(uint16_t error) override;
