@@ -4,10 +4,12 @@
 // boxes where no notification service answers or the publish fails.
 #include "ConfigDirScope.h"
 #include "DataDirScope.h"
+#include "EventLoopWait.h"
 #include "FakePortal.h"
 #include "FtpPeers.h"
 #include "MainWindowFixture.h"
 #include "Notifications.h"
+#include "PrivateBus.h"
 #include "ScreenCapture.h"
 #include "ScriptedDialogs.h"
 #include "TempDirScope.h"
@@ -16,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -130,3 +133,46 @@ TEST_P(AfterCaptureTest, PublishAtOnceEndsWithTheUrlOnTheClipboard) {
 
 INSTANTIATE_TEST_SUITE_P(Publish, AfterCaptureTest, testing::ValuesIn(Cases),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+namespace {
+
+// Stands in for the browser: the links the desktop was asked to open.
+class LinkCatcher : public QObject {
+    Q_OBJECT
+public:
+    QStringList opened;
+public Q_SLOTS:
+    void Open(const QUrl& url) { opened << url.toString(); }
+};
+
+} // namespace
+
+// The desktop's own service: it is given the summary and an Open action,
+// choosing that action opens the link, and with no service on the bus the
+// caller hears that nobody took the notification.
+TEST(DesktopNotifier, OffersTheLinkAndOpensItWhenChosen) {
+    PrivateBus bus;
+    ASSERT_TRUE(bus.Ok()) << bus.Error();
+    const auto quiet = platform::createBusNotifier(bus.Address().toStdString());
+    EXPECT_FALSE(quiet->Notify("Published: x", "", "https://example.org/x.jpg"));
+
+    QProcess* service = bus.StartScript("fake_notifications.py", {"choose"});
+    ASSERT_TRUE(service) << bus.Error();
+    LinkCatcher browser;
+    QDesktopServices::setUrlHandler("https", &browser, "Open");
+    const auto notifier = platform::createBusNotifier(bus.Address().toStdString());
+    const std::string link = "https://example.org/shot_1.jpg";
+    ASSERT_TRUE(notifier->Notify("Published: " + link + " (copied)", "", link));
+    EXPECT_TRUE(PumpUntil([&] { return !browser.opened.isEmpty(); }));
+    QDesktopServices::unsetUrlHandler("https");
+    EXPECT_EQ(browser.opened, QStringList{QString::fromStdString(link)});
+    const QStringList shown = PrivateBus::Lines(service);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].contains("\"summary\": \"Published: " + QString::fromStdString(link) +
+                                  " (copied)\""))
+        << shown[0].toStdString();
+    EXPECT_TRUE(shown[0].contains("\"actions\": [\"default\", \"Open\"]"))
+        << shown[0].toStdString();
+}
+
+#include "AfterCaptureTest.moc"

@@ -22,7 +22,7 @@ constexpr int CallTimeoutMs = 3000;
 class DBusNotifier : public QObject, public Notifier {
     Q_OBJECT
 public:
-    DBusNotifier() : bus_(QDBusConnection::sessionBus()) {
+    explicit DBusNotifier(const QDBusConnection& bus) : bus_(bus) {
         bus_.connect(Service, Path, Interface, "ActionInvoked", this,
                      SLOT(ActionInvoked(uint, QString)));
         bus_.connect(Service, Path, Interface, "NotificationClosed", this,
@@ -67,7 +67,7 @@ std::unique_ptr<Notifier>& Installed() {
 Notifier& notifier() {
     std::unique_ptr<Notifier>& n = Installed();
     if (!n) {
-        n = std::make_unique<DBusNotifier>();
+        n = std::make_unique<DBusNotifier>(QDBusConnection::sessionBus());
         // Its bus connection must not outlive the application.
         qAddPostRoutine([] { Installed().reset(); });
     }
@@ -76,6 +76,12 @@ Notifier& notifier() {
 
 void installNotifier(std::unique_ptr<Notifier> replacement) {
     Installed() = std::move(replacement);
+}
+
+std::unique_ptr<Notifier> createBusNotifier(const std::string& busAddress) {
+    const QString address = QString::fromStdString(busAddress);
+    return std::make_unique<DBusNotifier>(
+        QDBusConnection::connectToBus(address, "brwk-notifications " + address));
 }
 
 } // namespace platform

@@ -22,5 +22,7 @@ public:
 Notifier& notifier();
 // Replaces the notifier (null: back to the desktop's service).
 void installNotifier(std::unique_ptr<Notifier> replacement);
+// The service on the bus at busAddress rather than the session's.
+std::unique_ptr<Notifier> createBusNotifier(const std::string& busAddress);
 
 } // namespace platform
