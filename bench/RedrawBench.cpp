@@ -98,14 +98,15 @@ void DrawSteps(capture::TCaptureEditor& editor, int count) {
     }
 }
 
-void BM_EditorRedrawWith200Objects(benchmark::State& state) {
+// Redraws while the mouse drags from (x, y) with the tool, beside 200 drawn objects.
+void DragBeside200Objects(benchmark::State& state, capture::TTool tool, int x, int y) {
     capture::TCaptureEditor editor;
     editor.Load(CaptureFile());
     editor.BuildView(Window);
     DrawSteps(editor, 100);
     QImage screen(Window.width, Window.height, QImage::Format_RGB32);
-    editor.SetTool(capture::TTool::tkSelect);
-    editor.MouseDown(5, 1000);
+    editor.SetTool(tool);
+    editor.MouseDown(x, y);
     editor.BuildView(Window); // the objects drawn once, before the drag
     int step = 0;
     for (auto _ : state) {
@@ -116,25 +117,14 @@ void BM_EditorRedrawWith200Objects(benchmark::State& state) {
         editor.View().PaintTo(painter, 0, 0);
     }
 }
+
+void BM_EditorRedrawWith200Objects(benchmark::State& state) {
+    DragBeside200Objects(state, capture::TTool::tkSelect, 5, 1000);
+}
 BENCHMARK(BM_EditorRedrawWith200Objects)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_EditorDrawingAnArrowBeside200Objects(benchmark::State& state) {
-    capture::TCaptureEditor editor;
-    editor.Load(CaptureFile());
-    editor.BuildView(Window);
-    DrawSteps(editor, 100);
-    QImage screen(Window.width, Window.height, QImage::Format_RGB32);
-    editor.SetTool(capture::TTool::tkArrow);
-    editor.MouseDown(100, 100);
-    editor.BuildView(Window);
-    int step = 0;
-    for (auto _ : state) {
-        editor.MouseMove(600 + step % 400, 400 + step % 300);
-        ++step;
-        editor.BuildView(Window);
-        QPainter painter(&screen);
-        editor.View().PaintTo(painter, 0, 0);
-    }
+    DragBeside200Objects(state, capture::TTool::tkArrow, 100, 100);
 }
 BENCHMARK(BM_EditorDrawingAnArrowBeside200Objects)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -165,6 +165,19 @@ void TConnectionTest::TryPrefixWithSlash(const std::string& prefix, const std::s
                 prefix + "/");
 }
 
+bool TConnectionTest::FetchProbeByUrlPrefix(const std::string& prefix, const std::string& name,
+                                            const std::string& bytes) {
+    if (prefix.empty()) {
+        FireLog("The URL prefix is empty, so a published address would be the file name "
+                "alone: enter the web address of the destination directory.");
+        return false;
+    }
+    NoteUrlPrefix(prefix, "URL prefix");
+    if (FetchProbe(prefix + name, bytes)) return true;
+    TryPrefixWithSlash(prefix, name, bytes);
+    return false;
+}
+
 std::string ProbePicture() {
     TJpegEncoder encoder;
     const std::span<const uint8_t> jpeg = encoder.Encode(ProbeSide, ProbeSide, ProbeRow, nullptr);

@@ -74,6 +74,10 @@ private:
     // says so when the probe is found with one.
     void TryPrefixWithSlash(const std::string& prefix, const std::string& name,
                             const std::string& bytes);
+    // The uploaded probe fetched back where the URL prefix says it is, with
+    // advice when the prefix is empty or lacks its "/".
+    bool FetchProbeByUrlPrefix(const std::string& prefix, const std::string& name,
+                               const std::string& bytes);
     bool RunSftp();
     bool RunHttp();
     // Sends the request and waits for its end (or Cancel).

@@ -54,19 +54,7 @@ bool TConnectionTest::RunFtp() {
     }
     bool uploaded = false;
     bool ok = FtpUpload(ftp, path, name, uploaded);
-    if (uploaded && !cancelled_) {
-        if (s.hostPrefix.empty()) {
-            FireLog("The URL prefix is empty, so a published address would be the file name "
-                    "alone: enter the web address of the destination directory.");
-            ok = false;
-        } else {
-            NoteUrlPrefix(s.hostPrefix, "URL prefix");
-            if (!FetchProbe(s.hostPrefix + name, bytes)) {
-                TryPrefixWithSlash(s.hostPrefix, name, bytes);
-                ok = false;
-            }
-        }
-    }
+    if (uploaded && !cancelled_) ok = FetchProbeByUrlPrefix(s.hostPrefix, name, bytes) && ok;
     if (uploaded) FtpDeleteProbe(ftp, name);
     return ok;
 }

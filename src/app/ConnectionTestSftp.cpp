@@ -84,18 +84,7 @@ bool TConnectionTest::RunSftp() {
         return false;
     }
     FireLog("Uploaded the test picture.");
-    bool ok = true;
-    if (s.hostPrefix.empty()) {
-        FireLog("The URL prefix is empty, so a published address would be the file name "
-                "alone: enter the web address of the destination directory.");
-        ok = false;
-    } else {
-        NoteUrlPrefix(s.hostPrefix, "URL prefix");
-        if (!FetchProbe(s.hostPrefix + name, bytes)) {
-            TryPrefixWithSlash(s.hostPrefix, name, bytes);
-            ok = false;
-        }
-    }
+    bool ok = FetchProbeByUrlPrefix(s.hostPrefix, name, bytes);
     if (cancelled_) {
         FireLog("The test picture may be left on the server; you may want to delete " + name +
                 " yourself.");

@@ -272,19 +272,23 @@ struct SftpFlow : PublishFixture {
         PublishFixture::SetUp();
         fs::create_directories(home);
     }
+    // Publishing by SFTP to the server's "www", with its password.
+    void UseServer(const SshServer& server) {
+        Settings.transferType = settings::TransferFtp;
+        Settings.ftpEncryption = settings::FtpOverSsh;
+        Settings.hostName = server.Host();
+        Settings.port = std::to_string(server.Port());
+        Settings.userName = server.User();
+        Settings.password = server.Password();
+        Settings.destDirectory = "www";
+    }
 };
 
 TEST_F(SftpFlow, PublishShowsTheUrlAndTheHistoryRowDeletes) {
     if (!SshServer::Available()) GTEST_SKIP() << "sshd needs root and openssh-server";
     SshServer server;
     ASSERT_TRUE(server.Running()) << server.Error();
-    Settings.transferType = settings::TransferFtp;
-    Settings.ftpEncryption = settings::FtpOverSsh;
-    Settings.hostName = server.Host();
-    Settings.port = std::to_string(server.Port());
-    Settings.userName = server.User();
-    Settings.password = server.Password();
-    Settings.destDirectory = "www";
+    UseServer(server);
     Settings.hostPrefix = "http://example.org/";
     Settings.urlToClipboard = false;
     SaveSettings();
@@ -349,13 +353,7 @@ TEST_F(SftpFlow, CommandLinePublishNeverAcceptsAnUnknownKey) {
     if (!SshServer::Available()) GTEST_SKIP() << "sshd needs root and openssh-server";
     SshServer server;
     ASSERT_TRUE(server.Running()) << server.Error();
-    Settings.transferType = settings::TransferFtp;
-    Settings.ftpEncryption = settings::FtpOverSsh;
-    Settings.hostName = server.Host();
-    Settings.port = std::to_string(server.Port());
-    Settings.userName = server.User();
-    Settings.password = server.Password();
-    Settings.destDirectory = "www";
+    UseServer(server);
     SaveSettings();
     const std::string picture = tmp.Base() + "shot.png";
     QImage image(8, 6, QImage::Format_RGB32);
