@@ -2,6 +2,7 @@
 
 #include "FastDIB.h"
 #include "JpegEncoder.h"
+#include "MappedFile.h"
 #include "RgbRows.h"
 #include "System.h"
 
@@ -41,9 +42,16 @@ void WriteWhole(const std::string& path, std::span<const uint8_t> bytes) {
 
 bool ConvertBmpToJpeg(const std::string& source, const std::string& destination) {
     ExportBuffers& buffers = Buffers();
-    TFastDIB& picture = buffers.Picture;
+    // The working capture is read where the page cache holds it. It is
+    // replaced by renaming, never rewritten in place, so the mapped bytes
+    // stay as they are while the codec reads them.
+    const platform::MappedFile file(source);
+    TFastDIB view;
+    TFastDIB& picture = file.Data() ? view : buffers.Picture;
+    const bool loaded = file.Data() ? view.ViewBitmapMemory(file.Data(), file.Size())
+                                    : picture.LoadBitmapFile(source);
     // An empty picture would make an empty file with a .jpg name: refused.
-    if (!picture.LoadBitmapFile(source) || picture.Empty())
+    if (!loaded || picture.Empty())
         throw EExportError("Cannot read a picture from the file " + source + ". " +
                            picture.LoadError);
     const TRgbRows rows(picture);

@@ -146,7 +146,7 @@ bool TFastDIB::AllocateEx(void* external, int32_t width, int32_t height, int bit
     return true;
 }
 
-bool TFastDIB::AllocateFromHeader(const TBitmapInfo256& header) {
+bool TFastDIB::AllocateFromHeader(const TBitmapInfo256& header, void* external) {
     const auto& h = header.bmiHeader;
     int bits = h.biBitCount;
     uint8_t red = 0, green = 0, blue = 0;
@@ -163,7 +163,7 @@ bool TFastDIB::AllocateFromHeader(const TBitmapInfo256& header) {
         blue = MaskSpan(ReadU32(&header.bmiColors[2].rgbBlue));
     }
     if (bits <= 8) std::memcpy(ColorTable, header.bmiColors, sizeof(header.bmiColors));
-    return AllocateEx(nullptr, h.biWidth, h.biHeight, bits, red, green, blue);
+    return AllocateEx(external, h.biWidth, h.biHeight, bits, red, green, blue);
 }
 
 uint32_t TFastDIB::Mask(int i) const {

@@ -111,7 +111,7 @@ public:
     bool Allocate(int32_t width, int32_t height, int bits);
     bool AllocateEx(void* external, int32_t width, int32_t height, int bits, uint8_t red,
                     uint8_t green, uint8_t blue);
-    bool AllocateFromHeader(const TBitmapInfo256& header);
+    bool AllocateFromHeader(const TBitmapInfo256& header, void* external = nullptr);
 
     // Replaces the buffer by the picture in a BMP file (info headers of 12,
     // 40, 52, 56, 108 and 124 bytes). A file that cannot be read, or whose
@@ -119,6 +119,10 @@ public:
     // buffer empty and LoadError saying why.
     bool LoadBitmapFile(const std::string& path);
     bool LoadBitmapMemory(const uint8_t* data, size_t size);
+    // As LoadBitmapMemory, but uncompressed pixels are read where they lie in
+    // data, which must then stay unchanged and outlive the buffer's use of it
+    // (until Release or the next load). For reading only.
+    bool ViewBitmapMemory(const uint8_t* data, size_t size);
     // Why the last load failed, as a sentence; empty after a successful one.
     std::string LoadError;
     // Writes the buffer as a BMP file. The file is replaced only once the whole

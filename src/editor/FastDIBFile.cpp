@@ -83,8 +83,9 @@ bool MasksFitTheLayout(uint32_t red, uint32_t green, uint32_t blue, int bits) {
 // Reads the file into the buffer; returns why it cannot, or "" when it did.
 // Everything the header claims is checked against the file before the
 // pixels are allocated, so a broken file is refused rather than shown as
-// garbage or black.
-std::string LoadInto(TFastDIB& dib, ByteSource& src) {
+// garbage or black. With view (the source's bytes, kept by the caller), an
+// uncompressed picture with all its rows present is used where it lies.
+std::string LoadInto(TFastDIB& dib, ByteSource& src, const uint8_t* view = nullptr) {
     const uint64_t size = src.Size();
     uint8_t raw[HeaderBytes] = {};
     const size_t got = src.Read(0, raw, size_t(std::min<uint64_t>(size, HeaderBytes)));
@@ -194,6 +195,11 @@ std::string LoadInto(TFastDIB& dib, ByteSource& src) {
         return "Its header gives " + Num(h.biSizeImage) + " bytes of pixels, but the file has " +
                Num(size - dataOffset) + ".";
 
+    if (view && !rle && size - dataOffset >= imageBytes) {
+        if (!dib.AllocateFromHeader(header, const_cast<uint8_t*>(view + dataOffset)))
+            return "There is not enough memory for it.";
+        return {};
+    }
     const uint8_t* before = dib.PixelData;
     if (!dib.AllocateFromHeader(header)) return "There is not enough memory for it.";
     // A buffer kept for the same geometry still holds the previous picture;
@@ -233,6 +239,11 @@ bool TFastDIB::LoadBitmapFile(const std::string& path) {
 bool TFastDIB::LoadBitmapMemory(const uint8_t* data, size_t size) {
     MemorySource src(data, size);
     return Finish(*this, LoadInto(*this, src));
+}
+
+bool TFastDIB::ViewBitmapMemory(const uint8_t* data, size_t size) {
+    MemorySource src(data, size);
+    return Finish(*this, LoadInto(*this, src, data));
 }
 
 std::string TFastDIB::ExpandRle(const uint8_t* data, size_t size, bool fourBits) {
