@@ -279,10 +279,11 @@ VsftpdServer::VsftpdServer(FtpTls tls, const std::string& certFile, const std::s
             "\nxferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\n"
             "vsftpd_log_file=" +
             Scratch + "/vs.log\n" +
-            (tls == FtpTls::None ? std::string()
-                                 : "ssl_enable=YES\nrsa_cert_file=" + certFile +
-                                       "\nrsa_private_key_file=" + keyFile +
-                                       "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\n") +
+            (tls == FtpTls::None
+                 ? std::string()
+                 : "ssl_enable=YES\nrsa_cert_file=" + certFile +
+                       "\nrsa_private_key_file=" + keyFile +
+                       "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\ndebug_ssl=YES\n") +
             (tls == FtpTls::Implicit ? "implicit_ssl=YES\n" : "") + extraConf;
         const bool written = write(fd, text.data(), text.size()) == ssize_t(text.size());
         close(fd);

@@ -229,11 +229,15 @@ void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
 }
 
 void TCustomFtpCli::DataAcked(uint64_t acked) {
-    if (acked <= FAckedCount) return;
-    FAckedCount = acked;
-    const std::weak_ptr<void> life = Life();
-    const bool goOn = ReportProgress();
-    if (life.expired() || !goOn) return;
+    if (acked > FAckedCount) {
+        FAckedCount = acked;
+        const std::weak_ptr<void> life = Life();
+        const bool goOn = ReportProgress();
+        if (life.expired() || !goOn) return;
+    }
+    // Even with no news for the progress: a write notice after the end of
+    // the file may have counted the last acknowledgement first, and this
+    // is the last poll.
     CloseDataWhenAcknowledged();
 }
 
