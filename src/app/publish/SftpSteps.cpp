@@ -101,7 +101,7 @@ TSshLogin OpenSftp(TSftpSession& session, const configRecord& s, const TSshAnswe
             return login;
         }
     } else {
-        login.Known = CheckKnownHost(session, file, login.Host, login.Port, login.Key);
+        login.Known = CheckKnownHost(file, login.Host, login.Port, login.Key);
         if (login.Known.Status == TKnownHostCheck::khChanged) {
             login.Error = "WARNING: the host key of " + where +
                           " has changed. It does not match "
