@@ -49,7 +49,8 @@ bool Login(TSftpSession& session, const configRecord& s, const TSshAnswers& answ
             return true;
         }
         if (!session.Connected() || session.Error().empty()) return false;
-        tried += (tried.empty() ? "" : ", ") + file;
+        tried += (tried.empty() ? "" : ", ") + file +
+                 (session.WrongPassphrase() ? " (the passphrase given is wrong)" : "");
     }
     login.Error =
         "No password is set, and the server did not let " + user + " in with " +
