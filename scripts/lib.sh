@@ -10,7 +10,7 @@ TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev php-cli xv
   sway swaybg grim xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
   wl-clipboard wtype python3-dbus python3-gi sqlite3 iproute2 ccache"
 # The SFTP tests' real server and the benchmark's scp.
-TEST_PACKAGES="$TEST_PACKAGES openssh-server openssh-client"
+TEST_PACKAGES="$TEST_PACKAGES openssh-server openssh-sftp-server openssh-client"
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi

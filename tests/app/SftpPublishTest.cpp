@@ -241,6 +241,23 @@ TEST_F(SftpTest, ACancelledOrCutUploadLeavesNoTemporaryFile) {
     }
 }
 
+TEST_F(SftpTest, PublishingANameAgainReplacesThePictureByTheServersAtomicRename) {
+    fs::create_directories(home + "/.ssh");
+    WriteFile(KnownHosts(), server->KnownHostsLine() + "\n");
+    for (const std::string bytes : {"first picture", "second"}) {
+        const TPublishResult r = Publish(bytes, "same.jpg");
+        ASSERT_EQ(r.Outcome, TPublishResult::prPublished) << Messages(r);
+        EXPECT_EQ(ReadFileText(Remote("same.jpg")), bytes);
+    }
+    EXPECT_EQ(FilesIn(Remote()), std::vector<std::string>{"same.jpg"});
+    // The old picture was never gone: no remove before the rename.
+    const std::string log = server->SftpLog();
+    EXPECT_NE(log.find("posix-rename old \"public_html/shots/.same.jpg.brwk-"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("new \"public_html/shots/same.jpg\""), std::string::npos) << log;
+    EXPECT_EQ(log.find("remove name"), std::string::npos) << log;
+}
+
 TEST_F(SftpTest, Ed25519OnlyAndRsaSha256OnlyServersAreShownAndPublishedTo) {
     struct Case {
         SshServer::HostKey key;

@@ -60,8 +60,8 @@ public:
     // reports the bytes the server has acknowledged.
     bool Upload(const std::string& local, const std::string& remote, long mode,
                 const std::function<void(uint64_t sent, uint64_t total)>& progress);
-    // Renames over an existing target: the server's own rename where it
-    // allows that, else by removing the target first.
+    // Renames over an existing target: by the server's atomic rename where it
+    // offers one (posix-rename@openssh.com), else by removing the target first.
     bool Rename(const std::string& from, const std::string& to);
     bool Remove(const std::string& path);
     // The file's size; false when it is not there.

@@ -1,6 +1,7 @@
 // The file requests of TSftpSession: each one a job on the session's worker.
 #include "SftpSession.h"
 
+#include "SftpPosixRename.h"
 #include "SshState.h"
 #include "SshWorker.h"
 
@@ -185,10 +186,21 @@ bool TSftpSession::Upload(const std::string& local, const std::string& remote, l
 
 bool TSftpSession::Rename(const std::string& from, const std::string& to) {
     TSshState& state = *state_;
+    bool atomic = false;
     bool renamed = false;
     const std::string what = "Cannot rename " + from + " to";
     auto rename = [&] {
         return RunJob(what + " " + to, [&] {
+            atomic = sftp_extension_supported(state.Sftp, "posix-rename@openssh.com", "1");
+            if (atomic) {
+                const int status = SftpPosixRename(state.Sftp, from, to);
+                renamed = status == SSH_FX_OK;
+                if (renamed) return;
+                state.NoteFailure();
+                // A reply that was not read through leaves the channel out of step.
+                if (status < 0) state.Alive = false;
+                return;
+            }
             renamed = sftp_rename(state.Sftp, from.c_str(), to.c_str()) == 0;
             if (!renamed) state.NoteFailure();
         });
@@ -196,7 +208,7 @@ bool TSftpSession::Rename(const std::string& from, const std::string& to) {
     if (!rename()) return false;
     if (renamed) return true;
     SftpError(what, to);
-    if (Stopped() || !Connected()) return false;
+    if (atomic || Stopped() || !Connected()) return false;
     const std::string refused = error_;
     // Version 3 of the protocol does not rename over an existing file: the
     // older picture of that name goes first.
