@@ -42,7 +42,13 @@ bool TSftpSession::Connected() const {
     return worker_ && !cut_ && state_->Alive;
 }
 
-bool TSftpSession::SetError(const std::string& what) {
+bool TSftpSession::SetError(const std::string& text) {
+    error_.clear();
+    if (!Stopped()) error_ = text;
+    return false;
+}
+
+bool TSftpSession::SessionError(const std::string& what) {
     error_.clear();
     if (Stopped()) return false;
     error_ = what;
@@ -57,10 +63,8 @@ bool TSftpSession::SetError(const std::string& what) {
 
 bool TSftpSession::RunJob(const std::string& what, const std::function<void()>& job,
                           const std::function<void(uint64_t)>& onProgress) {
-    if (!worker_ || cut_) {
-        if (!cut_) state_->Alive = false;
-        return SetError(what);
-    }
+    if (!worker_) return SetError(what + ": not connected");
+    if (cut_) return SessionError(what);
     switch (worker_->Run(job, cancelled_, timeoutMs_, onProgress)) {
     case TSshWorker::soDone:
         return true;
@@ -70,7 +74,7 @@ bool TSftpSession::RunJob(const std::string& what, const std::function<void()>& 
     case TSshWorker::soCancelled:
         break;
     }
-    return SetError(what);
+    return SessionError(what);
 }
 
 bool TSftpSession::WaitFor(const bool& flag) {
@@ -197,7 +201,7 @@ bool TSftpSession::Connect(const std::string& host, uint16_t port) {
         ssh_key_free(key);
     });
     if (!ran || !connected) {
-        if (ran) SetError("The SSH handshake with " + host + " failed");
+        if (ran) SessionError("The SSH handshake with " + host + " failed");
         Abort();
         return false;
     }
@@ -219,7 +223,7 @@ bool TSftpSession::AuthPassword(const std::string& user, const std::string& pass
         error_ = Stopped() ? "" : "The server refused the password of " + user;
         return false;
     }
-    return SetError("Logging in as " + user + " failed");
+    return SessionError("Logging in as " + user + " failed");
 }
 
 bool TSftpSession::AuthAgent(const std::string& user) {
@@ -233,7 +237,7 @@ bool TSftpSession::AuthAgent(const std::string& user) {
         }))
         return false;
     if (rc == SSH_AUTH_SUCCESS) return true;
-    if (!state.Alive) return SetError("Logging in as " + user + " failed");
+    if (!state.Alive) return SessionError("Logging in as " + user + " failed");
     error_ = Stopped() ? "" : "The server accepted none of the ssh-agent's keys";
     return false;
 }
@@ -263,7 +267,7 @@ bool TSftpSession::AuthKeyFile(const std::string& user, const std::string& priva
                                   : "Cannot read the key " + privateKey;
         return false;
     }
-    if (!state.Alive) return SetError("Logging in as " + user + " failed");
+    if (!state.Alive) return SessionError("Logging in as " + user + " failed");
     error_ = "The server did not accept the key " + privateKey;
     return false;
 }
@@ -277,7 +281,7 @@ bool TSftpSession::StartSftp() {
             if (!ok) state.NoteFailure();
         }))
         return false;
-    return ok || SetError("The server offers no SFTP");
+    return ok || SessionError("The server offers no SFTP");
 }
 
 void TSftpSession::Disconnect() {

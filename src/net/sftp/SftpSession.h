@@ -85,7 +85,10 @@ private:
     bool RunJob(const std::string& what, const std::function<void()>& job,
                 const std::function<void(uint64_t)>& onProgress = nullptr);
     bool Stopped() const { return cancelled_ && *cancelled_; }
-    bool SetError(const std::string& what);
+    // The call's failure in words; nothing after a cancel.
+    bool SetError(const std::string& text);
+    // The same for a failure of the session: why it failed is added.
+    bool SessionError(const std::string& what);
     // what failed: the SFTP server's status, or why the connection ended.
     bool SftpError(const std::string& what, const std::string& path);
     bool OpenSocket(uint32_t address, uint16_t port);

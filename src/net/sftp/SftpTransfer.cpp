@@ -62,7 +62,7 @@ bool TSftpSession::SftpError(const std::string& what, const std::string& path) {
         if (!Stopped()) error_ = what + " " + path + ": " + SftpStatusText(state_->Status);
         return false;
     }
-    return SetError(what + " " + path);
+    return SessionError(what + " " + path);
 }
 
 bool TSftpSession::Size(const std::string& path, uint64_t& size) {
