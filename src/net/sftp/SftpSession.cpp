@@ -34,6 +34,7 @@ TSftpSession::TSftpSession() : state_(std::make_unique<TSshState>()) {
 }
 
 TSftpSession::~TSftpSession() {
+    inJob_ = false;
     Abort();
     platform::destroyMessageWindow(window_);
 }
@@ -65,7 +66,10 @@ bool TSftpSession::RunJob(const std::string& what, const std::function<void()>& 
                           const std::function<void(uint64_t)>& onProgress) {
     if (!worker_) return SetError(what + ": not connected");
     if (cut_) return SessionError(what);
-    switch (worker_->Run(job, cancelled_, timeoutMs_, onProgress)) {
+    inJob_ = true;
+    const TSshWorker::TOutcome outcome = worker_->Run(job, cancelled_, timeoutMs_, onProgress);
+    inJob_ = false;
+    switch (outcome) {
     case TSshWorker::soDone:
         return true;
     case TSshWorker::soTimedOut:
@@ -300,6 +304,13 @@ void TSftpSession::Disconnect() {
 }
 
 void TSftpSession::Abort() {
+    if (inJob_) {
+        // Called from an event that ran while a call waits: the call's own
+        // frames still use the worker. Cut the connection; the call ends.
+        cut_ = true;
+        platform::shutdownSocket(socket_, 2);
+        return;
+    }
     if (worker_) {
         // The socket goes first: whatever runs or is freed then cannot wait on the server.
         if (socket_ != platform::INVALID_SOCKET) platform::shutdownSocket(socket_, 2);

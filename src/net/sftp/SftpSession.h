@@ -69,7 +69,8 @@ public:
 
     // An orderly goodbye (briefly), then the connection closed.
     void Disconnect();
-    // Drops the connection at once.
+    // Drops the connection at once (from an event inside a call's wait, it
+    // cuts it, and the call fails; it is freed at the next Abort).
     void Abort();
     bool Connected() const;
     // Why the last call failed, in words; empty after a cancel.
@@ -109,6 +110,8 @@ private:
     // The socket was shut down under a job (cancel, time-out).
     bool cut_ = false;
     bool timedOut_ = false;
+    // A call waits for its job (other events run meanwhile).
+    bool inJob_ = false;
     bool lookupDone_ = false;
     int lookupError_ = 0;
 };
