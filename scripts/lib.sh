@@ -2,7 +2,7 @@
 
 BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev libssl-dev qtkeychain-qt6-dev qt6-wayland libqt6sql6-sqlite"
 # SFTP publishing.
-BUILD_PACKAGES="$BUILD_PACKAGES libssh2-1-dev"
+BUILD_PACKAGES="$BUILD_PACKAGES libssh-dev"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev php-cli xvfb xauth trayer parcellite
   xdotool xclip x11-utils openbox imagemagick libjpeg-turbo-progs python3-pyftpdlib vsftpd curl
   desktop-file-utils appstream dpkg-dev openssl stunnel4 python3-openssl
@@ -10,7 +10,7 @@ TEST_PACKAGES="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev php-cli xv
   sway swaybg grim xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
   wl-clipboard wtype python3-dbus python3-gi sqlite3 iproute2 ccache"
 # The SFTP tests' real server and the benchmark's scp.
-TEST_PACKAGES="$TEST_PACKAGES openssh-server openssh-client"
+TEST_PACKAGES="$TEST_PACKAGES openssh-server openssh-sftp-server openssh-client"
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi

@@ -1,8 +1,7 @@
-// Publishing over SFTP against a real OpenSSH server: password and agent
-// logins, byte-identical uploads under the public name only, host keys
-// checked as ssh checks them, refusals that upload nothing, Cancel and a
-// server that goes away mid-upload leaving no temporary file, and the
-// history's delete, and the connection test.
+// Publishing over SFTP against a real OpenSSH server: password, agent, RSA
+// key file and passphrase-protected key logins, byte-identical uploads under the public name only,
+// host keys checked as ssh checks them, refusals that upload nothing, Cancel and a server that goes
+// away mid-upload leaving no temporary file, and the history's delete, and the connection test.
 #include "CommandLine.h"
 #include "ConnectionTest.h"
 #include "EnvScope.h"
@@ -18,7 +17,6 @@
 #include "SshPeers.h"
 
 #include <gtest/gtest.h>
-#include <libssh2.h>
 
 #include <QImage>
 #include <QProcess>
@@ -107,17 +105,27 @@ std::string Messages(const TPublishResult& r) {
 
 TEST_F(SftpTest, UploadsAreByteIdenticalUnderThePublicNameOnly) {
     const std::string jpeg = NoiseJpeg(3840, 2160, 0);
+    enum Login { Password, RsaKeyFile, Agent };
     struct Case {
         const char* what;
         std::string bytes;
-        bool agent;
-    } cases[] = {{"0 B", "", false},
-                 {"1000 B", std::string(1000, 'x').replace(0, 3, "\xff\xd8\xff"), false},
-                 {"4K JPEG", jpeg, true}};
+        Login login;
+    } cases[] = {{"0 B", "", Password},
+                 {"1000 B", std::string(1000, 'x').replace(0, 3, "\xff\xd8\xff"), Password},
+                 {"RSA key file", "rsa", RsaKeyFile},
+                 {"4K JPEG", jpeg, Agent}};
     std::unique_ptr<SshAgent> agent;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.agent) {
+        if (c.login == RsaKeyFile) {
+            // OpenSSH 9 takes RSA signatures by SHA-2 only.
+            fs::create_directories(home + "/.ssh");
+            ASSERT_TRUE(MakeKeyPair(home + "/.ssh/id_rsa", "rsa -b 2048"));
+            ASSERT_TRUE(server->Authorize(home + "/.ssh/id_rsa.pub"));
+            settings.password.clear();
+        }
+        if (c.login == Agent) {
+            fs::remove(home + "/.ssh/id_rsa");
             // No password: the agent's key, as for a user of keys.
             agent = std::make_unique<SshAgent>(tmp.Base());
             ASSERT_TRUE(agent->Running());
@@ -138,7 +146,7 @@ TEST_F(SftpTest, UploadsAreByteIdenticalUnderThePublicNameOnly) {
         EXPECT_FALSE(fs::exists(tmp.File(name)));
     }
     const std::vector<std::string> left = FilesIn(Remote());
-    EXPECT_EQ(left.size(), 3u) << "a temporary file was left behind";
+    EXPECT_EQ(left.size(), std::size(cases)) << "a temporary file was left behind";
     // The unknown key was asked about once, shown as ssh shows it, then remembered.
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].Type, "ssh-ed25519");
@@ -233,6 +241,23 @@ TEST_F(SftpTest, ACancelledOrCutUploadLeavesNoTemporaryFile) {
     }
 }
 
+TEST_F(SftpTest, PublishingANameAgainReplacesThePictureByTheServersAtomicRename) {
+    fs::create_directories(home + "/.ssh");
+    WriteFile(KnownHosts(), server->KnownHostsLine() + "\n");
+    for (const std::string bytes : {"first picture", "second"}) {
+        const TPublishResult r = Publish(bytes, "same.jpg");
+        ASSERT_EQ(r.Outcome, TPublishResult::prPublished) << Messages(r);
+        EXPECT_EQ(ReadFileText(Remote("same.jpg")), bytes);
+    }
+    EXPECT_EQ(FilesIn(Remote()), std::vector<std::string>{"same.jpg"});
+    // The old picture was never gone: no remove before the rename.
+    const std::string log = server->SftpLog();
+    EXPECT_NE(log.find("posix-rename old \"public_html/shots/.same.jpg.brwk-"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("new \"public_html/shots/same.jpg\""), std::string::npos) << log;
+    EXPECT_EQ(log.find("remove name"), std::string::npos) << log;
+}
+
 TEST_F(SftpTest, Ed25519OnlyAndRsaSha256OnlyServersAreShownAndPublishedTo) {
     struct Case {
         SshServer::HostKey key;
@@ -245,14 +270,6 @@ TEST_F(SftpTest, Ed25519OnlyAndRsaSha256OnlyServersAreShownAndPublishedTo) {
         fs::remove_all(home + "/.ssh");
         asked.clear();
         const TPublishResult r = Publish("bytes", "k.jpg");
-        if (c.key == SshServer::HostKey::Rsa && !libssh2_version(0x010b00)) {
-            // Before 1.11 libssh2 signs with RSA only by SHA-1 (ssh-rsa), which
-            // OpenSSH no longer offers by default: the failure says so.
-            ASSERT_FALSE(r.Messages.empty());
-            EXPECT_NE(r.Messages[0].Text.find("knows no rsa-sha2-256"), std::string::npos)
-                << r.Messages[0].Text;
-            continue;
-        }
         EXPECT_EQ(r.Outcome, TPublishResult::prPublished) << Messages(r);
         ASSERT_EQ(asked.size(), 1u);
         EXPECT_EQ(asked[0].Type, c.type);
@@ -312,6 +329,44 @@ TEST_F(SftpFlow, PublishShowsTheUrlAndTheHistoryRowDeletes) {
     EXPECT_EQ(gone.Outcome, TDeleteResult::drDeleted);
     EXPECT_FALSE(fs::exists(server.Root() + "/www/flow.jpg"));
     EXPECT_EQ(deleter->Delete(*row).Outcome, TDeleteResult::drAlreadyGone);
+}
+
+TEST_F(SftpFlow, AKeyFilesPassphraseIsAskedForAndNeverShown) {
+    if (!SshServer::Available()) GTEST_SKIP() << "sshd needs root and openssh-server";
+    SshServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    UseServer(server);
+    Settings.password.clear();
+    Settings.hostPrefix = "http://example.org/";
+    SaveSettings();
+    const std::string key = home + "/.ssh/id_ed25519";
+    const std::string passphrase = "Tr0ub4dor&3";
+    fs::create_directories(home + "/.ssh");
+    ASSERT_TRUE(MakeKeyPair(key, "ed25519", passphrase));
+    ASSERT_TRUE(server.Authorize(key + ".pub"));
+    WriteFile(home + "/.ssh/known_hosts", server.KnownHostsLine() + "\n");
+    struct Case {
+        std::string answer;
+        std::string shown; // the dialog after the passphrase's
+    } cases[] = {{"wrong one", key + " (the passphrase given is wrong)"},
+                 {passphrase, "http://example.org/pass.jpg"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        // Answered after the name prompt.
+        dialogs->whileOpen = [&](const ScriptedDialogs::Shown& s) {
+            if (s.kind == "query") dialogs->queryAnswers.push_back(c.answer);
+        };
+        const auto shown = Publish("pass.jpg");
+        ASSERT_GE(shown.size(), 2u) << testing::PrintToString(MessagesOf(shown));
+        EXPECT_EQ(shown[0].kind, "secret");
+        EXPECT_EQ(shown[0].prompt, "Passphrase for " + key);
+        EXPECT_NE(shown[1].text.find(c.shown), std::string::npos) << shown[1].text;
+        for (const ScriptedDialogs::Shown& s : shown) {
+            EXPECT_EQ(s.text.find(c.answer), std::string::npos) << s.text;
+            EXPECT_EQ(s.details.find(c.answer), std::string::npos) << s.details;
+        }
+    }
+    EXPECT_EQ(ReadFileText(server.Root() + "/www/pass.jpg").substr(0, 2), "\xff\xd8");
 }
 
 TEST_F(SftpTest, TheConnectionTestFetchesTheProbeAndKnowsAHashedEntry) {

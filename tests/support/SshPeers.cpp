@@ -54,6 +54,7 @@ bool MakeKeyPair(const std::string& path, const std::string& type, const std::st
 
 bool SshServer::Available() {
     return geteuid() == 0 && access("/usr/sbin/sshd", X_OK) == 0 &&
+           access("/usr/lib/openssh/sftp-server", X_OK) == 0 &&
            access("/usr/bin/ssh-keygen", X_OK) == 0 && access("/usr/sbin/useradd", X_OK) == 0;
 }
 
@@ -88,6 +89,10 @@ bool SshServer::Launch() {
     const std::string port = std::to_string(ListenPort);
     const std::string key = Scratch + "/hostkey";
     const std::string pid = "PidFile=" + Scratch + "/sshd.pid";
+    // OpenSSH's sftp-server (internal-sftp's code) with its record of each
+    // request in the user's home, where the user may write it.
+    const std::string sftp =
+        "Subsystem=sftp /usr/lib/openssh/sftp-server -e -l INFO 2>>" + RootDir + "/" + SftpLogName;
     const char* algorithm = KeyKind == HostKey::Rsa ? "HostKeyAlgorithms=rsa-sha2-256"
                                                     : "HostKeyAlgorithms=ssh-ed25519";
     const char* argv[] = {"/usr/sbin/sshd",
@@ -110,7 +115,7 @@ bool SshServer::Launch() {
                           "-o",
                           pid.c_str(),
                           "-o",
-                          "Subsystem=sftp internal-sftp",
+                          sftp.c_str(),
                           "-o",
                           "StrictModes=no",
                           "-o",
@@ -127,6 +132,10 @@ std::string SshServer::KeyType() const {
 
 std::string SshServer::Fingerprint() const {
     return Field(Output("ssh-keygen -l -E sha256 -f '" + Scratch + "/hostkey.pub'"), 1);
+}
+
+std::string SshServer::SftpLog() const {
+    return Output("cat '" + RootDir + "/" + SftpLogName + "'");
 }
 
 std::string SshServer::KnownHostsLine() const {

@@ -28,6 +28,10 @@ public:
     std::string Fingerprint() const;
     // The known_hosts line for the current host key.
     std::string KnownHostsLine() const;
+    // The SFTP server's record of the requests it served ("open ...",
+    // "posix-rename old ... new ...", "remove name ..."), a line each.
+    std::string SftpLog() const;
+    static constexpr const char* SftpLogName = ".sftp-server.log";
     // A new host key, and the server restarted with it.
     bool ChangeHostKey();
     // The public key in publicKeyFile may log in as User().

@@ -49,7 +49,8 @@ bool Login(TSftpSession& session, const configRecord& s, const TSshAnswers& answ
             return true;
         }
         if (!session.Connected() || session.Error().empty()) return false;
-        tried += (tried.empty() ? "" : ", ") + file;
+        tried += (tried.empty() ? "" : ", ") + file +
+                 (session.WrongPassphrase() ? " (the passphrase given is wrong)" : "");
     }
     login.Error =
         "No password is set, and the server did not let " + user + " in with " +
@@ -101,7 +102,7 @@ TSshLogin OpenSftp(TSftpSession& session, const configRecord& s, const TSshAnswe
             return login;
         }
     } else {
-        login.Known = CheckKnownHost(session, file, login.Host, login.Port, login.Key);
+        login.Known = CheckKnownHost(file, login.Host, login.Port, login.Key);
         if (login.Known.Status == TKnownHostCheck::khChanged) {
             login.Error = "WARNING: the host key of " + where +
                           " has changed. It does not match "

@@ -1,7 +1,7 @@
 #include "KnownHosts.h"
 
-#include <libssh2.h>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -9,20 +9,12 @@
 #include <fcntl.h>
 #include <fstream>
 #include <pwd.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
-
-int KnownHostKeyBit(const std::string& type) {
-    if (type == "ssh-rsa") return LIBSSH2_KNOWNHOST_KEY_SSHRSA;
-    if (type == "ssh-dss") return LIBSSH2_KNOWNHOST_KEY_SSHDSS;
-    if (type == "ecdsa-sha2-nistp256") return LIBSSH2_KNOWNHOST_KEY_ECDSA_256;
-    if (type == "ecdsa-sha2-nistp384") return LIBSSH2_KNOWNHOST_KEY_ECDSA_384;
-    if (type == "ecdsa-sha2-nistp521") return LIBSSH2_KNOWNHOST_KEY_ECDSA_521;
-    if (type == "ssh-ed25519") return LIBSSH2_KNOWNHOST_KEY_ED25519;
-    return LIBSSH2_KNOWNHOST_KEY_UNKNOWN;
-}
 
 std::string Base64(const std::string& bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
@@ -37,7 +29,80 @@ std::string SystemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return text;
+}
+
+// OpenSSH's host patterns: "*" any run of characters, "?" any one.
+bool Wildcard(const char* pattern, const char* text) {
+    for (; *pattern; ++pattern, ++text) {
+        if (*pattern == '*') {
+            for (const char* rest = text;; ++rest) {
+                if (Wildcard(pattern + 1, rest)) return true;
+                if (!*rest) return false;
+            }
+        }
+        if (!*text || (*pattern != '?' && *pattern != *text)) return false;
+    }
+    return !*text;
+}
+
+// "|1|salt|hash": the hash is HMAC-SHA1 of the name, keyed with the salt.
+bool HashedMatch(const std::string& entry, const std::string& name) {
+    const size_t bar = entry.find('|', 3);
+    if (bar == std::string::npos) return false;
+    const std::string salt = Base64Decode(entry.substr(3, bar - 3));
+    const std::string hash = Base64Decode(entry.substr(bar + 1));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    if (salt.empty() ||
+        !HMAC(EVP_sha1(), salt.data(), int(salt.size()),
+              reinterpret_cast<const unsigned char*>(name.data()), name.size(), digest, &length))
+        return false;
+    return hash == std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+// The entry's comma-separated patterns name the host; a negated one that
+// matches rules the entry out.
+bool HostsMatch(const std::string& patterns, const std::string& name) {
+    bool matched = false;
+    std::istringstream in(patterns);
+    for (std::string pattern; std::getline(in, pattern, ',');) {
+        const bool negated = !pattern.empty() && pattern[0] == '!';
+        if (negated) pattern.erase(0, 1);
+        const bool hit = pattern.rfind("|1|", 0) == 0
+                             ? HashedMatch(pattern, name)
+                             : Wildcard(Lower(pattern).c_str(), Lower(name).c_str());
+        if (hit && negated) return false;
+        matched = matched || hit;
+    }
+    return matched;
+}
+
 } // namespace
+
+std::string Base64Decode(const std::string& text) {
+    if (text.empty() || text.size() % 4 != 0) return {};
+    std::string out(text.size() / 4 * 3, '\0');
+    const int n =
+        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(text.data()), int(text.size()));
+    if (n < 0) return {};
+    // The decoder counts the padding's zero bytes too.
+    size_t length = size_t(n);
+    for (size_t i = text.size(); i > 0 && text[i - 1] == '=' && length > 0; --i) --length;
+    out.resize(length);
+    return out;
+}
+
+std::string KeyFingerprint(const std::string& blob) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    if (!EVP_Digest(blob.data(), blob.size(), digest, &length, EVP_sha256(), nullptr)) return {};
+    return "SHA256:" + Base64NoPadding(std::string(reinterpret_cast<char*>(digest), length));
+}
 
 std::string Base64NoPadding(const std::string& bytes) {
     std::string out = Base64(bytes);
@@ -65,34 +130,33 @@ std::string KnownHostsPath() {
     return SshDirectory() + "/known_hosts";
 }
 
-TKnownHostCheck CheckKnownHost(const TSftpSession& session, const std::string& file,
-                               const std::string& host, uint16_t port, const TSshHostKey& key) {
+TKnownHostCheck CheckKnownHost(const std::string& file, const std::string& host, uint16_t port,
+                               const TSshHostKey& key) {
     TKnownHostCheck result;
     std::ifstream in(file);
     if (!in) return result;
-    const int typemask =
-        LIBSSH2_KNOWNHOST_TYPE_PLAIN | LIBSSH2_KNOWNHOST_KEYENC_RAW | KnownHostKeyBit(key.Type);
+    const std::string name = port == 22 ? host : "[" + host + "]:" + std::to_string(port);
     std::string line;
-    // One entry at a time, so that a mismatch can name its line.
     for (int number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line[start] == '#') continue;
-        LIBSSH2_KNOWNHOSTS* hosts = libssh2_knownhost_init(session.Handle());
-        if (!hosts) break;
-        int check = LIBSSH2_KNOWNHOST_CHECK_NOTFOUND;
-        if (libssh2_knownhost_readline(hosts, line.data() + start, line.size() - start,
-                                       LIBSSH2_KNOWNHOST_FILE_OPENSSH) == 0)
-            check = libssh2_knownhost_checkp(hosts, host.c_str(), port, key.Blob.data(),
-                                             key.Blob.size(), typemask, nullptr);
-        libssh2_knownhost_free(hosts);
-        if (check == LIBSSH2_KNOWNHOST_CHECK_MATCH) {
+        std::istringstream fields(line);
+        std::string hosts, type, blob;
+        if (!(fields >> hosts) || hosts[0] == '#') continue;
+        std::string marker;
+        if (hosts[0] == '@') {
+            marker = hosts;
+            if (!(fields >> hosts)) continue;
+        }
+        if (!(fields >> type >> blob) || type != key.Type || marker == "@cert-authority" ||
+            !HostsMatch(hosts, name))
+            continue;
+        const bool same = Base64Decode(blob) == key.Blob;
+        if (same && marker.empty()) {
             result.Status = TKnownHostCheck::khKnown;
             result.Line = number;
             return result;
         }
-        if (check == LIBSSH2_KNOWNHOST_CHECK_MISMATCH &&
-            result.Status != TKnownHostCheck::khChanged) {
+        // A revoked key is refused as a changed one is.
+        if ((!same || marker == "@revoked") && result.Status != TKnownHostCheck::khChanged) {
             result.Status = TKnownHostCheck::khChanged;
             result.Line = number;
         }

@@ -7,6 +7,10 @@
 #include <string>
 
 std::string Base64NoPadding(const std::string& bytes);
+// Empty when text is not base64.
+std::string Base64Decode(const std::string& text);
+// "SHA256:" and the key blob's hash, as ssh shows it.
+std::string KeyFingerprint(const std::string& blob);
 // The key type a key blob names ("ssh-ed25519", ...); empty if it names none.
 std::string HostKeyTypeName(const std::string& blob);
 
@@ -22,8 +26,9 @@ struct TKnownHostCheck {
 };
 
 // Looks for host:port with key in file; a file that is not there knows nobody.
-TKnownHostCheck CheckKnownHost(const TSftpSession& session, const std::string& file,
-                               const std::string& host, uint16_t port, const TSshHostKey& key);
+// A revoked entry for the key counts as a changed key.
+TKnownHostCheck CheckKnownHost(const std::string& file, const std::string& host, uint16_t port,
+                               const TSshHostKey& key);
 
 // The line known_hosts gets for the key, unhashed, without the line end.
 std::string KnownHostLine(const std::string& host, uint16_t port, const TSshHostKey& key);
