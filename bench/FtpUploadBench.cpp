@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
         for (bool passive : {true, false})
             for (const std::string file : {"1MB.jpg", "50MB.bin"}) {
                 const FtpPeer* p = peer.get();
-                const int iterations = file == "1MB.jpg" ? 10 : 2;
+                const int iterations = file == "1MB.jpg" ? 10 : 6;
                 for (bool ours : {true, false})
                     benchmark::RegisterBenchmark(
                         Name(*p, passive, file, ours).c_str(),

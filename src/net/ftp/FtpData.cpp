@@ -226,6 +226,7 @@ void TCustomFtpCli::SendNextBlock(TCustomWSocket*, uint16_t Error) {
     }
     FEndOfFile = true;
     CloseDataWhenAcknowledged();
+    if (FDataSocket->State() == wsConnected) FDataSocket->AwaitLastAcknowledgement();
 }
 
 void TCustomFtpCli::DataAcked(uint64_t acked) {

@@ -115,7 +115,9 @@ bool TCustomFtpCli::ConnectPassiveData(TSessionConnected onConnected, int failCo
         FDataSocket->OnSessionConnected = std::move(onConnected);
         FDataSocket->SetLingerOnOff(wsLingerOff);
         FDataSocket->SetLingerTimeout(0);
-        FDataSocket->SetComponentOptions({wsoNoReceiveLoop});
+        // The blocks are large: waiting to fill a segment only holds the
+        // file's last bytes back until the server's delayed acknowledgement.
+        FDataSocket->SetComponentOptions({wsoNoReceiveLoop, wsoTcpNoDelay});
         FDataSocket->Connect();
     } catch (const std::exception& e) {
         return fail(failPrefix + ExceptionClassName(e) + ": " + e.what());
@@ -180,7 +182,10 @@ void TCustomFtpCli::DataAccepted(TCustomWSocket*, uint16_t) {
         FDataSocket->Close();
         SetDataHandlers(true);
         FDataSocket->Dup(accepted);
-        if (uploading) FDataSocket->SetComponentOptions({wsoNoReceiveLoop});
+        if (uploading) {
+            FDataSocket->SetComponentOptions({wsoNoReceiveLoop, wsoTcpNoDelay});
+            platform::setOption(FDataSocket->HSocket(), platform::SocketOption::TcpNoDelay, 1);
+        }
     } catch (const std::exception& e) {
         NotifyDisplay(std::string("! ") + e.what());
         CloseDataSocket();

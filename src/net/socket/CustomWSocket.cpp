@@ -157,7 +157,7 @@ intptr_t TCustomWSocket::WndProc(unsigned msg, uintptr_t wParam, intptr_t lParam
         if (wParam == FSession && FHSocket != INVALID_SOCKET) EventNotice(FHSocket, ps::FD_WRITE);
         return 0;
     case WM_SOCKET_ACK_POLL:
-        AckPoll(wParam);
+        AckPoll(wParam, lParam);
         return 0;
     case WM_SOCKET_FREE_LATER:
         delete this;

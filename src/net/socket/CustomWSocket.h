@@ -74,6 +74,11 @@ public:
     // once, so only the second says how far the wire has got.
     uint64_t BytesHanded() const { return FBytesHanded; }
     uint64_t BytesAcknowledged();
+    // The last byte has been handed over and the sender waits for its
+    // acknowledgement: looked for after 1 ms, then at doubling spans up to
+    // the usual, so the end shows at once on a fast link and polling costs
+    // nothing more on a slow one.
+    void AwaitLastAcknowledgement();
     // Blocks of the send queue, oldest first.
     const std::deque<std::unique_ptr<TBuffer>>& SendQueue() const { return FSendQueue; }
 
@@ -209,7 +214,7 @@ private:
     void WaitBriefly();
     void BeginSession();
     void WatchAcknowledgements();
-    void AckPoll(uintptr_t session);
+    void AckPoll(uintptr_t session, intptr_t round);
 
     std::shared_ptr<int> FLife = std::make_shared<int>(0);
     bool FDestroying = false;
@@ -237,6 +242,9 @@ private:
     uint64_t FBytesHanded = 0;
     uint64_t FBytesAckedReported = 0;
     bool FAckPollPending = false;
+    // Tells the polls of the current chain from ones a restart left behind.
+    intptr_t FAckPollRound = 0;
+    unsigned FAckPollMs = 0;
     platform::LookupHandle FLookupHandle = 0;
     std::shared_ptr<platform::HostRecord> FLookupBuffer;
 };

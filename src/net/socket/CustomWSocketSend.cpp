@@ -239,6 +239,7 @@ void TCustomWSocket::BeginSession() {
     FBytesHanded = 0;
     FBytesAckedReported = 0;
     FAckPollPending = false;
+    FAckPollMs = AckPollMs;
 }
 
 uint64_t TCustomWSocket::BytesAcknowledged() {
@@ -255,11 +256,21 @@ uint64_t TCustomWSocket::BytesAcknowledged() {
 void TCustomWSocket::WatchAcknowledgements() {
     if (FAckPollPending || !OnDataAcked || FSocketType != ps::SOCK_STREAM_TYPE) return;
     FAckPollPending = true;
-    ps::postMessageLater(FWindowHandle, WM_SOCKET_ACK_POLL, FSession, 0, AckPollMs);
+    const unsigned ms = FAckPollMs ? FAckPollMs : AckPollMs;
+    ps::postMessageLater(FWindowHandle, WM_SOCKET_ACK_POLL, FSession, FAckPollRound, ms);
+    FAckPollMs = std::min(ms * 2, AckPollMs);
 }
 
-void TCustomWSocket::AckPoll(uintptr_t session) {
-    if (session != FSession) return;
+void TCustomWSocket::AwaitLastAcknowledgement() {
+    if (FHSocket == INVALID_SOCKET || FBytesAckedReported >= FBytesHanded) return;
+    ++FAckPollRound;
+    FAckPollPending = false;
+    FAckPollMs = 1;
+    WatchAcknowledgements();
+}
+
+void TCustomWSocket::AckPoll(uintptr_t session, intptr_t round) {
+    if (session != FSession || round != FAckPollRound) return;
     FAckPollPending = false;
     if (FHSocket == INVALID_SOCKET) return;
     const uint64_t acked = BytesAcknowledged();
