@@ -20,9 +20,14 @@
 
 #include <QImage>
 #include <QProcess>
+#include <QTimer>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -209,23 +214,44 @@ TEST_F(SftpTest, ACancelledOrCutUploadLeavesNoTemporaryFile) {
     const std::string big(size_t(48) << 20, 'p');
     fs::create_directories(home + "/.ssh");
     WriteFile(KnownHosts(), server->KnownHostsLine() + "\n");
+    enum Act { Cancel, Kill, FreezeThenCancel };
     struct Case {
         const char* what;
-        bool cancel;
-    } cases[] = {{"Cancel", true}, {"server gone", false}};
+        Act act;
+    } cases[] = {{"Cancel", Cancel},
+                 {"server gone", Kill},
+                 {"Cancel while the server is frozen", FreezeThenCancel}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         bool acted = false;
+        // A Cancel that cannot interrupt the blocked call fails the test
+        // rather than hanging it: the server thaws after the limit, from a
+        // thread, as the event loop may be held up too.
+        std::atomic<bool> over{false};
+        std::thread thaw;
+        const auto start = std::chrono::steady_clock::now();
         const TPublishResult r = Publish(big, "big.jpg", [&](TPublisher& p, uint64_t sent) {
             if (acted || sent < (size_t(4) << 20)) return;
             acted = true;
-            if (c.cancel)
-                p.Cancel();
-            else
-                server->KillSessions();
+            if (c.act == Cancel) return p.Cancel();
+            if (c.act == Kill) return server->KillSessions();
+            // No more progress comes: the call under way is blocked on the
+            // silent server when the Cancel arrives.
+            server->SignalSessions(SIGSTOP);
+            thaw = std::thread([this, &over] {
+                for (int i = 0; i < 80 && !over; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                server->SignalSessions(SIGCONT);
+            });
+            QTimer::singleShot(300, [&p] { p.Cancel(); });
         });
+        const auto took = std::chrono::steady_clock::now() - start;
+        over = true;
+        if (thaw.joinable()) thaw.join();
+        // Well before the publisher's 5 s time-out would have ended it.
+        if (c.act == FreezeThenCancel) EXPECT_LT(took, std::chrono::seconds(4));
         EXPECT_TRUE(acted);
-        if (c.cancel) {
+        if (c.act != Kill) {
             EXPECT_EQ(r.Outcome, TPublishResult::prCancelled);
             EXPECT_NE(r.CancelDetails.find("was removed from the server"), std::string::npos)
                 << r.CancelDetails;

@@ -161,27 +161,27 @@ bool SshServer::Authorize(const std::string& publicKeyFile) {
     return Quietly("chown -R " + UserName + " '" + dir + "'") && out;
 }
 
-void SshServer::KillSessions() {
+bool SshServer::SignalSessions(int signal) {
     const passwd* pw = UserCreated ? getpwnam(UserName.c_str()) : nullptr;
-    if (!pw) return;
-    const uid_t uid = pw->pw_uid;
-    for (int round = 0; round < 20; ++round) {
-        bool found = false;
-        DIR* proc = opendir("/proc");
-        if (!proc) return;
-        while (dirent* entry = readdir(proc)) {
-            const pid_t pid = pid_t(std::atoi(entry->d_name));
-            if (pid <= 0) continue;
-            struct stat info {};
-            if (stat(("/proc/" + std::string(entry->d_name)).c_str(), &info) != 0) continue;
-            if (info.st_uid != uid) continue;
-            found = true;
-            kill(pid, SIGKILL);
-        }
-        closedir(proc);
-        if (!found) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    DIR* proc = pw ? opendir("/proc") : nullptr;
+    if (!proc) return false;
+    bool found = false;
+    while (dirent* entry = readdir(proc)) {
+        const pid_t pid = pid_t(std::atoi(entry->d_name));
+        if (pid <= 0) continue;
+        struct stat info {};
+        if (stat(("/proc/" + std::string(entry->d_name)).c_str(), &info) != 0) continue;
+        if (info.st_uid != pw->pw_uid) continue;
+        found = true;
+        kill(pid, signal);
     }
+    closedir(proc);
+    return found;
+}
+
+void SshServer::KillSessions() {
+    for (int round = 0; round < 20 && SignalSessions(SIGKILL); ++round)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 SshAgent::SshAgent(const std::string& dir) : SocketPath(dir + "/agent.sock") {

@@ -39,6 +39,9 @@ public:
     // Every session of the user ends at once, as if the server went away;
     // the listener stays.
     void KillSessions();
+    // Sends signal to every process of the user's sessions (SIGSTOP freezes
+    // the server mid-transfer, SIGCONT thaws it); false when there is none.
+    bool SignalSessions(int signal);
 
 private:
     bool MakeHostKey();
