@@ -4,6 +4,7 @@
 #include "HttpResponse.h"
 #include "HttpUrl.h"
 #include "JpegEncoder.h"
+#include "JpegExport.h"
 #include "Publisher.h"
 #include "Random.h"
 #include "kwHTTPUnit.h"
@@ -178,6 +179,8 @@ bool TConnectionTest::FetchProbeByUrlPrefix(const std::string& prefix, const std
     return false;
 }
 
+namespace {
+
 std::string ProbePicture() {
     TJpegEncoder encoder;
     const std::span<const uint8_t> jpeg = encoder.Encode(ProbeSide, ProbeSide, ProbeRow, nullptr);
@@ -194,4 +197,16 @@ std::string ProbeFileName() {
         name += Hex[b & 15];
     }
     return name + ".jpg";
+}
+
+} // namespace
+
+TLocalProbe::TLocalProbe()
+    : name_(ProbeFileName()), bytes_(ProbePicture()), path_(ExportFilePath(name_)) {
+    written_ = platform::WritePrivateFile(
+        path_, std::span(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size()));
+}
+
+TLocalProbe::~TLocalProbe() {
+    platform::DeleteFileQuietly(path_);
 }

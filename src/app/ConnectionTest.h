@@ -116,24 +116,23 @@ private:
 // Configure to keep on OK. True when the test passed.
 bool RunConnectionTest(configRecord& settings);
 
-// The upload test's picture: a small valid JPEG.
-std::string ProbePicture();
-// A name no capture takes: "brwk-test-" + random hex digits + ".jpg".
-std::string ProbeFileName();
-
-// The probe's local copy goes when the test ends, however it ends.
+// The upload test's picture, a small valid JPEG, written to the working
+// directory under a name no capture takes ("brwk-test-" + random hex digits
+// + ".jpg"). The local copy goes when the test ends, however it ends.
 class TLocalProbe {
 public:
-    TLocalProbe(std::string path, const std::string& bytes) : path_(std::move(path)) {
-        written_ = platform::WritePrivateFile(
-            path_, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-    }
-    ~TLocalProbe() { platform::DeleteFileQuietly(path_); }
+    TLocalProbe();
+    ~TLocalProbe();
     TLocalProbe(const TLocalProbe&) = delete;
     TLocalProbe& operator=(const TLocalProbe&) = delete;
     bool Written() const { return written_; }
+    const std::string& Name() const { return name_; }
+    const std::string& Bytes() const { return bytes_; }
+    const std::string& Path() const { return path_; }
 
 private:
+    std::string name_;
+    std::string bytes_;
     std::string path_;
     bool written_ = false;
 };

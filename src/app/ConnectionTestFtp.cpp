@@ -3,7 +3,6 @@
 // when the chosen one fails), fetch it from its public address, delete it.
 #include "ConnectionTest.h"
 #include "FtpSteps.h"
-#include "JpegExport.h"
 #include "System.h"
 #include "tekstiunit.h"
 
@@ -44,11 +43,9 @@ bool TConnectionTest::RunFtp() {
         return false;
     }
 
-    const std::string name = ProbeFileName();
-    const std::string bytes = ProbePicture();
-    const std::string path = ExportFilePath(name);
-    TLocalProbe local(path, bytes);
-    if (!local.Written()) {
+    const TLocalProbe probe;
+    const std::string &name = probe.Name(), &bytes = probe.Bytes(), &path = probe.Path();
+    if (!probe.Written()) {
         FireLog("Cannot write the test picture " + path + ".");
         return false;
     }

@@ -2,7 +2,6 @@
 // destination directory, upload a probe the way a publish does, fetch it
 // from its public address, delete it.
 #include "ConnectionTest.h"
-#include "JpegExport.h"
 #include "SftpPublisher.h"
 #include "SftpSteps.h"
 
@@ -63,11 +62,9 @@ bool TConnectionTest::RunSftp() {
         FireLog("Entered the directory " + dir + ".");
     }
 
-    const std::string name = ProbeFileName();
-    const std::string bytes = ProbePicture();
-    const std::string path = ExportFilePath(name);
-    TLocalProbe local(path, bytes);
-    if (!local.Written()) {
+    const TLocalProbe probe;
+    const std::string &name = probe.Name(), &bytes = probe.Bytes(), &path = probe.Path();
+    if (!probe.Written()) {
         FireLog("Cannot write the test picture " + path + ".");
         return false;
     }
