@@ -11,10 +11,9 @@
 
 namespace {
 
-// The buffers of one export, kept for the next: the working capture has the
+// The codec's buffers, kept for the next export: the working capture has the
 // same size from one export to the next, and fresh memory is slow to touch.
 struct ExportBuffers {
-    TFastDIB Picture;
     TJpegEncoder Encoder;
 };
 
@@ -45,10 +44,10 @@ bool ConvertBmpToJpeg(const std::string& source, const std::string& destination)
     // The working capture is read where the page cache holds it. It is
     // replaced by renaming, never rewritten in place, so the mapped bytes
     // stay as they are while the codec reads them.
+    // A file that cannot be mapped is read the usual way, which says why.
     const platform::MappedFile file(source);
-    TFastDIB view;
-    TFastDIB& picture = file.Data() ? view : buffers.Picture;
-    const bool loaded = file.Data() ? view.ViewBitmapMemory(file.Data(), file.Size())
+    TFastDIB picture;
+    const bool loaded = file.Data() ? picture.ViewBitmapMemory(file.Data(), file.Size())
                                     : picture.LoadBitmapFile(source);
     // An empty picture would make an empty file with a .jpg name: refused.
     if (!loaded || picture.Empty())
